@@ -1,0 +1,1 @@
+// placeholder: the exported entry points land with the filter instance

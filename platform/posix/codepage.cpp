@@ -1,0 +1,1 @@
+// placeholder: implemented with the platform layer
