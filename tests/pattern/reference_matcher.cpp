@@ -1,7 +1,6 @@
 #include "tests/pattern/reference_matcher.h"
 
 #include <array>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -241,9 +240,22 @@ class Parser {
   int groups_ = 0;
 };
 
+// A non-owning reference to a callable taking a position: the matcher's
+// continuations live on the stack of the calls that use them.
+class Continuation {
+ public:
+  template <typename F>
+  Continuation(const F& f)  // NOLINT: implicit by design
+      : object_(&f), call_([](const void* o, std::size_t p) { return (*static_cast<const F*>(o))(p); }) {}
+  bool operator()(std::size_t p) const { return call_(object_, p); }
+
+ private:
+  const void* object_;
+  bool (*call_)(const void*, std::size_t);
+};
+
 class Matcher {
  public:
-  using Continuation = std::function<bool(std::size_t)>;
 
   Matcher(std::string_view subject, int groups) : s_(subject), caps_(groups, {kUnset, kUnset}) {}
 
@@ -266,13 +278,16 @@ class Matcher {
       }
       case Kind::kGroup:
         if (n.group < 0) return Sequence(n.items, 0, p, k);
-        return Sequence(n.items, 0, p, [&](std::size_t e) {
-          const auto before = caps_[n.group];
-          caps_[n.group] = {p, e};
-          if (k(e)) return true;
-          caps_[n.group] = before;
-          return false;
-        });
+        {
+          const auto close = [&](std::size_t e) {
+            const auto before = caps_[n.group];
+            caps_[n.group] = {p, e};
+            if (k(e)) return true;
+            caps_[n.group] = before;
+            return false;
+          };
+          return Sequence(n.items, 0, p, close);
+        }
       case Kind::kAlternation:
         return Match(*n.items[0], p, k) || Match(*n.items[1], p, k);
       case Kind::kQuantified:
@@ -280,11 +295,15 @@ class Matcher {
           return n.lazy ? (k(p) || Match(*n.item, p, k)) : (Match(*n.item, p, k) || k(p));
         }
         if (n.quantifier == '*') return Loop(n, p, k);
-        // `+`: one repetition, then as `*`.
-        return Match(*n.item, p, [&](std::size_t e) { return Loop(n, e, k); });
+        {
+          // `+`: one repetition, then as `*`.
+          const auto rest = [&](std::size_t e) { return Loop(n, e, k); };
+          return Match(*n.item, p, rest);
+        }
       case Kind::kLook: {
         const auto saved = caps_;
-        const bool matched = Match(*n.item, p, [](std::size_t) { return true; });
+        const auto accept = [](std::size_t) { return true; };
+        const bool matched = Match(*n.item, p, accept);
         caps_ = saved;
         return !matched && k(p);
       }
@@ -294,14 +313,15 @@ class Matcher {
 
   // Further repetitions of a `*` or `+` item; one that consumes nothing fails.
   bool Loop(const Node& q, std::size_t p, const Continuation& k) {
-    const Continuation again = [&](std::size_t e) { return e != p && Loop(q, e, k); };
+    const auto again = [&](std::size_t e) { return e != p && Loop(q, e, k); };
     if (q.lazy) return k(p) || Match(*q.item, p, again);
     return Match(*q.item, p, again) || k(p);
   }
 
   bool Sequence(const std::vector<NodePtr>& items, std::size_t index, std::size_t p, const Continuation& k) {
     if (index == items.size()) return k(p);
-    return Match(*items[index], p, [&](std::size_t e) { return Sequence(items, index + 1, e, k); });
+    const auto next = [&](std::size_t e) { return Sequence(items, index + 1, e, k); };
+    return Match(*items[index], p, next);
   }
 
   std::vector<std::pair<std::size_t, std::size_t>>& captures() { return caps_; }
@@ -323,27 +343,43 @@ std::string_view Cut(std::string_view text) { return text.substr(0, text.find('\
 
 }  // namespace
 
-Outcome Run(std::string_view patternText, std::string_view subjectText, bool caseSensitive) {
-  Outcome out;
-  const std::string pattern = caseSensitive ? std::string(Cut(patternText)) : Lowered(Cut(patternText));
-  const std::string subject = caseSensitive ? std::string(Cut(subjectText)) : Lowered(Cut(subjectText));
-  Parser parser(pattern);
-  bool anchored = false;
+struct Compiled::Tree {
   NodePtr root;
+  bool anchored = false;
+  int groups = 0;
+};
+
+Compiled::Compiled(std::string_view patternText, bool caseSensitive) : caseSensitive_(caseSensitive) {
+  const std::string pattern = caseSensitive ? std::string(Cut(patternText)) : Lowered(Cut(patternText));
+  Parser parser(pattern);
+  tree_ = std::make_unique<Tree>();
   try {
-    root = parser.Pattern(anchored);
+    tree_->root = parser.Pattern(tree_->anchored);
+    tree_->groups = parser.groupsOpened();
   } catch (const CompileError& e) {
-    out.code = e.code;
-    return out;
+    code_ = e.code;
+    tree_.reset();
   }
-  const std::size_t last = anchored || subject.empty() ? 0 : subject.size() - 1;
+}
+
+Compiled::~Compiled() = default;
+
+Outcome Compiled::Search(std::string_view subjectText) const {
+  Outcome out;
+  out.code = code_;
+  if (code_ != 0) return out;
+  const std::string subject = caseSensitive_ ? std::string(Cut(subjectText)) : Lowered(Cut(subjectText));
+  // Start positions: 0 only when anchored; otherwise every byte, and 0 for
+  // an empty subject.
+  const std::size_t last = tree_->anchored || subject.empty() ? 0 : subject.size() - 1;
   for (std::size_t start = 0; start <= last; ++start) {
-    Matcher m(subject, parser.groupsOpened());
+    Matcher m(subject, tree_->groups);
     std::size_t end = kUnset;
-    if (m.Match(*root, start, [&](std::size_t e) {
-          end = e;
-          return true;
-        })) {
+    const auto done = [&](std::size_t e) {
+      end = e;
+      return true;
+    };
+    if (m.Match(*tree_->root, start, done)) {
       out.found = true;
       out.start = start;
       out.end = end;
@@ -352,6 +388,10 @@ Outcome Run(std::string_view patternText, std::string_view subjectText, bool cas
     }
   }
   return out;
+}
+
+Outcome Run(std::string_view pattern, std::string_view subject, bool caseSensitive) {
+  return Compiled(pattern, caseSensitive).Search(subject);
 }
 
 }  // namespace sentrel::pattern::reference

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,6 +22,25 @@ struct Outcome {
   std::size_t start = kUnset;
   std::size_t end = kUnset;
   std::vector<std::pair<std::size_t, std::size_t>> groups;  // (kUnset, kUnset) when not taking part
+};
+
+// A compiled pattern of the reference implementation.
+class Compiled {
+ public:
+  Compiled(std::string_view pattern, bool caseSensitive);
+  ~Compiled();
+  Compiled(const Compiled&) = delete;
+  Compiled& operator=(const Compiled&) = delete;
+
+  int code() const { return code_; }
+  // Searches `subject`; `code` of the outcome is this pattern's code.
+  Outcome Search(std::string_view subject) const;
+
+ private:
+  struct Tree;
+  int code_ = 0;
+  bool caseSensitive_ = true;
+  std::unique_ptr<Tree> tree_;
 };
 
 // Compiles `pattern` and, when it compiles, searches `subject` for it.
