@@ -202,6 +202,8 @@ TEST_F(DrawPictureCodeTest, DrawsOnlyTheDigitsAfterTheAnswerStart) {
   placed.clear();
   DrawPictureCode("Cod", {3, 300, 100}, kSecond, face_, &placed);
   DrawPictureCode(nullptr, {3, 300, 100}, kSecond, face_, &placed);
+  DrawPictureCode("Code=123", {0, 300, 100}, kSecond, face_, &placed);
+  DrawPictureCode("Code=123", {-1, 300, 100}, kSecond, face_, &placed);
   EXPECT_TRUE(placed.empty());
 }
 
