@@ -14,8 +14,9 @@ namespace {
 
 // The leading decimal number of a text that holds only digits and "-": the
 // digits up to the first other byte, 0 when there are none. A number beyond
-// the signed 32-bit range stays at its largest value, as the platform's
-// integer conversion does.
+// the signed 32-bit range stays at the largest signed value instead of
+// wrapping round, so an over-long number can never turn into a small bound
+// or into 0 (no window).
 std::uint32_t LeadingNumber(std::string_view text) {
   constexpr std::uint32_t kMax = std::numeric_limits<std::int32_t>::max();
   std::uint32_t value = 0;
@@ -108,9 +109,6 @@ class Reader {
       diagnostics_->Adjusted(Finding(issue, section, key, value, RangeError::None, ruleNumber));
     }
   }
-
-  const std::string& path() const { return path_; }
-  ModuleDiagnostics* diagnostics() const { return diagnostics_; }
 
  private:
   ModuleFinding Finding(ModuleIssue issue, const std::string& section, const std::string& key,

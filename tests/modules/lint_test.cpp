@@ -79,7 +79,7 @@ TEST_F(LintTest, ReportsEachFileInLoadOrderAndTheSettings) {
   EXPECT_NE(out.find("  Dateline: 86400\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  LogMin: 7\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  picture code: disabled\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("  Return page: 11 bytes\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  Return page: 10 bytes\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  requestCap: 7\n"), std::string::npos) << out;
   EXPECT_NE(out.find("result: the filter would load with 1 of 3 module files\n"), std::string::npos)
       << out;
