@@ -13,6 +13,7 @@ As a command:
                             --bootstrap DIR/sh_Sentrel.ini] [--remoteip]
     sentrel_httpd.py stop --run-dir DIR
     sentrel_httpd.py status --run-dir DIR
+    sentrel_httpd.py share DIR       (let the server's children use DIR)
 A server started by the command detaches and keeps running until stopped.
 """
 
@@ -82,7 +83,9 @@ def unreachable_ancestor(path: Path) -> Path | None:
 
 def sanitizer_preload(*libraries: str) -> str | None:
     """When a library was built with AddressSanitizer, the server must load
-    the sanitizer runtime first: the path to preload, else None."""
+    the sanitizer runtime first, and the C++ runtime with it so that the
+    sanitizer can intercept exceptions thrown in libraries loaded later: the
+    LD_PRELOAD value, else None."""
     for library in libraries:
         if not library or not os.path.exists(library):
             continue
@@ -90,9 +93,10 @@ def sanitizer_preload(*libraries: str) -> str | None:
             out = subprocess.run(["ldd", library], capture_output=True, text=True, check=False).stdout
         except OSError:
             return None
-        match = re.search(r"libasan\.so[.\d]*\s*=>\s*(\S+)", out)
-        if match:
-            return match.group(1)
+        asan = re.search(r"libasan\.so[.\d]*\s*=>\s*(\S+)", out)
+        if asan:
+            cxx = re.search(r"libstdc\+\+\.so[.\d]*\s*=>\s*(\S+)", out)
+            return " ".join([asan.group(1)] + ([cxx.group(1)] if cxx else []))
     return None
 
 
@@ -278,15 +282,19 @@ class Httpd:
         if pid is None:
             return
         if self.process is not None:
-            if self.process.poll() is None:
-                try:
-                    os.kill(pid, signal.SIGTERM)
-                    self.process.wait(timeout=timeout)
-                except (ProcessLookupError, subprocess.TimeoutExpired):
-                    pass
-            kill_group(pid)
+            # The parent is not reaped before its group is empty, so the
+            # group's id cannot have been reused when it is signalled.
             try:
-                self.process.wait(timeout=5)
+                os.kill(pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+            deadline = time.monotonic() + timeout
+            while time.monotonic() < deadline and group_members(pid):
+                time.sleep(0.1)
+            if group_members(pid):
+                kill_group(pid)
+            try:
+                self.process.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 pass
             self.process = None
@@ -334,17 +342,34 @@ def kill_group(pgid: int) -> None:
         pass
 
 
+def group_members(pgid: int) -> list[int]:
+    """Live processes of a process group."""
+    members = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                fields = f.read().rsplit(") ", 1)[1].split()
+        except (OSError, IndexError):
+            continue
+        if fields[0] != "Z" and int(fields[2]) == pgid:
+            members.append(int(entry))
+    return members
+
+
 def stop_detached(pid_path: Path, timeout: float = 20.0) -> bool:
-    """Stops a detached server by its pid file. Returns whether one ran."""
+    """Stops a detached server by its pid file and waits until it and its
+    children are gone. Returns whether one ran."""
     pid = read_pid(pid_path)
     if pid is None or not alive(pid):
         return False
     os.kill(pid, signal.SIGTERM)
+    # A detached server leads its own session and process group.
     deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline and alive(pid):
+    while time.monotonic() < deadline and group_members(pid):
         time.sleep(0.1)
-    if alive(pid):
-        # A detached server leads its own session and process group.
+    if group_members(pid):
         kill_group(pid)
     return True
 
@@ -382,7 +407,17 @@ def main(argv: list[str]) -> int:
     for name in ("stop", "status"):
         p = sub.add_parser(name)
         p.add_argument("--run-dir", required=True, type=Path)
+    share = sub.add_parser("share")
+    share.add_argument("path", type=Path)
     args = parser.parse_args(argv)
+
+    if args.command == "share":
+        blocked = unreachable_ancestor(args.path)
+        if blocked is not None:
+            print(f"{blocked} cannot be entered by the server's unprivileged children", file=sys.stderr)
+            return 1
+        make_shared(args.path)
+        return 0
 
     if args.command == "start":
         if not args.address.startswith("127."):
