@@ -28,8 +28,7 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "hosts" / "apache"))
 import sentrel_httpd as sh  # noqa: E402
-
-SKIP = 77
+from checks import SKIP, Checks, raw_exchange, read_text as read, sanitizer_reports, wait_for  # noqa: E402
 BROWSER = "Mozilla/5.0 (X11; Linux x86_64; rv:128.0) Gecko/20100101 Firefox/128.0"
 BLOCK_BODY = b"<html>blocked by the fake filter</html>\n"
 INDEX = b"<html><body>static index</body></html>\n"
@@ -37,35 +36,8 @@ PAGE = b"<html><body>static page</body></html>\n"
 MISSING = b"<html><body>not here</body></html>\n"
 
 
-class Checks:
-    def __init__(self) -> None:
-        self.failures: list[str] = []
-        self.count = 0
-
-    def check(self, condition: bool, message: str) -> bool:
-        self.count += 1
-        if not condition:
-            self.failures.append(message)
-            print(f"FAIL: {message}", flush=True)
-        return condition
-
-    def equal(self, actual, expected, message: str) -> bool:
-        return self.check(actual == expected, f"{message}: expected {expected!r}, got {actual!r}")
-
-
 def raw_get(server: sh.Httpd, request: bytes) -> tuple[bytes, bytes]:
-    """Sends raw request bytes on a new connection; returns (status line, rest)."""
-    cfg = server.config
-    with socket.create_connection((cfg.address, cfg.port), timeout=10) as s:
-        s.sendall(request)
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                break
-            data += chunk
-    head, _, rest = data.partition(b"\r\n")
-    return head, rest
+    return raw_exchange(server.config.address, server.config.port, request)
 
 
 def parse_lines(body: bytes) -> dict[str, str]:
@@ -79,30 +51,9 @@ def parse_lines(body: bytes) -> dict[str, str]:
     return out
 
 
-def wait_for(predicate, timeout: float = 10.0, step: float = 0.2) -> bool:
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(step)
-    return predicate()
-
-
 def stats(server: sh.Httpd) -> dict[str, int]:
     status, _, _, body = server.get("/_stats", {"User-Agent": BROWSER})
     return {k: int(v) for k, v in parse_lines(body).items() if v is not None}
-
-
-def sanitizer_reports(run_dir: Path) -> list[str]:
-    found = []
-    for name in ("error.log", "httpd.stderr"):
-        path = run_dir / name
-        if path.exists():
-            text = path.read_text(errors="replace")
-            for marker in ("AddressSanitizer", "runtime error:", "LeakSanitizer"):
-                if marker in text:
-                    found.append(f"{name}: {marker}")
-    return found
 
 
 class Fixture:
@@ -131,10 +82,6 @@ class Fixture:
             filter=filter_path, bootstrap=str(boot / "sh_Sentrel.ini"), remoteip=remoteip,
             extra="ErrorDocument 404 /missing.html")
         return sh.Httpd(config), record
-
-
-def read(path: Path) -> str:
-    return path.read_text(errors="replace") if path.exists() else ""
 
 
 def check_running_filter(c: Checks, fx: Fixture) -> None:
@@ -359,8 +306,7 @@ def main() -> int:
         except Exception as error:  # a server that did not start, a connection refused
             c.check(False, f"{type(error).__name__}: {error}")
 
-    print(f"{c.count - len(c.failures)} of {c.count} checks passed")
-    if c.failures:
+    if c.summary():
         return 1
     if not args.keep:
         shutil.rmtree(work, ignore_errors=True)
