@@ -4,7 +4,6 @@
 #include <http_core.h>
 #include <http_log.h>
 #include <http_protocol.h>
-#include <http_ssl.h>
 
 #include <apr_strings.h>
 
@@ -49,14 +48,16 @@ void AddHeaders(request_rec* r, apr_table_t* table, const char* text) {
 
 }  // namespace
 
-FilterExchange::FilterExchange(request_rec* r, ConnectionState* state)
+FilterExchange::FilterExchange(request_rec* r, ConnectionState* state, bool secure)
     : request_(r), connection_(r->connection), state_(state) {
   Init();
+  context_.fIsSecurePort = secure ? TRUE : FALSE;
 }
 
 FilterExchange::FilterExchange(ConnectionState* state)
     : connection_(state->connection), state_(state) {
   Init();
+  context_.fIsSecurePort = state->secure ? TRUE : FALSE;
 }
 
 FilterExchange::~FilterExchange() {
@@ -67,7 +68,6 @@ void FilterExchange::Init() {
   context_.cbSize = sizeof(HTTP_FILTER_CONTEXT);
   context_.Revision = 0x00070000;
   context_.ServerContext = this;
-  context_.fIsSecurePort = ap_ssl_conn_is_ssl(connection_) ? TRUE : FALSE;
   context_.pFilterContext = state_ != nullptr ? state_->filterContext : nullptr;
   context_.GetServerVariable = &FilterExchange::GetServerVariable;
   context_.AddResponseHeaders = &FilterExchange::AddResponseHeaders;

@@ -17,13 +17,14 @@ namespace sentrel::apache {
 struct ConnectionState {
   conn_rec* connection = nullptr;
   PVOID filterContext = nullptr;
+  bool secure = false;  // TLS on this connection
 };
 
 class FilterExchange {
  public:
   // For a request notification; `state` may be null (the filter context
   // pointer then lives for this request only).
-  FilterExchange(request_rec* r, ConnectionState* state);
+  FilterExchange(request_rec* r, ConnectionState* state, bool secure);
   // For a connection notification (end of session): no request variables.
   explicit FilterExchange(ConnectionState* state);
   ~FilterExchange();

@@ -166,9 +166,9 @@ void ChildInit(apr_pool_t* pchild, server_rec* s) {
   apr_pool_cleanup_register(pchild, nullptr, ChildExit, apr_pool_cleanup_null);
 }
 
-bool Wants(DWORD type, conn_rec* c) {
+bool Wants(DWORD type, bool secure) {
   const FilterLibrary& filter = ProcessFilter();
-  return filter.Running() && WantsNotification(filter.Flags(), type, ap_ssl_conn_is_ssl(c) != 0);
+  return filter.Running() && WantsNotification(filter.Flags(), type, secure);
 }
 
 apr_status_t EndOfSession(void* data) {
@@ -188,8 +188,10 @@ int PreConnection(conn_rec* c, void*) {
   void* memory = apr_pcalloc(c->pool, sizeof(ConnectionState));
   auto* state = new (memory) ConnectionState();
   state->connection = c;
+  // Runs after mod_ssl has set up the connection (see RegisterHooks).
+  state->secure = ap_ssl_conn_is_ssl(c) != 0;
   ap_set_module_config(c->conn_config, &sentrel_module, state);
-  if (Wants(SF_NOTIFY_END_OF_NET_SESSION, c)) {
+  if (Wants(SF_NOTIFY_END_OF_NET_SESSION, state->secure)) {
     apr_pool_cleanup_register(c->pool, state, EndOfSession, apr_pool_cleanup_null);
   }
   return OK;
@@ -202,10 +204,10 @@ ConnectionState* StateOf(conn_rec* c) {
 
 // Runs one request notification. Returns DECLINED to go on, DONE when the
 // filter answered, or an HTTP error status.
-int Notify(request_rec* r, ConnectionState* state, DWORD type) {
+int Notify(request_rec* r, ConnectionState* state, DWORD type, bool secure) {
   static std::atomic<bool> exceptionLogged{false};
   FilterLibrary& filter = ProcessFilter();
-  FilterExchange exchange(r, state);
+  FilterExchange exchange(r, state, secure);
   DWORD status = filter.Notify(exchange.Context(), type, nullptr);
   if (filter.EscapedExceptions() != 0 && !exceptionLogged.exchange(true)) {
     ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
@@ -225,9 +227,10 @@ int PostReadRequest(request_rec* r) {
   conn_rec* c = r->connection;
   if (!ProcessFilter().Running()) return DECLINED;
   ConnectionState* state = StateOf(c);
+  const bool secure = state != nullptr ? state->secure : ap_ssl_conn_is_ssl(c) != 0;
   for (DWORD type : {SF_NOTIFY_PREPROC_HEADERS, SF_NOTIFY_URL_MAP}) {
-    if (!Wants(type, c)) continue;
-    int result = Notify(r, state, type);
+    if (!Wants(type, secure)) continue;
+    int result = Notify(r, state, type, secure);
     if (result != DECLINED) return result;
   }
   return DECLINED;
@@ -238,7 +241,8 @@ void RegisterHooks(apr_pool_t*) {
   static const char* const kAfterRemoteIp[] = {"mod_remoteip.c", nullptr};
   ap_hook_post_config(PostConfig, nullptr, nullptr, APR_HOOK_MIDDLE);
   ap_hook_child_init(ChildInit, nullptr, nullptr, APR_HOOK_MIDDLE);
-  ap_hook_pre_connection(PreConnection, nullptr, nullptr, APR_HOOK_MIDDLE);
+  // After mod_ssl, so that the connection's TLS state is known.
+  ap_hook_pre_connection(PreConnection, nullptr, nullptr, APR_HOOK_LAST);
   ap_hook_post_read_request(PostReadRequest, kAfterRemoteIp, nullptr, APR_HOOK_FIRST);
 }
 

@@ -114,7 +114,9 @@ class ServerConfig:
     remoteip: bool = False           # trust X-Forwarded-For from the loopback proxy
     threads: int = 64
     access_log: bool = True
-    log_level: str = "warn sentrel:info"
+    log_level: str = "warn"
+    preload: list[str] = dataclasses.field(default_factory=list)  # further LD_PRELOAD libraries
+    environment: dict[str, str] = dataclasses.field(default_factory=dict)
     extra: str = ""                  # further configuration lines
 
     @property
@@ -144,7 +146,7 @@ class ServerConfig:
             f'DefaultRuntimeDir "{self.run_dir}"',
             f'PidFile "{self.pid_path}"',
             f'ErrorLog "{self.error_log}"',
-            f"LogLevel {self.log_level}",
+            f"LogLevel {self.log_level}" + (" sentrel:info" if self.module else ""),
             f"Listen {self.address}:{self.port}",
             f"ServerName {self.address}",
             f"LoadModule mpm_event_module {mods}/mod_mpm_event.so",
@@ -222,11 +224,15 @@ class Httpd:
 
     def environment(self) -> dict[str, str]:
         env = dict(os.environ)
-        preload = sanitizer_preload(self.config.module or "", self.config.filter or "")
+        env.update(self.config.environment)
+        libraries = [self.config.module or "", self.config.filter or ""] + self.config.preload
+        preload = sanitizer_preload(*libraries)
         if preload:
-            env["LD_PRELOAD"] = preload
             env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=0"
             env.setdefault("UBSAN_OPTIONS", "print_stacktrace=1")
+        preload_list = ([preload] if preload else []) + self.config.preload
+        if preload_list:
+            env["LD_PRELOAD"] = " ".join(preload_list)
         return env
 
     def start(self, detach: bool = False, timeout: float = 20.0) -> None:

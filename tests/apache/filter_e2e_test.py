@@ -19,9 +19,10 @@ mod_remoteip trusts from the loopback address. Then, over real HTTP:
   - the decision journal in "Cache" and the named log files in "Log" appear;
   - stopping Apache unloads the filter ("程序卸载成功" in its log).
 
-The challenge code is predicted: the first code a freshly loaded filter makes
-comes from the C runtime generator in its initial state (seed 1), since the
-generator is seeded only when an image is drawn.
+The filter draws the digits of its picture codes from the system's random
+source. The server of this test runs with a preloaded shim (fixed_random.cpp)
+that makes that source give one fixed byte, so the test knows the code: every
+digit is the same entry of the digit alphabet "1234567890".
 
 Exits 77 (skipped) when Apache or the module is not available. Apache is
 stopped at the end, also when a check fails.
@@ -64,15 +65,17 @@ UNLOADED = "程序卸载成功".encode("gbk")
 MODULE_READ = "\t模块读取成功".encode("gbk")
 
 
-def first_picture_code(length: int) -> str:
-    """The code a filter makes from the C runtime generator in its initial
-    state: each digit is "1234567890"[rand() % 10]."""
-    state = 1
-    digits = ""
-    for _ in range(length):
-        state = (state * 214013 + 2531011) & 0xFFFFFFFF
-        digits += "1234567890"[((state >> 16) & 0x7FFF) % 10]
-    return digits
+RANDOM_BYTE = 3
+DIGITS = "1234567890"
+
+
+def expected_codes(length: int) -> list[str]:
+    """The codes a filter can make when every random byte is RANDOM_BYTE:
+    the byte picks the digit by its remainder, or (with a scaled mapping) by
+    its share of 256. At most two answers, fewer than the wrong answers a
+    code allows."""
+    candidates = [DIGITS[RANDOM_BYTE % 10] * length, DIGITS[RANDOM_BYTE * 10 // 256] * length]
+    return list(dict.fromkeys(candidates))
 
 
 def read_settings(path: Path) -> dict[str, dict[str, str]]:
@@ -121,6 +124,7 @@ def main() -> int:
     parser.add_argument("--modules-dir", default="")
     parser.add_argument("--module", default="")
     parser.add_argument("--filter", required=True)
+    parser.add_argument("--random-shim", required=True, help="the fixed_random library")
     parser.add_argument("--work-dir", required=True, type=Path)
     parser.add_argument("--startup-timeout", type=float, default=60.0)
     parser.add_argument("--keep", action="store_true", help="keep the work folder after success")
@@ -165,7 +169,9 @@ def main() -> int:
     server = sh.Httpd(sh.ServerConfig(
         run_dir=work / "httpd", port=sh.free_port(), docroot=work / "site", httpd=args.httpd,
         modules_dir=args.modules_dir, module=module, filter=str(library),
-        bootstrap=str(work / "sh_Sentrel.ini"), remoteip=True))
+        bootstrap=str(work / "sh_Sentrel.ini"), remoteip=True,
+        preload=[os.path.abspath(args.random_shim)],
+        environment={"SENTREL_FIXED_RANDOM_BYTE": str(RANDOM_BYTE)}))
     cfg = server.config
     c = Checks()
 
@@ -239,8 +245,10 @@ def main() -> int:
         c.equal(again, image, "the image of one code is drawn once and served again")
         status, _, _, body = get("/catalog/page8.html?Code=" + "1" * (code_length + 1), CRAWLER_CLIENT)
         c.equal(body, code_page, "an answer of the wrong length gets the Code page again")
-        answer = first_picture_code(code_length)
-        status, _, _, body = get(f"/catalog/page8.html?Code={answer}", CRAWLER_CLIENT)
+        for answer in expected_codes(code_length):
+            status, _, _, body = get(f"/catalog/page8.html?Code={answer}", CRAWLER_CLIENT)
+            if status == 200:
+                break
         c.check(status == 200 and b"Catalogue page 8<" in body,
                 f"the right code ({answer}) lets the client through: {status}")
         status, _, _, body = get("/catalog/page9.html", CRAWLER_CLIENT)
