@@ -140,13 +140,15 @@ def check_running_filter(c: Checks, fx: Fixture) -> None:
         # Server variables.
         names = ("REMOTE_ADDR,REMOTE_PORT,LOCAL_ADDR,URL,QUERY_STRING,REQUEST_METHOD,SERVER_PROTOCOL,"
                  "SERVER_NAME,SERVER_PORT,HTTPS,CONTENT_TYPE,CONTENT_LENGTH,HTTP_USER_AGENT,"
-                 "HTTP_X_CUSTOM_HEADER,HTTP_X_ONLY_UNDERSCORE,HTTP_X_MISSING,ALL_HTTP")
+                 "HTTP_X_CUSTOM_HEADER,HTTP_X_ONLY_UNDERSCORE,HTTP_X_MISSING,HTTP_X_DUP,ALL_HTTP")
         conn = http.client.HTTPConnection(cfg.address, cfg.port, timeout=10)
         conn.putrequest("GET", "/%5Fvars?" + names, skip_accept_encoding=True)
         conn.putheader("User-Agent", BROWSER)
         conn.putheader("X_Custom_Header", "spoof")
         conn.putheader("X-Custom-Header", "hello")
         conn.putheader("X_Only_Underscore", "spoof")
+        conn.putheader("X-Dup", "first")
+        conn.putheader("X-Dup", "second")
         conn.endheaders()
         response = conn.getresponse()
         body = response.read()
@@ -170,6 +172,7 @@ def check_running_filter(c: Checks, fx: Fixture) -> None:
         c.check("HTTP_X_ONLY_UNDERSCORE" in v and v["HTTP_X_ONLY_UNDERSCORE"] is None,
                 "a header spelled with underscores has no variable")
         c.check("HTTP_X_MISSING" in v and v["HTTP_X_MISSING"] is None, "a missing header is missing")
+        c.equal(v.get("HTTP_X_DUP"), "first, second", "a repeated header is joined")
         text = body.decode("latin-1")
         c.check("HTTP_X_CUSTOM_HEADER:hello\n" in text and f"HTTP_HOST:127.0.0.1:{cfg.port}\n" in text
                 and "spoof" not in text, f"ALL_HTTP lines: {text!r}")
