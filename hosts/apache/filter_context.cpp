@@ -6,6 +6,7 @@
 #include <http_protocol.h>
 
 #include <apr_strings.h>
+#include <strings.h>
 
 #include <atomic>
 #include <cerrno>

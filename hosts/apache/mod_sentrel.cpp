@@ -92,7 +92,7 @@ std::string BootstrapFolderOf(const ServerConfig& config) {
   return BootstrapFolder(config.bootstrapPath);
 }
 
-int PostConfig(apr_pool_t* pconf, apr_pool_t*, apr_pool_t* ptemp, server_rec* s) {
+int PostConfig(apr_pool_t*, apr_pool_t*, apr_pool_t*, server_rec* s) {
   // The configuration is read twice at start-up; check on the real pass only.
   if (ap_state_query(AP_SQ_MAIN_STATE) == AP_SQ_MS_CREATE_PRE_CONFIG) return OK;
   ServerConfig* config = ConfigOf(s);
@@ -130,8 +130,6 @@ int PostConfig(apr_pool_t* pconf, apr_pool_t*, apr_pool_t* ptemp, server_rec* s)
       }
     }
   }
-  (void)pconf;
-  (void)ptemp;
   return OK;
 }
 

@@ -81,11 +81,12 @@ def unreachable_ancestor(path: Path) -> Path | None:
     return None
 
 
-def sanitizer_preload(*libraries: str) -> str | None:
-    """When a library was built with AddressSanitizer, the server must load
-    the sanitizer runtime first, and the C++ runtime with it so that the
-    sanitizer can intercept exceptions thrown in libraries loaded later: the
-    LD_PRELOAD value, else None."""
+def sanitizer_preload(*libraries: str) -> tuple[str, str] | None:
+    """When a library was built with a sanitizer (AddressSanitizer or
+    ThreadSanitizer), the server must load the sanitizer runtime first, and
+    the C++ runtime with it so that the sanitizer can intercept exceptions
+    thrown in libraries loaded later. Returns (sanitizer, LD_PRELOAD value),
+    or None."""
     for library in libraries:
         if not library or not os.path.exists(library):
             continue
@@ -93,10 +94,11 @@ def sanitizer_preload(*libraries: str) -> str | None:
             out = subprocess.run(["ldd", library], capture_output=True, text=True, check=False).stdout
         except OSError:
             return None
-        asan = re.search(r"libasan\.so[.\d]*\s*=>\s*(\S+)", out)
-        if asan:
-            cxx = re.search(r"libstdc\+\+\.so[.\d]*\s*=>\s*(\S+)", out)
-            return " ".join([asan.group(1)] + ([cxx.group(1)] if cxx else []))
+        for name in ("asan", "tsan"):
+            runtime = re.search(rf"lib{name}\.so[.\d]*\s*=>\s*(\S+)", out)
+            if runtime:
+                cxx = re.search(r"libstdc\+\+\.so[.\d]*\s*=>\s*(\S+)", out)
+                return name, " ".join([runtime.group(1)] + ([cxx.group(1)] if cxx else []))
     return None
 
 
@@ -226,11 +228,15 @@ class Httpd:
         env = dict(os.environ)
         env.update(self.config.environment)
         libraries = [self.config.module or "", self.config.filter or ""] + self.config.preload
-        preload = sanitizer_preload(*libraries)
-        if preload:
-            env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=0"
-            env.setdefault("UBSAN_OPTIONS", "print_stacktrace=1")
-        preload_list = ([preload] if preload else []) + self.config.preload
+        sanitizer = sanitizer_preload(*libraries)
+        preload_list = list(self.config.preload)
+        if sanitizer:
+            kind, runtime = sanitizer
+            preload_list.insert(0, runtime)
+            if kind == "asan":
+                # The server itself keeps memory to its exit by design.
+                env["ASAN_OPTIONS"] = "detect_leaks=0:abort_on_error=0"
+                env.setdefault("UBSAN_OPTIONS", "print_stacktrace=1")
         if preload_list:
             env["LD_PRELOAD"] = " ".join(preload_list)
         return env

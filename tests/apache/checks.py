@@ -64,7 +64,7 @@ def sanitizer_reports(run_dir: Path) -> list[str]:
         path = run_dir / name
         if path.exists():
             text = path.read_text(errors="replace")
-            for marker in ("AddressSanitizer", "runtime error:", "LeakSanitizer"):
+            for marker in ("AddressSanitizer", "ThreadSanitizer", "runtime error:", "LeakSanitizer"):
                 if marker in text:
                     found.append(f"{name}: {marker}")
     return found
