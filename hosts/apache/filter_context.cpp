@@ -130,7 +130,7 @@ BOOL SENTREL_WINAPI FilterExchange::GetServerVariable(HTTP_FILTER_CONTEXT* pfc, 
     case Variable::Url:
       found = r != nullptr;
       if (found) {
-        owned = DecodeUrlPath(OrEmpty(r->uri));
+        owned = UrlVariable(OrEmpty(r->uri));
         value = owned;
       }
       break;

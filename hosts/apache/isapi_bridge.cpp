@@ -148,6 +148,42 @@ std::string DecodeUrlPath(std::string_view raw) {
   return out;
 }
 
+std::string NormalizeUrlPath(std::string_view path) {
+  if (path.empty() || path.front() != '/') return std::string(path);
+  std::vector<std::string_view> segments;
+  std::size_t start = 1;
+  bool trailingSlash = false;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view segment = path.substr(start, end - start);
+    const bool last = end == path.size();
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+      trailingSlash = true;
+    } else if (segment == ".") {
+      trailingSlash = true;
+    } else if (segment.empty()) {
+      trailingSlash = true;  // a repeated or final slash
+    } else {
+      segments.push_back(segment);
+      trailingSlash = false;
+    }
+    if (last) break;
+    start = end + 1;
+  }
+  std::string out;
+  out.reserve(path.size());
+  for (std::string_view segment : segments) {
+    out.push_back('/');
+    out.append(segment);
+  }
+  if (out.empty() || trailingSlash) out.push_back('/');
+  return out;
+}
+
+std::string UrlVariable(std::string_view rawPath) { return NormalizeUrlPath(DecodeUrlPath(rawPath)); }
+
 bool ParseStatusText(const char* text, StatusText& out) {
   out = StatusText{};
   if (text == nullptr || *text == '\0') return true;

@@ -69,6 +69,16 @@ CopyResult CopyVariableValue(std::string_view value, void* buffer, DWORD* size);
 // digits, and an escaped zero byte, stay as written.
 std::string DecodeUrlPath(std::string_view raw);
 
+// Resolves "." and ".." segments and merges repeated slashes of a decoded
+// path, as the server does before it maps the path to a file, so that rules
+// on URL see the path that is served ("/a/../admin/" is "/admin/"). A ".."
+// never climbs above the root; a trailing slash is kept.
+std::string NormalizeUrlPath(std::string_view path);
+
+// The value of the URL variable for a raw request path: decoded, then
+// normalised.
+std::string UrlVariable(std::string_view rawPath);
+
 // The status text a filter hands to SF_REQ_SEND_RESPONSE_HEADER, such as
 // "404 Object Not Found": a three-digit code from 100 to 999, then a blank and
 // the reason, or the code alone. A null or empty text means "200 OK".

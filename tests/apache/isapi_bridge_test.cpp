@@ -138,6 +138,36 @@ TEST(DecodeUrlPath, DecodesValidEscapesOnly) {
   for (const Case& c : cases) EXPECT_EQ(DecodeUrlPath(c.raw), c.decoded) << c.raw;
 }
 
+TEST(NormalizeUrlPath, ResolvesDotSegmentsAndRepeatedSlashes) {
+  struct Case {
+    const char* path;
+    const char* normalized;
+  };
+  const Case cases[] = {
+      {"/", "/"},
+      {"/index.html", "/index.html"},
+      {"/admin/", "/admin/"},
+      {"/catalog/../admin/", "/admin/"},
+      {"/catalog/..", "/"},
+      {"/a/./b", "/a/b"},
+      {"/a/.", "/a/"},
+      {"//admin//panel", "/admin/panel"},
+      {"/../../etc/passwd", "/etc/passwd"},
+      {"/a/b/../../c/", "/c/"},
+      {"/..hidden/x", "/..hidden/x"},
+      {"/Code.bmp", "/Code.bmp"},
+      {"*", "*"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(NormalizeUrlPath(c.path), c.normalized) << c.path;
+}
+
+TEST(UrlVariable, DecodesBeforeResolvingSegments) {
+  EXPECT_EQ(UrlVariable("/catalog/%2e%2e/admin/"), "/admin/");
+  EXPECT_EQ(UrlVariable("/%61dmin"), "/admin");
+  EXPECT_EQ(UrlVariable("/a%20b/c"), "/a b/c");
+}
+
 TEST(ParseStatusText, AcceptsCodeAndReason) {
   struct Case {
     const char* text;

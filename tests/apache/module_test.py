@@ -185,6 +185,9 @@ def check_running_filter(c: Checks, fx: Fixture) -> None:
         c.equal((v.get("CONTENT_TYPE"), v.get("CONTENT_LENGTH"), v.get("REQUEST_METHOD")),
                 ("application/x-www-form-urlencoded", "7", "POST"), "request body variables")
 
+        line, rest = raw_get(server, b"GET /catalog/.//..//%5Fvars?URL HTTP/1.1\r\nHost: x\r\n\r\n")
+        c.check(rest.endswith(b"\r\n\r\nURL=/_vars\n"),
+                f"URL has dot segments resolved and slashes merged: {line!r} {rest[-40:]!r}")
         status, _, _, body = server.get("/_vars?REMOTE_ADDR", {"User-Agent": BROWSER,
                                                                 "X-Forwarded-For": "203.0.113.9"})
         c.equal(parse_lines(body).get("REMOTE_ADDR"), "203.0.113.9",
