@@ -144,3 +144,35 @@ TEST(LintUsage, ExitStatus) {
 
 }  // namespace
 }  // namespace sentrel
+
+namespace sentrel {
+namespace {
+
+TEST_F(LintTest, AddressListLinesWithTheirCoverageOrReason) {
+  folder_.Write("Action/a.ini", SimpleModule("A", "1", {"1"}).Text());
+  folder_.Write("LimitIP.txt", "10.0.0.1\r\n\r\n10.0.0.9 bad\r\n10.0.1.*\r\n1.2.3.*-1.2.4.*\r\n");
+  folder_.Write("UnLimitIP.txt", "127.255.255.250-128.0.0.5\n10.0.0.7-10.0.0.5\n");
+  ToolResult r = Lint();
+  EXPECT_EQ(r.status, 0) << r.output;
+  const auto allow = r.output.find("  UnLimitIP.txt (always let through): 2 lines accepted, 0 skipped; "
+                                   "the accepted lines cover 12 addresses\n");
+  const auto deny = r.output.find("  LimitIP.txt (always refused): 2 lines accepted, 2 skipped; "
+                                  "the accepted lines cover 257 addresses\n");
+  ASSERT_NE(allow, std::string::npos) << r.output;
+  ASSERT_NE(deny, std::string::npos) << r.output;
+  EXPECT_LT(allow, deny);
+  EXPECT_NE(r.output.find("    line 1: 127.255.255.250-128.0.0.5: 12 addresses\n"), std::string::npos);
+  EXPECT_NE(r.output.find("    line 2: 10.0.0.7-10.0.0.5: 0 addresses (range ends before it starts"),
+            std::string::npos);
+  EXPECT_NE(r.output.find("    line 3: \"10.0.0.9 bad\": skipped: "), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("    line 5: \"1.2.3.*-1.2.4.*\": skipped: "), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("line 2: \"\""), std::string::npos);  // empty lines are not reported
+
+  std::filesystem::remove(folder_.path() + "/UnLimitIP.txt");
+  r = Lint();
+  EXPECT_NE(r.output.find("  UnLimitIP.txt (always let through): missing, an empty list\n"),
+            std::string::npos) << r.output;
+}
+
+}  // namespace
+}  // namespace sentrel
