@@ -10,10 +10,6 @@ namespace sentrel::editor {
 
 namespace {
 
-bool HasLineBreak(const QString& text) {
-  return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
-}
-
 // Drops a lead byte left alone at the end of a value cut at the read limit,
 // so the cut never splits a double-byte character.
 void TrimDanglingLeadByte(std::string& bytes) {
@@ -37,11 +33,14 @@ void TrimDanglingLeadByte(std::string& bytes) {
 QString ApplyIniPathRule(const QString& path, const QString& programFolder) {
   QString full = path;
   if (full.startsWith(QLatin1Char('\\'))) {
-    QString folder = programFolder;
-    if (!folder.endsWith(QLatin1Char('\\')) && !folder.endsWith(QLatin1Char('/'))) {
-      folder += QLatin1Char('\\');
+    if (programFolder.endsWith(QLatin1Char('/'))) {
+      // A native folder name ending in its separator takes the name as it is.
+      full = programFolder + full.mid(1);
+    } else if (programFolder.endsWith(QLatin1Char('\\'))) {
+      full = programFolder + full;
+    } else {
+      full = programFolder + QLatin1Char('\\') + full;
     }
-    full = folder + full;
   }
   QString collapsed;
   collapsed.reserve(full.size());
@@ -86,7 +85,6 @@ QString ReadIniValue(const QString& section, const QString& key, const QString& 
 
 QString WriteIniValue(const QString& section, const QString& key, const QString& value,
                       const QString& path, const QString& programFolder) {
-  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return QString();
   try {
     const QByteArray nativePath = QFile::encodeName(ApplyIniPathRule(path, programFolder));
     platform::WriteProfileString(nativePath.toStdString(), ToCodePage(section), ToCodePage(key),

@@ -30,8 +30,9 @@ QString ReadIniValue(const QString& section, const QString& key, const QString& 
                      const QString& programFolder = ProgramFolder());
 
 // Writes key=value, creating the file and the section when needed. Always
-// returns the empty text; failures are swallowed. A section, key or value
-// holding a line break is not written, since it would break the file's lines.
+// returns the empty text; failures are swallowed. Names and values the file
+// cannot hold (a line break anywhere, a "]" in the section, a "=" in the key)
+// are refused by the file layer and so leave the file unchanged.
 QString WriteIniValue(const QString& section, const QString& key, const QString& value,
                       const QString& path, const QString& programFolder = ProgramFolder());
 
