@@ -468,10 +468,14 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (focus->reason() == Qt::PopupFocusReason || focus->reason() == Qt::ActiveWindowFocusReason) {
       return false;
     }
-    // Focus moving between a combo box and its own text field stays inside
-    // the editor.
+    // Focus moving between a combo box, its own text field and its list stays
+    // inside the editor.
     QWidget* now = QApplication::focusWidget();
     if (now != nullptr && (now == editor || editor->isAncestorOf(now))) return false;
+    if (auto* combo = qobject_cast<QComboBox*>(editor);
+        combo != nullptr && now != nullptr && now->window() == combo->view()->window()) {
+      return false;
+    }
     editor->hide();
     QPointer<FlexGrid> grid = GridOf(editor);
     QTimer::singleShot(0, this, [grid] {

@@ -92,7 +92,15 @@ void TypeText(QWidget* widget, const QString& text) {
   if (auto* combo = qobject_cast<QComboBox*>(widget); combo != nullptr && combo->lineEdit()) {
     target = combo->lineEdit();
   }
-  QTest::keyClicks(target, text);
+  for (const QChar ch : text) {
+    if (ch.unicode() < 0x80) {
+      QTest::keyClick(target, ch.toLatin1());
+    } else {
+      // Characters beyond ASCII arrive as key events that carry only text.
+      QTest::sendKeyEvent(QTest::Press, target, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+      QTest::sendKeyEvent(QTest::Release, target, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    }
+  }
 }
 
 void ChooseItem(QComboBox* combo, int index) {
