@@ -14,7 +14,8 @@ namespace sentrel::platform {
 // path, see files.h). Returns `defaultValue` when the file, the section or the
 // key is missing. The result is cut to `bufferSize - 1` bytes, as a caller
 // buffer of `bufferSize` bytes with its terminating zero would hold it
-// (bufferSize 0 gives the empty text).
+// (bufferSize 0 gives the empty text). A default that is used loses its
+// trailing spaces, as with the platform's reader.
 std::string ReadProfileString(const std::string& path, const std::string& section,
                               const std::string& key, const std::string& defaultValue,
                               std::size_t bufferSize);
@@ -35,6 +36,8 @@ bool WriteProfileString(const std::string& path, const std::string& section,
                         const std::string& key, const std::string& value);
 
 // Parses an integer as ReadProfileInt does with a present, non-empty value.
+// Digits beyond 32 bits wrap around as in the platform's reader: 4294967295
+// reads as -1.
 int ParseProfileInt(const std::string& text);
 
 }  // namespace sentrel::platform

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/settings/filter_settings.h"
 #include "filter/settings/module.h"
 
 namespace sentrel {
@@ -36,7 +37,27 @@ struct ModuleRegistry {
 
   // Puts the scan lists into modulePaths (priority 2, other, 0) and empties them.
   void OrderScannedPaths();
+
+  // Adds a loaded module under the next number (one more than the modules
+  // loaded so far) with a fresh progress item; returns that number.
+  std::int32_t AddModule(Module module);
 };
+
+class ActivityLog;
+class ModuleDiagnostics;
+
+// Sets requestCap from the loaded modules: 0 (no cap) when any module can take
+// part in requests without bound (no request window, or a step whose match
+// count starts or ends at 0), else the largest reach, a module's reach being
+// its window's lower bound plus the upper bounds of its steps' match counts.
+void ComputeRequestCap(ModuleRegistry& registry);
+
+// The module stage of the start-up: reads every path of modulePaths in order
+// (each usable file numbered and logged, unusable ones skipped), then computes
+// the request cap. Returns false when no module could be loaded. The log and
+// the diagnostic sink are optional.
+bool LoadModules(ModuleRegistry& registry, const FilterSettings& settings, ActivityLog* log,
+                 ModuleDiagnostics* diagnostics = nullptr);
 
 // Scans a module folder (no trailing backslash) recursively for files whose
 // name contains ".ini", sorting each into the registry's scan list of its

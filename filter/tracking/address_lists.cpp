@@ -51,7 +51,7 @@ AddressListLine ParseAddressListLine(const std::string& line) {
   std::uint32_t a = platform::InetAddr(first.c_str());
   std::uint32_t b = platform::InetAddr(last.c_str());
   if (a == platform::kInaddrNone || b == platform::kInaddrNone) {
-    reading.reason = "not a usable IPv4 address";
+    reading.reason = "not a usable IPv4 address (255.255.255.255 is refused too)";
     return reading;
   }
   reading.accepted = true;

@@ -31,7 +31,7 @@ struct ClientTally {
   std::uint8_t resetMark = 0;
   platform::CriticalSection lock;
   std::uint8_t challengeCounts = 0;
-  std::unique_ptr<PictureChallenge> challenge;
+  std::unique_ptr<picturecode::PictureChallenge> challenge;
 };
 
 }  // namespace sentrel

@@ -186,10 +186,10 @@ bool RewriteInPlace(const std::string& native, const std::string& bytes) {
   return ::close(fd) == 0 && ok;
 }
 
-// Replaces an existing file's contents: a sibling temporary file is written and
-// renamed over the target (a symbolic link is followed, so the link stays), with
-// the target's permissions. When no temporary file can be made next to it, the
-// file is rewritten in place.
+// Replaces an existing file's contents: a temporary file in the same folder is
+// written and renamed over the target, with the target's permissions; a
+// symbolic link is followed, so the link stays. When no temporary file can be
+// made there, the file is rewritten in place.
 bool ReplaceFile(const std::string& native, const std::string& bytes) {
   if (::access(native.c_str(), W_OK) != 0) return false;
   char* resolved = ::realpath(native.c_str(), nullptr);
@@ -199,7 +199,10 @@ bool ReplaceFile(const std::string& native, const std::string& bytes) {
   struct stat st {};
   if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
 
-  std::string temp = target + ".XXXXXX";
+  // The temporary name is hidden and has no extension, so a folder scan that
+  // looks for settings files never takes a leftover one for a real file.
+  const std::size_t slash = target.rfind('/');
+  std::string temp = target.substr(0, slash + 1) + ".~profile-XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return RewriteInPlace(target, bytes);
   bool ok = WriteAll(fd, bytes);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -9,10 +8,13 @@
 
 #include "platform/files.h"
 #include "temp_dir.h"
+#include "unprivileged.h"
 
 namespace sentrel::platform {
 namespace {
 
+using testing::CheckResult;
+using testing::RunUnprivileged;
 using testing::TempDir;
 
 TEST(Files, NativePath) {
@@ -60,8 +62,7 @@ TEST(Files, Attributes) {
   }
 }
 
-// Read-only comes from access(W_OK), which the superuser always passes. As the
-// superuser the check runs in a child process that gives up its privileges.
+// Read-only comes from access(W_OK), judged as an ordinary user.
 TEST(Files, ReadOnlyAttribute) {
   TempDir dir;
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
@@ -70,27 +71,13 @@ TEST(Files, ReadOnlyAttribute) {
   ASSERT_EQ(mkdir(dir.Native("rodir").c_str(), 0555), 0);
   ASSERT_EQ(chmod(dir.Native("ro.txt").c_str(), 0444), 0);
   ASSERT_EQ(chmod(dir.Native("rw.txt").c_str(), 0666), 0);
-  const auto check = [&] {
+  const CheckResult result = RunUnprivileged([&] {
     return GetFileAttributes(dir.Windows("ro.txt")) == kAttrReadOnly &&
            GetFileAttributes(dir.Windows("rodir")) == (kAttrDirectory | kAttrReadOnly) &&
            GetFileAttributes(dir.Windows("rw.txt")) == kAttrNormal;
-  };
-  if (geteuid() != 0) {
-    EXPECT_TRUE(check());
-    return;
-  }
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const uid_t nobody = 65534;
-    if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(2);
-    _exit(check() ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot drop superuser rights to test read-only";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "read-only attributes wrong for an unprivileged user";
+  });
+  if (result == CheckResult::CannotDropRights) GTEST_SKIP() << "cannot give up superuser rights";
+  EXPECT_EQ(result, CheckResult::Passed) << "read-only attributes wrong for an ordinary user";
 }
 
 TEST(Files, ListDirectory) {

@@ -7,10 +7,13 @@
 
 #include "platform/profile.h"
 #include "temp_dir.h"
+#include "unprivileged.h"
 
 namespace sentrel::platform {
 namespace {
 
+using testing::CheckResult;
+using testing::RunUnprivileged;
 using testing::TempDir;
 
 struct WriteCase {
@@ -138,6 +141,28 @@ TEST(ProfileWrite, RefusesWhatWouldBreakTheFile) {
   EXPECT_FALSE(WriteProfileString(path, "a]x", "k", "1"));
   EXPECT_FALSE(WriteProfileString(path, "a\nb", "k", "1"));
   EXPECT_EQ(dir.Get("m.ini"), original);
+}
+
+// In a folder the writer may not create files in, a writable file is rewritten
+// in place; a read-only file is left alone.
+TEST(ProfileWrite, FolderWithoutWriteRights) {
+  TempDir dir;
+  dir.Put("open.ini", "[a]\r\nk=1\r\n");
+  dir.Put("locked.ini", "[a]\r\nk=1\r\n");
+  ASSERT_EQ(chmod(dir.Native("open.ini").c_str(), 0666), 0);
+  ASSERT_EQ(chmod(dir.Native("locked.ini").c_str(), 0444), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), geteuid() == 0 ? 0755 : 0555), 0);
+  const CheckResult result = RunUnprivileged([&] {
+    return WriteProfileString(dir.Windows("open.ini"), "a", "k", "2") &&
+           WriteProfileString(dir.Windows("open.ini"), "b", "k", "3") &&
+           !WriteProfileString(dir.Windows("locked.ini"), "a", "k", "2") &&
+           !WriteProfileString(dir.Windows("new.ini"), "a", "k", "2");
+  });
+  chmod(dir.path().c_str(), 0755);
+  if (result == CheckResult::CannotDropRights) GTEST_SKIP() << "cannot give up superuser rights";
+  EXPECT_EQ(result, CheckResult::Passed);
+  EXPECT_EQ(dir.Get("open.ini"), "[a]\r\nk=2\r\n[b]\r\nk=3\r\n");
+  EXPECT_EQ(dir.Get("locked.ini"), "[a]\r\nk=1\r\n");
 }
 
 TEST(ProfileWrite, FailsWhereNothingCanBeWritten) {
