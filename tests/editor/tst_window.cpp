@@ -267,7 +267,7 @@ class TestWindow : public QObject {
 
   void shippedVariableListIsOfferedBesideTheProgram() {
     const QString before = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(QStringLiteral(RULESMITH_OUTPUT_DIR "/../../editor")));
+    QVERIFY(QDir::setCurrent(QStringLiteral(RULESMITH_PROGRAM_DIR)));
     frmMain* w = fx->StartWindow();
     QDir::setCurrent(before);
     const QStringList items = Items(w->comParameter);
@@ -666,7 +666,7 @@ class TestWindow : public QObject {
     const QString file = fx->Path("sample.ini");
     WriteBytes(file, SampleModule());
     const QString before = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(QStringLiteral(RULESMITH_OUTPUT_DIR "/../../editor")));
+    QVERIFY(QDir::setCurrent(QStringLiteral(RULESMITH_PROGRAM_DIR)));
     frmMain* w = fx->StartWindow();
     QDir::setCurrent(before);
     fx->OpenWith(w, file);
