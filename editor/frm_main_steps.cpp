@@ -61,11 +61,18 @@ void frmMain::cmdSetpAdd_Click() {
   const std::optional<QString> answer = common_.Dialogs().AskText(
       this, QStringLiteral("请输入该步骤的唯一标识"), kTitleHint, QString());
   if (!answer || answer->isEmpty()) return;
-  for (const char* refused : {"Cofing", "About", "Step"}) {
-    if (answer->compare(QLatin1String(refused), Qt::CaseInsensitive) == 0) {
-      Inform(QStringLiteral("标识名不合法！"), kTitleHint);
-      return;
-    }
+  bool refused = false;
+  for (const char* name : {"Cofing", "About", "Step"}) {
+    refused = refused || answer->compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+  }
+  // The identifier names the step's section: a bracket or a line break in it
+  // could never be written as a section name.
+  for (const QChar c : {QChar(u']'), QChar(u'\n'), QChar(u'\r')}) {
+    refused = refused || answer->contains(c);
+  }
+  if (refused) {
+    Inform(QStringLiteral("标识名不合法！"), kTitleHint);
+    return;
   }
   const int position = lvwSetp->topLevelItemCount() + 1;
   AddStepItem(lvwSetp, position, *answer, QStringLiteral("1"), QString(), QString(), QString());

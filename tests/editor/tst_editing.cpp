@@ -266,6 +266,8 @@ class TestEditing : public QObject {
     QTest::newRow("step in lower case") << false << "step" << "标识名不合法！";
     QTest::newRow("COFING") << false << "COFING" << "标识名不合法！";
     QTest::newRow("About") << false << "About" << "标识名不合法！";
+    QTest::newRow("closing bracket") << false << "a]b" << "标识名不合法！";
+    QTest::newRow("line break") << false << "a\nb" << "标识名不合法！";
   }
   void stepAddRefusals() {
     QFETCH(bool, cancelled);

@@ -57,7 +57,8 @@ class TestIni : public QObject {
     QCOMPARE(WriteIniValue("Cofing", "Setp", "1-10", file), QString());
     QCOMPARE(WriteIniValue("About", "Version", "4.3.0", file), QString());
     QCOMPARE(ReadBytes(file),
-             QByteArray("[About]\r\nName=Probe check\r\nVersion=4.3.0\r\n[Cofing]\r\nSetp=1-10\r\n"));
+             QByteArray("[About]\r\nName=Probe check\r\nVersion=4.3.0\r\n"
+                        "[Cofing]\r\nSetp=1-10\r\n"));
     WriteIniValue("about", "name", "Other", file);
     QCOMPARE(ReadIniValue("About", "Name", file), QString("Other"));
   }
@@ -85,7 +86,9 @@ class TestIni : public QObject {
     const QString file = dir.filePath("m.ini");
     WriteIniValue("步骤一", "LogName", "中文日志", file);
     const QByteArray bytes = ReadBytes(file);
-    QCOMPARE(bytes, QByteArray("[\xB2\xBD\xD6\xE8\xD2\xBB]\r\nLogName=\xD6\xD0\xCE\xC4\xC8\xD5\xD6\xBE\r\n"));
+    // 步骤一 and 中文日志 in GBK.
+    QCOMPARE(bytes, QByteArray("[\xB2\xBD\xD6\xE8\xD2\xBB]\r\n"
+                               "LogName=\xD6\xD0\xCE\xC4\xC8\xD5\xD6\xBE\r\n"));
     QCOMPARE(ReadIniValue("步骤一", "LogName", file), QString("中文日志"));
   }
 

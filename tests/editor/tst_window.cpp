@@ -271,7 +271,8 @@ class TestWindow : public QObject {
     frmMain* w = fx->StartWindow();
     QDir::setCurrent(before);
     const QStringList items = Items(w->comParameter);
-    for (const char* name : {"REMOTE_ADDR", "HTTP_USER_AGENT", "URL", "QUERY_STRING", "HTTP_HOST"}) {
+    for (const char* name :
+         {"REMOTE_ADDR", "HTTP_USER_AGENT", "URL", "QUERY_STRING", "HTTP_HOST"}) {
       QVERIFY2(items.contains(name), name);
     }
   }
