@@ -1,12 +1,295 @@
+// `sentrel lint FOLDER`: reads a settings folder the way the filter reads it
+// at load — settings with their clamps, response pages, the module folder scan
+// and its order, every module file through the filter's own reader — and
+// reports what the filter would make of it.
+//
+// The report is a sequence of sections, each a function over the shared
+// LintRun; a section may add reasons why the filter would not load. The exit
+// status is 0 when the filter would load, 1 when it would not, 2 on a usage
+// error.
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
+#include "filter/settings/filter_settings.h"
+#include "filter/settings/module_reader.h"
+#include "filter/settings/module_registry.h"
+#include "filter/tracking/address_lists.h"
+#include "filter/tracking/client_tally.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
 #include "tools/commands.h"
 
 namespace sentrel::tools {
 
-int RunLint(int, char**) {
-  std::fprintf(stderr, "sentrel lint: not available in this build yet\n");
-  return 2;
+namespace {
+
+// Code-page text as printable UTF-8: converted, with control bytes escaped so
+// that a value holding binary garbage cannot disturb the terminal.
+std::string Printable(const std::string& codePageText) {
+  std::string utf8 = platform::CodePageToUtf8(codePageText);
+  std::string out;
+  out.reserve(utf8.size());
+  for (unsigned char c : utf8) {
+    if (c < 0x20 || c == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+// Paths print as the native file system names them (the filter builds them
+// with backslashes), escaped; their bytes are the file system's own.
+std::string PrintablePath(const std::string& path) {
+  std::string out;
+  for (unsigned char c : platform::NativePath(path)) {
+    if (c < 0x20 || c == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+// Where a finding lies: "step 2 [Probe] Times", with the value.
+std::string Location(const ModuleFinding& f) {
+  std::string out;
+  if (f.stepNumber > 0) out += "step " + std::to_string(f.stepNumber) + " ";
+  if (!f.section.empty()) out += "[" + Printable(f.section) + "] ";
+  out += Printable(f.key);
+  return out;
+}
+
+std::string DescribeRefusal(const ModuleFinding& f) {
+  if (f.issue == ModuleIssue::PathEmpty) return DescribeIssue(f.issue);
+  std::string out = Location(f);
+  out += f.missing ? " (missing)" : "=\"" + Printable(f.value) + "\"";
+  out += ": ";
+  out += DescribeIssue(f.issue);
+  if (f.range != RangeError::None) {
+    out += " (";
+    out += DescribeRangeError(f.range);
+    out += ")";
+  }
+  return out;
+}
+
+std::string DescribeAdjustment(const ModuleFinding& f) {
+  std::string out = Location(f);
+  if (f.issue == ModuleIssue::ValueCut) {
+    out += ": a value of " + std::to_string(f.value.size()) + " bytes is cut to " +
+           std::to_string(f.limit);
+    return out;
+  }
+  if (!f.value.empty()) out += "=\"" + Printable(f.value) + "\"";
+  out += ": ";
+  out += DescribeIssue(f.issue);
+  return out;
+}
+
+// Prints one line per module file, in load order, as the reader reports it.
+class ModuleLines : public ModuleDiagnostics {
+ public:
+  void Refused(const ModuleFinding& finding) override {
+    std::printf("  %s: skipped: %s\n", PrintablePath(finding.path).c_str(),
+                DescribeRefusal(finding).c_str());
+    PrintNotes();
+  }
+  void Adjusted(const ModuleFinding& finding) override { notes_.push_back(finding); }
+  void Loaded(const std::string& path, std::int32_t number, const Module& module) override {
+    std::printf("  %s: loaded as module %d: %s\n", PrintablePath(path).c_str(), number,
+                Printable(module.name).c_str());
+    PrintNotes();
+  }
+
+ private:
+  void PrintNotes() {
+    for (const auto& note : notes_) std::printf("    note: %s\n", DescribeAdjustment(note).c_str());
+    notes_.clear();
+  }
+  std::vector<ModuleFinding> notes_;
+};
+
+struct LintRun {
+  std::string folderArgument;
+  FilterSettings settings;
+  ModuleRegistry registry;
+  std::vector<std::string> blockers;  // why the filter would not load
+};
+
+// The settings folder and the settings, in the filter's order of reading.
+// False when the folder is unusable, which ends the run.
+bool ReadSettings(LintRun& run) {
+  if (run.folderArgument.empty() || !PathExists(run.folderArgument, true)) {
+    std::printf("settings folder: %s: not an existing folder\n",
+                PrintablePath(run.folderArgument).c_str());
+    run.blockers.push_back("the settings folder does not exist");
+    return false;
+  }
+  FilterSettings& s = run.settings;
+  s.FolderPath = NormaliseFolderPath(run.folderArgument);
+  ReadGeneralSettings(s);
+  s.returnPage = ReadResponsePage(s.FolderPath + "Return.html");
+  ReadPictureCodeSettings(s);
+  if (s.PictureCodeEnabled()) s.codePage = ReadResponsePage(s.FolderPath + "Code.html");
+  std::printf("settings folder: %s\n", PrintablePath(s.FolderPath).c_str());
+  return true;
+}
+
+void ModulesSection(LintRun& run) {
+  ModuleRegistry& registry = run.registry;
+  const std::string folder = run.settings.FolderPath + "Action";
+  bool listed = ScanModuleFolder(folder, registry);
+  registry.OrderScannedPaths();
+  std::printf("\nmodules (%zu %s in %s):\n", registry.modulePaths.size(),
+              registry.modulePaths.size() == 1 ? "file" : "files", PrintablePath(folder).c_str());
+  if (!listed) std::printf("  the module folder cannot be listed\n");
+
+  // Files are read even when their number stops the load, so that every file
+  // gets its verdict.
+  ModuleLines lines;
+  LoadModules(registry, run.settings, nullptr, &lines);
+
+  if (registry.modulePaths.empty()) {
+    run.blockers.push_back("no module file (a file whose name contains \".ini\") in " +
+                           PrintablePath(folder));
+  } else if (registry.modulePaths.size() > kMaxModuleFiles) {
+    run.blockers.push_back(std::to_string(registry.modulePaths.size()) +
+                           " module files, more than " + std::to_string(kMaxModuleFiles));
+  } else if (registry.modules.empty()) {
+    run.blockers.push_back("every module file is refused");
+  }
+}
+
+// Each address list line as the filter reads it: what an accepted line lists,
+// why a line is skipped.
+void AddressListsSection(LintRun& run) {
+  std::printf("\naddress lists:\n");
+  struct List {
+    const char* file;
+    std::uint8_t state;
+    const char* meaning;
+  };
+  for (const List& list : {List{kAllowListFile, Allowed, "always let through"},
+                           List{kDenyListFile, Blocked, "always refused"}}) {
+    const std::string path = run.settings.FolderPath + list.file;
+    if (!PathExists(path, false)) {
+      std::printf("  %s (%s): missing, an empty list\n", list.file, list.meaning);
+      continue;
+    }
+    std::uint64_t addresses = 0;
+    int accepted = 0;
+    int skipped = 0;
+    std::vector<std::string> lines;
+    AddressRanges ranges;
+    LoadAddressList(run.settings.FolderPath, list.file, list.state, ranges,
+                    [&](int number, const std::string& text, const AddressListLine& reading) {
+                      char head[64];
+                      std::snprintf(head, sizeof(head), "    line %d: ", number);
+                      if (!reading.accepted) {
+                        ++skipped;
+                        lines.push_back(head + ("\"" + Printable(text) + "\": skipped: ") + reading.reason);
+                        return;
+                      }
+                      ++accepted;
+                      addresses += reading.Count();
+                      std::string what = reading.Count() == 1 ? "1 address"
+                                                              : std::to_string(reading.Count()) + " addresses";
+                      if (!reading.reason.empty()) what += " (" + reading.reason + ")";
+                      lines.push_back(head + Printable(text) + ": " + what);
+                    });
+    std::printf("  %s (%s): %d %s accepted, %d skipped; the accepted lines cover %llu %s\n", list.file, list.meaning,
+                accepted, accepted == 1 ? "line" : "lines", skipped,
+                static_cast<unsigned long long>(addresses), addresses == 1 ? "address" : "addresses");
+    for (const auto& line : lines) std::printf("%s\n", line.c_str());
+  }
+}
+
+void SettingsSection(LintRun& run) {
+  const FilterSettings& s = run.settings;
+  std::printf("\nsettings:\n");
+  std::printf("  Status: %s\n", Printable(s.Status).c_str());
+  std::printf("  Dateline: %u\n", s.Dateline);
+  std::printf("  LogMin: %u\n", s.LogMin);
+  std::printf("  CacheMin: %d\n", s.CacheMin);
+  if (s.PictureCodeEnabled()) {
+    std::printf("  picture code: Length %d, Width %d, height %d\n", s.Length, s.Width, s.height);
+  } else {
+    std::printf("  picture code: disabled\n");
+  }
+  if (s.returnPage.empty()) {
+    std::printf("  Return page: missing or empty (block answers carry no body)\n");
+  } else {
+    std::printf("  Return page: %zu bytes\n", s.returnPage.size());
+  }
+  if (s.CodePageLoaded()) {
+    std::printf("  Code page: %zu bytes\n", s.codePage.size());
+  } else if (!s.PictureCodeEnabled()) {
+    std::printf("  Code page: not read (picture code disabled; action 3 acts as 0)\n");
+  } else {
+    std::printf("  Code page: missing or empty (action 3 acts as 0)\n");
+  }
+  if (run.registry.modules.empty()) {
+    std::printf("  requestCap: none (no module loaded)\n");
+  } else if (run.registry.requestCap == 0) {
+    std::printf("  requestCap: 0 (no cap: a module can take part in any request)\n");
+  } else {
+    std::printf("  requestCap: %u\n", run.registry.requestCap);
+  }
+}
+
+int Verdict(const LintRun& run) {
+  if (run.blockers.empty()) {
+    std::printf("\nresult: the filter would load with %zu of %zu module files\n",
+                run.registry.modules.size(), run.registry.modulePaths.size());
+    return 0;
+  }
+  std::printf("\nresult: the filter would not load:\n");
+  for (const auto& reason : run.blockers) std::printf("  %s\n", reason.c_str());
+  return 1;
+}
+
+void Usage(std::FILE* to) {
+  std::fprintf(to,
+               "usage: sentrel lint FOLDER\n"
+               "Reads the settings folder FOLDER as the filter would at load and reports,\n"
+               "in load order, each module file as loaded (with its number) or skipped\n"
+               "(with the reason), the effective filter settings, and whether the filter\n"
+               "would load, and each address-list line as listed (with the number of\n"
+               "addresses it covers) or skipped (with the reason).\n"
+               "Exit status: 0 it would load, 1 it would not, 2 usage error.\n");
+}
+
+}  // namespace
+
+int RunLint(int argc, char** argv) {
+  if (argc == 1 && (std::strcmp(argv[0], "-h") == 0 || std::strcmp(argv[0], "--help") == 0)) {
+    Usage(stdout);
+    return 0;
+  }
+  if (argc != 1 || argv[0][0] == '\0' || (argv[0][0] == '-' && argv[0][1] != '\0')) {
+    Usage(stderr);
+    return 2;
+  }
+
+  LintRun run;
+  run.folderArgument = argv[0];
+  if (ReadSettings(run)) {
+    // Sections in report order; each may add reasons not to load.
+    using Section = void (*)(LintRun&);
+    for (Section section : {ModulesSection, AddressListsSection, SettingsSection}) section(run);
+  }
+  int status = Verdict(run);
+  std::fflush(stdout);
+  return status;
 }
 
 }  // namespace sentrel::tools

@@ -1,0 +1,76 @@
+// One filter instance: all process-wide state of the filter (settings, module
+// registry, client table, journal, activity log, start-up state, locks). The
+// exported entry points operate on the process's single instance; tests build
+// instances of their own with a fake clock and a temporary settings folder.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include <memory>
+#include <mutex>
+
+#include "filter/core/isapi.h"
+#include "filter/logging/activity_log.h"
+#include "filter/picturecode/picture_code_maker.h"
+#include "filter/settings/filter_settings.h"
+#include "filter/settings/module_registry.h"
+#include "filter/tracking/address_ranges.h"
+#include "filter/tracking/cache_journal.h"
+#include "filter/tracking/client_table.h"
+#include "filter/tracking/startup.h"
+#include "platform/clock.h"
+
+namespace sentrel {
+
+// The description handed to the server in the version record.
+inline constexpr char kFilterDescription[] = "Tarnwick ISAPI filter, Version 4.3";
+inline constexpr DWORD kFilterRevision = 0x00070000;
+inline constexpr DWORD kFilterFlags = SF_NOTIFY_ORDER_MEDIUM | SF_NOTIFY_PREPROC_HEADERS |
+                                      SF_NOTIFY_URL_MAP | SF_NOTIFY_END_OF_NET_SESSION;
+
+class Filter {
+ public:
+  // `bootstrapPath` names the bootstrap settings file; the server's filter
+  // reads ".\sh_Sentrel.ini" in its current directory.
+  explicit Filter(platform::Clock& clock, std::string bootstrapPath = kBootstrapFile);
+  Filter(const Filter&) = delete;
+  Filter& operator=(const Filter&) = delete;
+
+  BOOL GetFilterVersion(HTTP_FILTER_VERSION* version);
+  DWORD HttpFilterProc(HTTP_FILTER_CONTEXT* context, DWORD notificationType, void* notification);
+  BOOL TerminateExtension(DWORD flags);
+
+  const FilterSettings& Settings() const { return settings_; }
+  const ModuleRegistry& Registry() const { return registry_; }
+  bool StartupPending() const { return startupPending_.load(std::memory_order_acquire) != 0; }
+  ActivityLog& Log() { return log_; }
+  platform::Clock& Clock() { return clock_; }
+  ClientTable& Clients() { return clients_; }
+  CacheJournal& Journal() { return journal_; }
+  const AddressRanges& Listed() const { return listed_; }
+  std::uint8_t StartupStage() const { return startup_.Stage(); }
+
+ private:
+  DWORD HandleUrlMap(HTTP_FILTER_CONTEXT* context);
+  void ProgramMessage(const std::string& text);
+  void RunStartupStage();
+  picturecode::PictureCodeMaker& PictureCodes();
+
+  platform::Clock& clock_;
+  std::string bootstrapPath_;
+  FilterSettings settings_;
+  ModuleRegistry registry_;
+  ActivityLog log_;
+  std::atomic<std::uint8_t> startupPending_{0};
+  AddressRanges listed_;
+  ClientTable clients_;
+  CacheJournal journal_;
+  Startup startup_;
+  // Made when the first client is challenged (finding the face takes time).
+  std::once_flag pictureCodesOnce_;
+  std::unique_ptr<picturecode::PictureCodeMaker> pictureCodes_;
+};
+
+}  // namespace sentrel

@@ -1,0 +1,107 @@
+#include "filter/core/server_variables.h"
+
+#include "platform/codepage.h"
+
+namespace sentrel {
+
+const std::string* ServerVariableCache::Find(const std::string& name) const {
+  for (const auto& [key, value] : entries_) {
+    if (key == name) return &value;
+  }
+  return nullptr;
+}
+
+void ServerVariableCache::Insert(const std::string& name, std::string value) {
+  for (auto& [key, existing] : entries_) {
+    if (key == name) {
+      existing = std::move(value);
+      return;
+    }
+  }
+  entries_.emplace_back(name, std::move(value));
+}
+
+bool AskServerVariable(HTTP_FILTER_CONTEXT* context, const std::string& name, std::string& value) {
+  char buffer[kServerVariableBuffer];
+  DWORD size = kServerVariableBuffer;
+  if (!context->GetServerVariable(context, const_cast<char*>(name.c_str()), buffer, &size)) {
+    return false;
+  }
+  buffer[kServerVariableBuffer - 1] = '\0';
+  value.assign(buffer);
+  return true;
+}
+
+bool ReadServerVariable(HTTP_FILTER_CONTEXT* context, std::string& out, const std::string& name,
+                        ServerVariableCache& cache) {
+  try {
+    if (const std::string* cached = cache.Find(name)) {
+      out = *cached;
+      return true;
+    }
+    std::string value;
+    if (!AskServerVariable(context, name, value)) return false;
+    cache.Insert(name, value);
+    out = std::move(value);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+namespace {
+
+void ReplaceAll(std::string& text, const std::string& token, const std::string& value) {
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t at = text.find(token); at != std::string::npos; at = text.find(token, from)) {
+    out.append(text, from, at - from);
+    out += value;
+    from = at + token.size();
+  }
+  out.append(text, from, std::string::npos);
+  text = std::move(out);
+}
+
+std::string TokenValue(HTTP_FILTER_CONTEXT* context, const std::string& token,
+                       ServerVariableCache& cache, platform::Clock& clock) {
+  if (token.size() >= 3 && token[1] == 'S' && token[2] == '(') {
+    if (token.size() < 5 || token[token.size() - 2] != ')') return "Null";
+    std::string name = token.substr(3, token.size() - 5);
+    if (const std::string* cached = cache.Find(name)) return *cached;
+    std::string value;
+    if (!AskServerVariable(context, name, value)) return "Null";
+    cache.Insert(name, value);
+    return value;
+  }
+  if (token == "{TIME}") return clock.FormatNow("%H:%M:%S");
+  if (token == "{DATE}") return clock.FormatNow("%Y-%m-%d");
+  return "Null";
+}
+
+}  // namespace
+
+bool PlaceholderExpander(HTTP_FILTER_CONTEXT* context, std::string& text, ServerVariableCache& cache,
+                         platform::Clock& clock) {
+  if (text.empty()) return false;
+  platform::ToUpperInPlace(text);
+  for (int round = 0; round < kMaxPlaceholderTokens; ++round) {
+    std::size_t open = text.find('{');
+    if (open == std::string::npos) break;
+    std::size_t close = text.find('}');
+    if (close == std::string::npos) break;
+    if (close < open) close = text.find('}', open);
+    if (close == std::string::npos) break;
+    std::string token = text.substr(open, close - open + 1);
+    std::string value = TokenValue(context, token, cache, clock);
+    if (value == token) break;
+    ReplaceAll(text, token, value);
+    if (text.size() > kMaxExpandedLength) {
+      text.resize(kMaxExpandedLength);
+      break;
+    }
+  }
+  return true;
+}
+
+}  // namespace sentrel

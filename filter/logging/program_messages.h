@@ -1,0 +1,37 @@
+// The filter's program messages, written to the activity log named "Log".
+// They are GBK text: each constant holds the GBK bytes of the text in its
+// comment.
+#pragma once
+
+namespace sentrel::messages {
+
+// 程序加载完成 (loading finished)
+inline constexpr char kLoaded[] = "\xb3\xcc\xd0\xf2\xbc\xd3\xd4\xd8\xcd\xea\xb3\xc9";
+
+// 无行为模块，程序启动失败 (no behaviour module, start failed)
+inline constexpr char kNoModule[] =
+    "\xce\xde\xd0\xd0\xce\xaa\xc4\xa3\xbf\xe9\xa3\xac\xb3\xcc\xd0\xf2\xc6\xf4\xb6\xaf\xca\xa7\xb0"
+    "\xdc";
+
+// 模块数量超过限制（64），程序启动失败 (module count over the limit of 64, start failed)
+inline constexpr char kTooManyModules[] =
+    "\xc4\xa3\xbf\xe9\xca\xfd\xc1\xbf\xb3\xac\xb9\xfd\xcf\xde\xd6\xc6\xa3\xa8"
+    "64"
+    "\xa3\xa9\xa3\xac\xb3\xcc\xd0\xf2\xc6\xf4\xb6\xaf\xca\xa7\xb0\xdc";
+
+// 程序启动中 (starting)
+inline constexpr char kStarting[] = "\xb3\xcc\xd0\xf2\xc6\xf4\xb6\xaf\xd6\xd0";
+
+// %s\t模块读取成功 (module read), a format for the module's name
+inline constexpr char kModuleReadFormat[] = "%s\t\xc4\xa3\xbf\xe9\xb6\xc1\xc8\xa1\xb3\xc9\xb9\xa6";
+
+// 程序启动成功 (started)
+inline constexpr char kStarted[] = "\xb3\xcc\xd0\xf2\xc6\xf4\xb6\xaf\xb3\xc9\xb9\xa6";
+
+// 程序卸载成功 (unloaded)
+inline constexpr char kUnloaded[] = "\xb3\xcc\xd0\xf2\xd0\xb6\xd4\xd8\xb3\xc9\xb9\xa6";
+
+// The evaluation's diagnostic for a rule variable that stayed missing.
+inline constexpr char kNoServerVariable[] = "No SV2";
+
+}  // namespace sentrel::messages

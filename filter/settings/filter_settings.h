@@ -1,0 +1,51 @@
+// The filter-wide settings and response pages, read once at load from the
+// bootstrap file and the settings folder, read-only afterwards.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace sentrel {
+
+struct FilterSettings {
+  std::string FolderPath;                     // the settings folder, ending in one backslash
+  std::string Status = "404 Object Not Found";  // status line of every answer the filter gives
+  std::uint32_t Dateline = 86400;             // filter-wide hold time, seconds
+  std::uint32_t LogMin = 30;                  // collected log lines per block
+  std::int32_t CacheMin = 5;                  // journal lines per batch
+  std::int32_t Length = 4;                    // picture-code digits; 0 = disabled
+  std::int32_t Width = 300;                   // picture-code image width
+  std::int32_t height = 100;                  // picture-code image height
+  std::string returnPage;                     // body of the block answer
+  std::string codePage;                       // body of the picture-code page
+
+  bool PictureCodeEnabled() const { return Length != 0; }
+  bool CodePageLoaded() const { return PictureCodeEnabled() && !codePage.empty(); }
+};
+
+// The bootstrap file, relative to the process's current directory.
+inline constexpr char kBootstrapFile[] = ".\\sh_Sentrel.ini";
+
+// Whether a path exists as a directory (wantDirectory) or as a file (not).
+bool PathExists(const std::string& path, bool wantDirectory);
+
+// Appends one backslash, then collapses every pair of consecutive backslashes
+// into one, left to right without overlap.
+std::string NormaliseFolderPath(const std::string& folderPath);
+
+// Reads FolderPath from the bootstrap file. False when it is empty or does not
+// name an existing directory; on success `folderPath` is normalised.
+bool ReadFolderPath(const std::string& bootstrapPath, std::string& folderPath);
+
+// Reads Status, Dateline, LogMin and CacheMin from folderPath + "Config.ini",
+// with their defaults and clamps.
+void ReadGeneralSettings(FilterSettings& settings);
+
+// Reads Length, Width and height from section Code of "Config.ini".
+void ReadPictureCodeSettings(FilterSettings& settings);
+
+// Reads a response page line by line, each line followed by one line feed.
+// A missing file, or a name that is a directory, gives the empty page.
+std::string ReadResponsePage(const std::string& path);
+
+}  // namespace sentrel

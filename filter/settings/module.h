@@ -1,0 +1,58 @@
+// A loaded behaviour module with its steps and rules, and the per-client
+// progress through one module.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sentrel {
+
+// The three log keys of a module or a step. All empty when it writes no line.
+struct LogSpec {
+  std::string LogName;
+  std::string LogFileName;
+  std::string LogContent;
+};
+
+struct Rule {
+  std::string parameter;  // server-variable name, upper case
+  std::string pattern;    // may be empty
+  bool compare = true;    // true wants a match, false wants no match
+};
+
+struct Step {
+  std::uint32_t timesLow = 0;
+  std::uint32_t timesHigh = 0;
+  LogSpec log;
+  std::vector<Rule> rules;
+};
+
+struct Module {
+  std::string name;
+  std::uint8_t execute = 0;  // 0 block, 1 log only, 2 allow, 3 picture code
+  std::uint32_t setpLow = 0;
+  std::uint32_t setpHigh = 0;
+  std::int32_t stepCount = 0;
+  LogSpec log;
+  std::vector<Step> steps;  // step number i is steps[i - 1]
+  std::int32_t times = 1;
+  std::int32_t dateline = 0;
+
+  // The step with the given number, or nullptr when there is none.
+  const Step* StepAt(std::uint32_t number) const {
+    if (number == 0 || number > steps.size()) return nullptr;
+    return &steps[number - 1];
+  }
+};
+
+// One client's progress through one module.
+struct ModuleProgress {
+  std::uint8_t active = 1;
+  std::int32_t moduleNumber = 0;
+  std::uint32_t currentStep = 0;
+  std::uint32_t stepHits = 0;
+  std::uint32_t passes = 0;
+};
+
+}  // namespace sentrel

@@ -1,0 +1,81 @@
+#include "filter/tracking/address_lists.h"
+
+#include <algorithm>
+
+#include "platform/files.h"
+#include "platform/net.h"
+
+namespace sentrel {
+
+namespace {
+
+bool DigitsOnlyWithoutDots(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '.'), text.end());
+  if (text.empty()) return false;
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string ReplaceStars(std::string text, const char* with) {
+  std::string out;
+  for (char c : text) {
+    if (c == '*') {
+      out += with;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+AddressListLine ParseAddressListLine(const std::string& line) {
+  AddressListLine reading;
+  std::string first;
+  std::string last;
+  std::size_t dash = line.find('-');
+  if (dash != std::string::npos) {
+    first = line.substr(0, dash);
+    last = line.substr(dash + 1);
+  } else if (line.find('*') != std::string::npos) {
+    first = ReplaceStars(line, "0");
+    last = ReplaceStars(line, "255");
+  } else {
+    first = last = line;
+  }
+
+  if (!DigitsOnlyWithoutDots(first) || (first != last && !DigitsOnlyWithoutDots(last))) {
+    reading.reason = "only digits and dots may form an address (no blanks, remarks or letters)";
+    return reading;
+  }
+  std::uint32_t a = platform::InetAddr(first.c_str());
+  std::uint32_t b = platform::InetAddr(last.c_str());
+  if (a == platform::kInaddrNone || b == platform::kInaddrNone) {
+    reading.reason = "not a usable IPv4 address (255.255.255.255 is refused too)";
+    return reading;
+  }
+  reading.accepted = true;
+  reading.first = platform::Ntohl(a);
+  reading.last = platform::Ntohl(b);
+  if (reading.first > reading.last) reading.reason = "range ends before it starts: lists nothing";
+  return reading;
+}
+
+bool LoadAddressList(const std::string& folderPath, const std::string& fileName,
+                     std::uint8_t state, AddressRanges& ranges,
+                     const AddressListObserver& observer) {
+  platform::TextFile in;
+  if (!in.Open(folderPath + fileName, platform::TextFile::Mode::Read)) return true;
+  std::string line;
+  int number = 0;
+  while (in.ReadLine(line)) {
+    ++number;
+    if (line.empty()) continue;
+    AddressListLine reading = ParseAddressListLine(line);
+    if (reading.accepted) ranges.Add(reading.first, reading.last, state);
+    if (observer) observer(number, line, reading);
+  }
+  return true;
+}
+
+}  // namespace sentrel

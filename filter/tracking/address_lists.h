@@ -1,0 +1,39 @@
+// The allow and deny address lists ("UnLimitIP.txt", "LimitIP.txt"): one entry
+// per line, a single address, a range "a-b" or a wildcard "61.135.*.*".
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "filter/tracking/address_ranges.h"
+
+namespace sentrel {
+
+inline constexpr char kAllowListFile[] = "UnLimitIP.txt";
+inline constexpr char kDenyListFile[] = "LimitIP.txt";
+
+// The reading of one list line.
+struct AddressListLine {
+  bool accepted = false;
+  std::string reason;        // why a line is skipped
+  std::uint32_t first = 0;   // host-order keys of an accepted line
+  std::uint32_t last = 0;
+  // Number of addresses the line covers (0 for a reversed range).
+  std::uint64_t Count() const { return accepted && first <= last ? std::uint64_t(last) - first + 1 : 0; }
+};
+
+// Reads one non-empty line as the filter does.
+AddressListLine ParseAddressListLine(const std::string& line);
+
+// Called for every non-empty line with its number, text and reading.
+using AddressListObserver =
+    std::function<void(int lineNumber, const std::string& text, const AddressListLine& reading)>;
+
+// Reads folderPath + fileName and lists every accepted address with `state`.
+// A missing file is an empty list. Always returns true.
+bool LoadAddressList(const std::string& folderPath, const std::string& fileName,
+                     std::uint8_t state, AddressRanges& ranges,
+                     const AddressListObserver& observer = {});
+
+}  // namespace sentrel

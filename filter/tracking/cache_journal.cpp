@@ -1,0 +1,103 @@
+#include "filter/tracking/cache_journal.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "filter/tracking/client_table.h"
+#include "platform/files.h"
+#include "platform/net.h"
+
+namespace sentrel {
+
+namespace {
+
+// A day-file line ended longer ago than this is of no further use.
+constexpr std::int64_t kJournalKeepSeconds = 172800;
+
+}  // namespace
+
+std::string CacheJournal::DayFilePath() const {
+  return folderPath_ + "Cache\\" + clock_.FormatNow("%Y-%m-%d") + ".txt";
+}
+
+bool CacheJournal::WriteCacheLine(const std::string& address, std::uint8_t state,
+                                  std::uint32_t holdUntil) {
+  char head[32];
+  std::snprintf(head, sizeof(head), "%d,%d,", static_cast<int>(holdUntil), static_cast<int>(state));
+  std::string line = head + address + "\n";
+
+  platform::ScopedLock lock(cacheLock_);
+  pending_ += line;
+  pendingCount_ = static_cast<std::uint16_t>(pendingCount_ + 1);
+  if (pendingCount_ < cacheMin_) return true;
+  pendingCount_ = 0;
+  return WritePendingLocked();
+}
+
+bool CacheJournal::WritePendingLocked() {
+  platform::TextFile out;
+  if (!out.Open(DayFilePath(), platform::TextFile::Mode::Append)) return false;
+  bool ok = out.Write(pending_);
+  out.Close();
+  if (ok) pending_.clear();
+  return ok;
+}
+
+bool CacheJournal::Flush() {
+  platform::ScopedLock lock(cacheLock_);
+  if (pending_.empty()) return true;
+  pendingCount_ = 0;
+  return WritePendingLocked();
+}
+
+bool CacheJournal::LoadCacheFiles(ClientTable& table) {
+  const std::int64_t now = clock_.Now();
+  std::vector<platform::DirEntry> entries;
+  if (!platform::ListDirectory(folderPath_ + "Cache", entries)) return false;
+  for (const auto& entry : entries) {
+    if (entry.name.find(".txt") == std::string::npos) continue;
+    ReadDayFile(folderPath_ + "Cache\\" + entry.name, now, table);
+  }
+  return true;
+}
+
+// Reads one day file. Malformed lines and lines that ended more than 48 hours
+// ago are skipped; the file is deleted only when none of its lines is of any
+// further use, so a long decision written after short ones is never lost.
+void CacheJournal::ReadDayFile(const std::string& path, std::int64_t now, ClientTable& table) {
+  platform::TextFile in;
+  if (!in.Open(path, platform::TextFile::Mode::Read)) return;
+  bool anyUseful = false;
+  std::string line;
+  while (in.ReadLine(line)) {
+    std::size_t firstComma = line.find(',');
+    std::size_t secondComma = line.find(',', 11);
+    if (firstComma != 10 || secondComma != 12) continue;
+
+    std::uint32_t holdUntil =
+        static_cast<std::uint32_t>(std::strtol(line.substr(0, 10).c_str(), nullptr, 10));
+    if (holdUntil < now) {
+      if (static_cast<std::int64_t>(holdUntil) + kJournalKeepSeconds < now) continue;
+      anyUseful = true;
+      continue;
+    }
+    anyUseful = true;
+
+    unsigned char stateByte = static_cast<unsigned char>(line[11]);
+    int state = (stateByte >= '0' && stateByte <= '9') ? stateByte - '0' : 0;
+    if (state > 3 || state == 1) continue;
+
+    std::string address = line.substr(13);
+    if (address.size() < 7 || address.size() > 15) continue;
+    std::uint32_t key = platform::Ntohl(platform::InetAddr(address.c_str()));
+    if (key == 0 || key == 0xFFFFFFFFu) continue;
+
+    ClientTally& client = table.LookupClient(key);
+    client.state.store(static_cast<std::uint8_t>(state), std::memory_order_relaxed);
+    client.holdUntil.store(holdUntil, std::memory_order_relaxed);
+  }
+  in.Close();
+  if (!anyUseful) platform::DeleteFile(path);
+}
+
+}  // namespace sentrel

@@ -1,0 +1,55 @@
+// The decision journal: blocked and allowed decisions appended to day files in
+// the settings folder's "Cache" folder, written in batches of CacheMin lines,
+// and read back at the next load so decisions outlive a restart.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/lock.h"
+
+namespace sentrel {
+
+class ClientTable;
+
+class CacheJournal {
+ public:
+  explicit CacheJournal(platform::Clock& clock) : clock_(clock) {}
+
+  void Configure(const std::string& folderPath, std::int32_t cacheMin) {
+    folderPath_ = folderPath;
+    cacheMin_ = cacheMin;
+  }
+
+  // Appends "holdUntil,state,address" to the pending lines; writes them all to
+  // today's day file when CacheMin lines are pending. False when a due write
+  // failed (the lines stay pending).
+  bool WriteCacheLine(const std::string& address, std::uint8_t state, std::uint32_t holdUntil);
+
+  // Reads every day file back into the client table. False only when the
+  // Cache folder cannot be listed.
+  bool LoadCacheFiles(ClientTable& table);
+
+  // Writes the pending lines to today's day file (at unload).
+  bool Flush();
+
+  std::uint16_t PendingCount() const { return pendingCount_; }
+  platform::CriticalSection& CacheLock() { return cacheLock_; }
+
+  // The day file for a local date, e.g. "Cache\2013-05-17.txt" under the folder.
+  std::string DayFilePath() const;
+
+ private:
+  bool WritePendingLocked();
+  void ReadDayFile(const std::string& path, std::int64_t now, ClientTable& table);
+
+  platform::Clock& clock_;
+  std::string folderPath_;
+  std::int32_t cacheMin_ = 5;
+  platform::CriticalSection cacheLock_;
+  std::string pending_;
+  std::uint16_t pendingCount_ = 0;
+};
+
+}  // namespace sentrel

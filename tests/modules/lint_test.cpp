@@ -1,0 +1,178 @@
+// `sentrel lint`: the report on a settings folder and the exit status.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tests/modules/module_files.h"
+
+namespace sentrel {
+namespace {
+
+using testing::IniText;
+using testing::SimpleModule;
+using testing::TempFolder;
+
+struct ToolResult {
+  std::string output;
+  int status = -1;
+};
+
+ToolResult RunTool(const std::string& arguments) {
+  ToolResult result;
+  const std::string command = std::string("'") + SENTREL_TOOL + "' " + arguments + " 2>&1";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.output.append(buffer, n);
+  int wait = ::pclose(pipe);
+  if (WIFEXITED(wait)) result.status = WEXITSTATUS(wait);
+  return result;
+}
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+class LintTest : public ::testing::Test {
+ protected:
+  ToolResult Lint() { return RunTool("lint " + Quoted(folder_.path())); }
+  std::string Action(const std::string& name) { return folder_.path() + "/Action/" + name; }
+
+  TempFolder folder_;
+};
+
+TEST_F(LintTest, ReportsEachFileInLoadOrderAndTheSettings) {
+  folder_.Write("Config.ini", "[Config]\r\nDateline=999999\r\nLogMin=7\r\n[Code]\r\nLength=0\r\n");
+  folder_.Write("Return.html", "<p>no</p>\r\n");
+  // Name in the code page: "Good" and 模块.
+  folder_.Write("Action/zgood.ini",
+                SimpleModule("Good \xc4\xa3\xbf\xe9", "2", {"1-5"})
+                    .Set("Config", "Priority", "2")
+                    .Set("Cofing", "Execute", "3")
+                    .Text());
+  folder_.Write("Action/old.ini", SimpleModule("Old", "1", {"1"}).Set("About", "Version", "4.2").Text());
+  folder_.Write("Action/sub/zero.ini", SimpleModule("Zero", "1", {"0"}).Text());
+
+  ToolResult r = Lint();
+  EXPECT_EQ(r.status, 0) << r.output;
+  const std::string& out = r.output;
+
+  const auto good = out.find("  " + Action("zgood.ini") + ": loaded as module 1: Good \xe6\xa8\xa1\xe5\x9d\x97\n");
+  const auto old = out.find("  " + Action("old.ini") +
+                            ": skipped: [About] Version=\"4.2\": the version is not 4.3.0\n");
+  const auto zero = out.find("  " + Action("sub/zero.ini") +
+                             ": skipped: step 1 [S1] Times=\"0\": the step's match count is not a "
+                             "valid range (the upper bound must be 1 or more)\n");
+  ASSERT_NE(good, std::string::npos) << out;
+  ASSERT_NE(old, std::string::npos) << out;
+  ASSERT_NE(zero, std::string::npos) << out;
+  // Priority 2 first, then the others in scan order (a sub-folder in place).
+  EXPECT_LT(good, old);
+  EXPECT_LT(old, zero);
+
+  // The picture code is disabled, so the action 3 acts as 0.
+  EXPECT_NE(out.find("    note: [Cofing] Execute=\"3\": action 3 (picture code) acts as 0"),
+            std::string::npos) << out;
+
+  // Effective settings after their clamps, and the cap: 2 + 5.
+  EXPECT_NE(out.find("  Dateline: 86400\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  LogMin: 7\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  picture code: disabled\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  Return page: 10 bytes\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  requestCap: 7\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("result: the filter would load with 1 of 3 module files\n"), std::string::npos)
+      << out;
+}
+
+TEST_F(LintTest, EveryFileRefusedWouldNotLoad) {
+  folder_.Write("Action/a.ini", IniText{}.Set("About", "Version", "4.3.0").Text());
+  folder_.Write("Action/b.ini", std::string("\x00\xff[\x01=\n", 6));
+  ToolResult r = Lint();
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find(Action("a.ini") + ": skipped: [Cofing] Execute (missing): "),
+            std::string::npos) << r.output;
+  EXPECT_NE(r.output.find(Action("b.ini") + ": skipped: [About] Version (missing)"),
+            std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("  every module file is refused\n"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("requestCap: none"), std::string::npos) << r.output;
+}
+
+TEST_F(LintTest, NoModuleFileWouldNotLoad) {
+  folder_.Write("Action/readme.txt", "not a module");
+  folder_.Write("Action/GUARD.INI", SimpleModule("Caps", "1", {"1"}).Text());
+  ToolResult r = Lint();
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("modules (0 files in "), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("no module file"), std::string::npos) << r.output;
+
+  std::filesystem::remove_all(folder_.path() + "/Action");
+  r = Lint();
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("the module folder cannot be listed"), std::string::npos) << r.output;
+}
+
+TEST_F(LintTest, MoreThan64FilesWouldNotLoad) {
+  for (int i = 0; i < 64; ++i) {
+    folder_.Write("Action/m" + std::to_string(100 + i) + ".ini",
+                  SimpleModule("M" + std::to_string(i), "1", {"1"}).Text());
+  }
+  ToolResult r = Lint();
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("loaded as module 64: M63\n"), std::string::npos) << r.output;
+
+  // The 65th file counts although it is unusable.
+  folder_.Write("Action/sub/broken.ini", "garbage");
+  r = Lint();
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("  65 module files, more than 64\n"), std::string::npos) << r.output;
+}
+
+TEST(LintUsage, ExitStatus) {
+  EXPECT_EQ(RunTool("lint").status, 2);
+  EXPECT_EQ(RunTool("lint a b").status, 2);
+  EXPECT_EQ(RunTool("lint --verbose").status, 2);
+  EXPECT_EQ(RunTool("lint ''").status, 2);
+  ToolResult help = RunTool("lint --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("usage: sentrel lint FOLDER"), std::string::npos);
+
+  ToolResult missing = RunTool("lint /nonexistent/sentrel/folder");
+  EXPECT_EQ(missing.status, 1) << missing.output;
+  EXPECT_NE(missing.output.find("not an existing folder"), std::string::npos) << missing.output;
+}
+
+}  // namespace
+}  // namespace sentrel
+
+namespace sentrel {
+namespace {
+
+TEST_F(LintTest, AddressListLinesWithTheirCoverageOrReason) {
+  folder_.Write("Action/a.ini", SimpleModule("A", "1", {"1"}).Text());
+  folder_.Write("LimitIP.txt", "10.0.0.1\r\n\r\n10.0.0.9 bad\r\n10.0.1.*\r\n1.2.3.*-1.2.4.*\r\n");
+  folder_.Write("UnLimitIP.txt", "127.255.255.250-128.0.0.5\n10.0.0.7-10.0.0.5\n");
+  ToolResult r = Lint();
+  EXPECT_EQ(r.status, 0) << r.output;
+  const auto allow = r.output.find("  UnLimitIP.txt (always let through): 2 lines accepted, 0 skipped; "
+                                   "the accepted lines cover 12 addresses\n");
+  const auto deny = r.output.find("  LimitIP.txt (always refused): 2 lines accepted, 2 skipped; "
+                                  "the accepted lines cover 257 addresses\n");
+  ASSERT_NE(allow, std::string::npos) << r.output;
+  ASSERT_NE(deny, std::string::npos) << r.output;
+  EXPECT_LT(allow, deny);
+  EXPECT_NE(r.output.find("    line 1: 127.255.255.250-128.0.0.5: 12 addresses\n"), std::string::npos);
+  EXPECT_NE(r.output.find("    line 2: 10.0.0.7-10.0.0.5: 0 addresses (range ends before it starts"),
+            std::string::npos);
+  EXPECT_NE(r.output.find("    line 3: \"10.0.0.9 bad\": skipped: "), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("    line 5: \"1.2.3.*-1.2.4.*\": skipped: "), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("line 2: \"\""), std::string::npos);  // empty lines are not reported
+
+  std::filesystem::remove(folder_.path() + "/UnLimitIP.txt");
+  r = Lint();
+  EXPECT_NE(r.output.find("  UnLimitIP.txt (always let through): missing, an empty list\n"),
+            std::string::npos) << r.output;
+}
+
+}  // namespace
+}  // namespace sentrel

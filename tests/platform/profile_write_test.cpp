@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/profile.h"
+#include "temp_dir.h"
+#include "unprivileged.h"
+
+namespace sentrel::platform {
+namespace {
+
+using testing::CheckResult;
+using testing::RunUnprivileged;
+using testing::TempDir;
+
+struct WriteCase {
+  const char* name;
+  std::string before;  // file bytes before the write
+  const char* section;
+  const char* key;
+  const char* value;
+  std::string after;   // file bytes after it
+};
+
+TEST(ProfileWrite, ChangesOnlyWhatItMust) {
+  const std::vector<WriteCase> cases = {
+      {"replace keeps the key spelling and other lines",
+       "; head\r\n[Cofing]\r\n  Execute  =  1  \r\nTimes=3\r\n", "cofing", "EXECUTE", "2",
+       "; head\r\n[Cofing]\r\n  Execute  =  2\r\nTimes=3\r\n"},
+      {"replace keeps an LF line end", "[a]\nk=old\nz=1\n", "a", "k", "new", "[a]\nk=new\nz=1\n"},
+      {"replace an empty value", "[a]\r\nk=\r\n", "a", "k", "v", "[a]\r\nk=v\r\n"},
+      {"replace a quoted value", "[a]\r\nk=\"old\"\r\n", "a", "k", "new", "[a]\r\nk=new\r\n"},
+      {"replace with an empty value", "[a]\r\nk=old\r\n", "a", "k", "", "[a]\r\nk=\r\n"},
+      {"replace the first of duplicate keys", "[a]\r\nk=1\r\nK=2\r\n", "a", "k", "9",
+       "[a]\r\nk=9\r\nK=2\r\n"},
+      {"replace in the first of duplicate sections", "[a]\r\nk=1\r\n[A]\r\nk=2\r\n", "A", "k", "9",
+       "[a]\r\nk=9\r\n[A]\r\nk=2\r\n"},
+      {"replace on a last line without line end", "[a]\r\nk=1", "a", "k", "22", "[a]\r\nk=22"},
+      {"new key in a section that is not the last",
+       "[a]\r\nx=1\r\ny=2\r\n\r\n[b]\r\nz=3\r\n", "a", "new", "v",
+       "[a]\r\nx=1\r\ny=2\r\nnew=v\r\n\r\n[b]\r\nz=3\r\n"},
+      {"new key goes after the last key line, before trailing other lines",
+       "[a]\nx=1\n; about b\n[b]\n", "a", "k", "v", "[a]\nx=1\nk=v\r\n; about b\n[b]\n"},
+      {"new key in an empty section", "[a]\r\n[b]\r\n", "a", "k", "v", "[a]\r\nk=v\r\n[b]\r\n"},
+      {"new key after a last line without line end", "[a]\r\nx=1", "a", "k", "v",
+       "[a]\r\nx=1\r\nk=v\r\n"},
+      {"new key after a header without line end", "[a]", "a", "k", "v", "[a]\r\nk=v\r\n"},
+      {"new key in the last section", "[a]\r\nx=1\r\n[b]\r\ny=2\r\n", "B", "k", "v",
+       "[a]\r\nx=1\r\n[b]\r\ny=2\r\nk=v\r\n"},
+      {"new section at the end", "[a]\r\nx=1\r\n", "Step", "Count", "0",
+       "[a]\r\nx=1\r\n[Step]\r\nCount=0\r\n"},
+      {"new section after a file without final line end", "[a]\r\nx=1", "b", "k", "v",
+       "[a]\r\nx=1\r\n[b]\r\nk=v\r\n"},
+      {"new section in an LF file", "[a]\nx=1\n", "b", "k", "v", "[a]\nx=1\n[b]\r\nk=v\r\n"},
+      {"new section in an empty file", "", "About", "Version", "4.3.0",
+       "[About]\r\nVersion=4.3.0\r\n"},
+      {"GBK bytes are kept as they are",
+       "[About]\r\nName=\xc4\xa3\xbf\xe9\r\nAbout=\xbe\x57\xbd\x6a\r\n", "About", "Name",
+       "\xd6\xd0\xce\xc4", "[About]\r\nName=\xd6\xd0\xce\xc4\r\nAbout=\xbe\x57\xbd\x6a\r\n"},
+  };
+  for (const WriteCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.Put("m.ini", c.before);
+    ASSERT_TRUE(WriteProfileString(dir.Windows("m.ini"), c.section, c.key, c.value));
+    EXPECT_EQ(dir.Get("m.ini"), c.after);
+    EXPECT_EQ(ReadProfileString(dir.Windows("m.ini"), c.section, c.key, "<missing>", 1024), c.value);
+  }
+}
+
+TEST(ProfileWrite, CreatesAMissingFile) {
+  TempDir dir;
+  const std::string path = dir.Windows("new.ini");
+  ASSERT_TRUE(WriteProfileString(path, "About", "Version", "4.3.0"));
+  ASSERT_TRUE(WriteProfileString(path, "About", "Name", "\xc4\xa3\xbf\xe9"));
+  ASSERT_TRUE(WriteProfileString(path, "Cofing", "Execute", "0"));
+  ASSERT_TRUE(WriteProfileString(path, "About", "Version", "4.3.1"));
+  EXPECT_EQ(dir.Get("new.ini"),
+            "[About]\r\nVersion=4.3.1\r\nName=\xc4\xa3\xbf\xe9\r\n[Cofing]\r\nExecute=0\r\n");
+  EXPECT_EQ(ReadProfileInt(path, "cofing", "execute", -1), 0);
+}
+
+TEST(ProfileWrite, RoundTripsManyKeys) {
+  TempDir dir;
+  const std::string path = dir.Windows("round.ini");
+  for (int s = 0; s < 4; ++s) {
+    for (int k = 0; k < 10; ++k) {
+      ASSERT_TRUE(WriteProfileString(path, "S" + std::to_string(s), "K" + std::to_string(k),
+                                     std::to_string(s * 100 + k)));
+    }
+  }
+  for (int s = 0; s < 4; ++s) {
+    for (int k = 0; k < 10; ++k) {
+      EXPECT_EQ(ReadProfileInt(path, "s" + std::to_string(s), "k" + std::to_string(k), -1), s * 100 + k);
+    }
+  }
+}
+
+TEST(ProfileWrite, KeepsThePermissionsOfTheFile) {
+  TempDir dir;
+  dir.Put("perm.ini", "[a]\r\nk=1\r\n");
+  ASSERT_EQ(chmod(dir.Native("perm.ini").c_str(), 0640), 0);
+  ASSERT_TRUE(WriteProfileString(dir.Windows("perm.ini"), "a", "k", "2"));
+  struct stat st {};
+  ASSERT_EQ(stat(dir.Native("perm.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  // No temporary file is left behind.
+  std::error_code ec;
+  std::size_t count = 0;
+  for (auto it = std::filesystem::directory_iterator(dir.path(), ec);
+       it != std::filesystem::directory_iterator(); ++it) {
+    ++count;
+  }
+  EXPECT_EQ(count, 1u);
+}
+
+TEST(ProfileWrite, WritesThroughASymbolicLink) {
+  TempDir dir;
+  dir.Put("real.ini", "[a]\r\nk=1\r\n");
+  ASSERT_EQ(symlink("real.ini", dir.Native("link.ini").c_str()), 0);
+  ASSERT_TRUE(WriteProfileString(dir.Windows("link.ini"), "a", "k", "2"));
+  EXPECT_EQ(dir.Get("real.ini"), "[a]\r\nk=2\r\n");
+  struct stat st {};
+  ASSERT_EQ(lstat(dir.Native("link.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST(ProfileWrite, RefusesWhatWouldBreakTheFile) {
+  TempDir dir;
+  const std::string original = "[a]\r\nk=1\r\n";
+  dir.Put("m.ini", original);
+  const std::string path = dir.Windows("m.ini");
+  EXPECT_FALSE(WriteProfileString(path, "a", "k", "1\r\n[b]"));
+  EXPECT_FALSE(WriteProfileString(path, "a", "k", "line\nbreak"));
+  EXPECT_FALSE(WriteProfileString(path, "a", "k=x", "1"));
+  EXPECT_FALSE(WriteProfileString(path, "a", "", "1"));
+  EXPECT_FALSE(WriteProfileString(path, "a", "[b", "1"));
+  EXPECT_FALSE(WriteProfileString(path, "a]x", "k", "1"));
+  EXPECT_FALSE(WriteProfileString(path, "a\nb", "k", "1"));
+  EXPECT_EQ(dir.Get("m.ini"), original);
+}
+
+// In a folder the writer may not create files in, a writable file is rewritten
+// in place; a read-only file is left alone.
+TEST(ProfileWrite, FolderWithoutWriteRights) {
+  TempDir dir;
+  dir.Put("open.ini", "[a]\r\nk=1\r\n");
+  dir.Put("locked.ini", "[a]\r\nk=1\r\n");
+  ASSERT_EQ(chmod(dir.Native("open.ini").c_str(), 0666), 0);
+  ASSERT_EQ(chmod(dir.Native("locked.ini").c_str(), 0444), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), geteuid() == 0 ? 0755 : 0555), 0);
+  const CheckResult result = RunUnprivileged([&] {
+    return WriteProfileString(dir.Windows("open.ini"), "a", "k", "2") &&
+           WriteProfileString(dir.Windows("open.ini"), "b", "k", "3") &&
+           !WriteProfileString(dir.Windows("locked.ini"), "a", "k", "2") &&
+           !WriteProfileString(dir.Windows("new.ini"), "a", "k", "2");
+  });
+  chmod(dir.path().c_str(), 0755);
+  if (result == CheckResult::CannotDropRights) GTEST_SKIP() << "cannot give up superuser rights";
+  EXPECT_EQ(result, CheckResult::Passed);
+  EXPECT_EQ(dir.Get("open.ini"), "[a]\r\nk=2\r\n[b]\r\nk=3\r\n");
+  EXPECT_EQ(dir.Get("locked.ini"), "[a]\r\nk=1\r\n");
+}
+
+TEST(ProfileWrite, FailsWhereNothingCanBeWritten) {
+  TempDir dir;
+  EXPECT_FALSE(WriteProfileString(dir.Windows("no\\such\\folder.ini"), "a", "k", "v"));
+  ASSERT_EQ(mkdir(dir.Native("folder.ini").c_str(), 0755), 0);
+  EXPECT_FALSE(WriteProfileString(dir.Windows("folder.ini"), "a", "k", "v"));
+}
+
+}  // namespace
+}  // namespace sentrel::platform

@@ -1,0 +1,122 @@
+// Address lists: line forms, skipped lines, and the range table that holds
+// them (later entries win over the parts of earlier ones they cover).
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "filter/tracking/address_lists.h"
+#include "filter/tracking/address_ranges.h"
+#include "tests/filter/test_support.h"
+
+namespace sentrel {
+namespace {
+
+constexpr std::uint32_t Key(int a, int b, int c, int d) {
+  return (std::uint32_t(a) << 24) | (std::uint32_t(b) << 16) | (std::uint32_t(c) << 8) | std::uint32_t(d);
+}
+
+struct LineCase {
+  const char* text;
+  bool accepted;
+  std::uint32_t first;
+  std::uint64_t count;
+};
+
+TEST(AddressListLine, FormsAndRefusals) {
+  const LineCase cases[] = {
+      {"192.168.1.20", true, Key(192, 168, 1, 20), 1},
+      {"10.0.0.5-10.0.0.7", true, Key(10, 0, 0, 5), 3},
+      {"10.0.0.7-10.0.0.5", true, Key(10, 0, 0, 7), 0},  // reversed: lists nothing
+      {"127.255.255.250-128.0.0.5", true, Key(127, 255, 255, 250), 12},
+      {"192.168.1.*", true, Key(192, 168, 1, 0), 256},
+      {"61.135.*.*", true, Key(61, 135, 0, 0), 65536},
+      {"*.*.*.*", false, 0, 0},  // its last address, 255.255.255.255, is refused
+      {"0.*.*.*", true, 0, 0x1000000ull},
+      {"0.0.0.0-255.255.255.254", true, 0, 0xFFFFFFFFull},
+      {"1.2.3.*-1.2.4.*", false, 0, 0},  // a wildcard inside a range
+      {"1.2.3.4 remark", false, 0, 0},
+      {"1.2.3.4 ", false, 0, 0},
+      {" 1.2.3.4", false, 0, 0},
+      {"# 1.2.3.4", false, 0, 0},
+      {"host.example", false, 0, 0},
+      {"1.2.3.4-", false, 0, 0},
+      {"-1.2.3.4", false, 0, 0},
+      {"1.2.3.256", false, 0, 0},   // the conversion refuses it
+      {"255.255.255.255", false, 0, 0},
+      {"...", false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    AddressListLine r = ParseAddressListLine(c.text);
+    EXPECT_EQ(r.accepted, c.accepted) << c.text;
+    if (c.accepted) {
+      EXPECT_EQ(r.first, c.first) << c.text;
+      EXPECT_EQ(r.Count(), c.count) << c.text;
+    } else {
+      EXPECT_FALSE(r.reason.empty()) << c.text;
+    }
+  }
+}
+
+TEST(AddressRanges, LaterEntriesWinOverTheirOverlap) {
+  AddressRanges r;
+  r.Add(10, 20, 2);
+  r.Add(15, 17, 0);
+  r.Add(19, 30, 0);
+  r.Add(5, 11, 2);
+  EXPECT_FALSE(r.Find(4).has_value());
+  EXPECT_EQ(r.Find(5), 2);
+  EXPECT_EQ(r.Find(14), 2);
+  EXPECT_EQ(r.Find(15), 0);
+  EXPECT_EQ(r.Find(18), 2);
+  EXPECT_EQ(r.Find(19), 0);
+  EXPECT_EQ(r.Find(30), 0);
+  EXPECT_FALSE(r.Find(31).has_value());
+  r.Add(0, 0xFFFFFFFFu, 2);  // the whole space in one interval
+  EXPECT_EQ(r.IntervalCount(), 1u);
+  EXPECT_EQ(r.Find(0xFFFFFFFFu), 2);
+  EXPECT_EQ(r.Find(0), 2);
+}
+
+// The table answers exactly as one record per listed address would.
+TEST(AddressRanges, AgreesWithOneRecordPerAddress) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 200; ++round) {
+    AddressRanges ranges;
+    std::map<std::uint32_t, std::uint8_t> records;
+    for (int i = 0; i < 8; ++i) {
+      std::uint32_t a = rng() % 64, b = rng() % 64;
+      std::uint8_t state = (rng() % 2) ? 2 : 0;
+      ranges.Add(a, b, state);
+      for (std::uint32_t k = a; k <= b; ++k) records[k] = state;
+    }
+    for (std::uint32_t k = 0; k < 70; ++k) {
+      auto it = records.find(k);
+      auto found = ranges.Find(k);
+      ASSERT_EQ(found.has_value(), it != records.end()) << "round " << round << " key " << k;
+      if (found) {
+        ASSERT_EQ(*found, it->second);
+      }
+    }
+  }
+}
+
+TEST(LoadAddressList, ReadsLinesAndReportsEach) {
+  test::SettingsFolder folder;
+  folder.Write("LimitIP.txt", "10.0.0.1\r\n\r\n10.0.0.9 bad\r\n10.0.1.*\r\n");
+  AddressRanges ranges;
+  std::vector<std::pair<int, bool>> seen;
+  EXPECT_TRUE(LoadAddressList(folder.Root() + "\\", "LimitIP.txt", 0, ranges,
+                              [&](int n, const std::string&, const AddressListLine& r) {
+                                seen.emplace_back(n, r.accepted);
+                              }));
+  EXPECT_EQ(seen, (std::vector<std::pair<int, bool>>{{1, true}, {3, false}, {4, true}}));
+  EXPECT_EQ(ranges.Find(Key(10, 0, 0, 1)), 0);
+  EXPECT_FALSE(ranges.Find(Key(10, 0, 0, 9)).has_value());
+  EXPECT_EQ(ranges.Find(Key(10, 0, 1, 200)), 0);
+  // A missing list is an empty one.
+  EXPECT_TRUE(LoadAddressList(folder.Root() + "\\", "UnLimitIP.txt", 2, ranges));
+}
+
+}  // namespace
+}  // namespace sentrel
