@@ -21,6 +21,9 @@ std::string FormatJsonReport(const ReplayReport& report);
 // Helpers shared by both forms.
 // Code-page text as UTF-8 with control bytes escaped as \xHH.
 std::string Printable(const std::string& codePageText);
+// A line of the filter's own log (a time stamp, a TAB, the message) with
+// the TABs given as `tabAs`, otherwise as Printable.
+std::string PrintableMessage(const std::string& codePageLine, const char* tabAs);
 // A length of time in words: "45 s", "10 min", "1 h 30 min", "2 d 3 h".
 std::string DescribeDuration(std::int64_t seconds);
 // "block", "log only", "allow", "picture code".

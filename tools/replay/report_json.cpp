@@ -114,7 +114,7 @@ std::string FormatJsonReport(const ReplayReport& r) {
   }
   j.Key("folder").String(r.folder);
   j.Key("programMessages").BeginArray();
-  for (const std::string& m : r.programMessages) j.String(Printable(m));
+  for (const std::string& m : r.programMessages) j.String(PrintableMessage(m, "\t"));
   j.EndArray();
   if (r.status == ReplayStatus::Completed) {
     Log(j, r);

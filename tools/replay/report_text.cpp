@@ -120,7 +120,7 @@ void Failure(const ReplayReport& r, std::string& out) {
   out += "sentrel replay: " + r.problem + "\n";
   if (!r.programMessages.empty()) {
     out += "\nThe filter's own log says:\n";
-    for (const std::string& m : r.programMessages) out += "  " + Printable(m) + "\n";
+    for (const std::string& m : r.programMessages) out += "  " + PrintableMessage(m, "  ") + "\n";
   }
   if (r.status != ReplayStatus::Unusable) {
     out += "\n`sentrel lint " + r.folder + "` shows what the filter makes of each module file.\n";
@@ -266,6 +266,16 @@ std::string Printable(const std::string& codePageText) {
     }
   }
   return out;
+}
+
+std::string PrintableMessage(const std::string& codePageLine, const char* tabAs) {
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t tab = codePageLine.find('\t'); tab != std::string::npos; tab = codePageLine.find('\t', from)) {
+    out += Printable(codePageLine.substr(from, tab - from)) + tabAs;
+    from = tab + 1;
+  }
+  return out + Printable(codePageLine.substr(from));
 }
 
 std::string DescribeDuration(std::int64_t seconds) {
