@@ -171,7 +171,7 @@ TEST(TextReport, SectionsAndAlignedColumns) {
             std::string::npos);
   EXPECT_NE(text.find("1 module file(s) refused; `sentrel lint /srv/site` says why"), std::string::npos);
 
-  EXPECT_NE(text.find("Clients blocked or challenged: 3"), std::string::npos);
+  EXPECT_NE(text.find("Clients blocked or challenged: 3 (3 decisions)"), std::string::npos);
   EXPECT_EQ(LinesWith(text, "10.9.9.9").at(0),
             "  10.9.9.9  10/Oct/2000:13:55:36 -0700  LimitIP.txt  blocked     never                              1");
   EXPECT_EQ(LinesWith(text, "10.0.0.7").at(0),

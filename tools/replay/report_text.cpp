@@ -3,6 +3,7 @@
 // in Chinese line up too.
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -109,7 +110,9 @@ std::string DescribeWait(std::uint64_t ms) {
 std::string DecidedBy(const Decision& d) {
   switch (d.source) {
     case DecisionSource::Module: return Printable(d.moduleName);
-    case DecisionSource::Challenge: return Printable(d.moduleName) + ", code not entered";
+    case DecisionSource::Challenge:
+      // A challenge restored from the journal has no module.
+      return d.moduleName.empty() ? "code not entered" : Printable(d.moduleName) + ", code not entered";
     case DecisionSource::DenyList: return "LimitIP.txt";
     case DecisionSource::Journal: return "journal (restored)";
   }
@@ -129,12 +132,12 @@ void Failure(const ReplayReport& r, std::string& out) {
 
 void LogSection(const ReplayReport& r, std::string& out) {
   out += "Replay of " + r.logName + " through the settings folder " + r.folder + "\n\n";
-  Table t("-r-");
+  // The period heads the counts, starting where they start.
   if (r.hasRequests) {
-    std::string period = Printable(r.first.text) + " to " + Printable(r.last.text);
-    period += " (" + DescribeDuration(r.last.time - r.first.time) + ")";
-    t.Row({"period", "", period});
+    out += "  period      " + Printable(r.first.text) + " to " + Printable(r.last.text) + " (" +
+           DescribeDuration(r.last.time - r.first.time) + ")\n";
   }
+  Table t("-r-");
   t.Row({"lines", Count(r.lines)});
   t.Row({"requests", Count(r.requests)});
   std::string unparsable;
@@ -185,7 +188,10 @@ void ModulesSection(const ReplayReport& r, std::string& out) {
 }
 
 void DecisionsSection(const ReplayReport& r, bool all, std::string& out) {
-  out += "\nClients blocked or challenged: " + Count(r.decisions.size()) + "\n";
+  std::set<std::string> clients;
+  for (const Decision& d : r.decisions) clients.insert(d.address);
+  out += "\nClients blocked or challenged: " + Count(clients.size()) + " (" + Count(r.decisions.size()) +
+         (r.decisions.size() == 1 ? " decision)\n" : " decisions)\n");
   if (r.decisions.empty()) return;
   Table t("-----r");
   t.Row({"address", "from", "by", "action", "until", "requests"});
