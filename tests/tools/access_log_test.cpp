@@ -67,6 +67,9 @@ INSTANTIATE_TEST_SUITE_P(
              1684310462, "HEAD", "/x", "", "HTTP/1.1", 200, std::string(), kAbsent},
         Good{"request line without a protocol", R"L(10.1.1.4 - - [17/May/2023:08:01:02 +0000] "GET /old" 200 9)L",
              "10.1.1.4", 1684310462, "GET", "/old", "", "", 200, kAbsent, kAbsent},
+        Good{"dot segments of the path resolved",
+             R"L(10.1.1.4 - - [17/May/2023:08:01:02 +0000] "GET /shop/../admin//x?a=../b HTTP/1.1" 200 9)L",
+             "10.1.1.4", 1684310462, "GET", "/admin/x", "a=../b", "HTTP/1.1", 200, kAbsent, kAbsent},
         Good{"absolute target of a proxy request",
              R"L(10.1.1.5 - - [17/May/2023:08:01:02 +0000] "GET http://Example.com:8080/p/q?r=1 HTTP/1.1" 200 9)L",
              "10.1.1.5", 1684310462, "GET", "/p/q", "r=1", "HTTP/1.1", 200, kAbsent, kAbsent},
@@ -118,6 +121,19 @@ INSTANTIATE_TEST_SUITE_P(
         Bad{R"L(1.2.3.4 - - [17/May/2023:08:01:02 +0000] "GET / HTTP/1.1" 200)L", "size \"\""},
         Bad{R"L(1.2.3.4 - - [17/May/2023:08:01:02 +0000] "GET / HTTP/1.1" 200 5 "http://cut)L", "referer is not closed"}),
     [](const ::testing::TestParamInfo<Bad>& info) { return "Case" + std::to_string(info.index); });
+
+TEST(UrlVariable, IsThePathTheServerServes) {
+  struct Case {
+    const char* raw;
+    const char* url;
+  };
+  for (const Case& c : {Case{"/a/../admin/", "/admin/"}, Case{"//a///b", "/a/b"}, Case{"/a/./b/.", "/a/b/"},
+                        Case{"/../../etc/passwd", "/etc/passwd"}, Case{"/..", "/"}, Case{"/", "/"},
+                        Case{"/a%2f..%2fb", "/b"}, Case{"/%2e%2e/x", "/x"}, Case{"", "/"}, Case{"*", "*"},
+                        Case{"/a..b/c.", "/a..b/c."}}) {
+    EXPECT_EQ(UrlVariable(c.raw), c.url) << c.raw;
+  }
+}
 
 TEST(LogTime, OffsetsTurnIntoUtcAndBack) {
   struct Case {

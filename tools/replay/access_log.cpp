@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <vector>
 
 namespace sentrel::replay {
 
@@ -168,13 +169,12 @@ bool SplitRequestLine(std::string_view request, AccessLogEntry& entry) {
   entry.protocol.assign(protocol);
   const std::size_t question = target.find('?');
   if (question == std::string_view::npos) {
-    entry.url = DecodeUrlPath(target);
+    entry.url = UrlVariable(target);
     entry.queryString.clear();
   } else {
-    entry.url = DecodeUrlPath(target.substr(0, question));
+    entry.url = UrlVariable(target.substr(0, question));
     entry.queryString.assign(target.substr(question + 1));
   }
-  if (entry.url.empty()) entry.url = "/";
   return true;
 }
 
@@ -211,6 +211,42 @@ std::string DecodeUrlPath(std::string_view raw) {
     out.push_back(raw[i]);
   }
   return out;
+}
+
+std::string NormalizeUrlPath(std::string_view path) {
+  if (path.empty() || path.front() != '/') return std::string(path);
+  std::vector<std::string_view> segments;
+  bool trailingSlash = false;
+  std::size_t start = 1;
+  for (;;) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view segment = path.substr(start, end - start);
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+      trailingSlash = true;
+    } else if (segment == "." || segment.empty()) {
+      trailingSlash = true;  // "." or a repeated or final slash
+    } else {
+      segments.push_back(segment);
+      trailingSlash = false;
+    }
+    if (end == path.size()) break;
+    start = end + 1;
+  }
+  std::string out;
+  out.reserve(path.size());
+  for (std::string_view segment : segments) {
+    out += '/';
+    out += segment;
+  }
+  if (out.empty() || trailingSlash) out += '/';
+  return out;
+}
+
+std::string UrlVariable(std::string_view rawPath) {
+  if (rawPath.empty()) return "/";
+  return NormalizeUrlPath(DecodeUrlPath(rawPath));
 }
 
 bool ParseLogTime(std::string_view text, std::int64_t& utc, std::int32_t& utcOffset) {

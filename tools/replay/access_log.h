@@ -21,7 +21,7 @@ struct AccessLogEntry {
   std::int64_t time = 0;    // seconds since 1970, UTC
   std::int32_t utcOffset = 0;  // the log's offset from UTC, seconds east
   std::string method;
-  std::string url;          // the path, %XX-decoded as servers report URL
+  std::string url;          // the path as servers report URL (see UrlVariable)
   std::string queryString;  // after the first "?", as sent; empty without one
   std::string protocol;     // empty when the request line has none
   int status = 0;           // 0 when logged as "-"
@@ -46,5 +46,15 @@ std::string FormatIsoTime(std::int64_t utc);
 // Decodes %XX escapes of a URL path; a "%" without two hexadecimal digits and
 // an escaped zero byte stay as written.
 std::string DecodeUrlPath(std::string_view raw);
+
+// Resolves "." and ".." segments (never above the root) and merges repeated
+// slashes of a decoded path, keeping a trailing slash, as the server does
+// before it serves the path.
+std::string NormalizeUrlPath(std::string_view path);
+
+// The URL variable the server reports for a raw request path: decoded, then
+// normalised, so rules see the path that is served ("/a/../admin/" is
+// "/admin/").
+std::string UrlVariable(std::string_view rawPath);
 
 }  // namespace sentrel::replay
