@@ -10,7 +10,9 @@
 
 #include <memory>
 #include <mutex>
+#include <utility>
 
+#include "filter/core/evaluation.h"
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
 #include "filter/pattern/pattern_cache.h"
@@ -43,6 +45,12 @@ class Filter {
   DWORD HttpFilterProc(HTTP_FILTER_CONTEXT* context, DWORD notificationType, void* notification);
   BOOL TerminateExtension(DWORD flags);
 
+  // Tells `observer` of every module that fires and of every client allowed
+  // after all modules finished (see DecisionEvent). Set it before requests
+  // arrive. Without one (the default) evaluation only tests a null pointer
+  // when a decision is taken.
+  void SetDecisionObserver(DecisionObserver observer) { decisionObserver_ = std::move(observer); }
+
   const FilterSettings& Settings() const { return settings_; }
   const ModuleRegistry& Registry() const { return registry_; }
   bool StartupPending() const { return startupPending_.load(std::memory_order_acquire) != 0; }
@@ -73,6 +81,7 @@ class Filter {
   // Made when the first client is challenged (finding the face takes time).
   std::once_flag pictureCodesOnce_;
   std::unique_ptr<picturecode::PictureCodeMaker> pictureCodes_;
+  DecisionObserver decisionObserver_;
 };
 
 }  // namespace sentrel
