@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "filter/logging/crash_guard.h"
 #include "filter/logging/program_messages.h"
 #include "platform/net.h"
 
@@ -16,6 +17,7 @@ void Filter::ProgramMessage(const std::string& text) {
 
 BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
   if (!ReadFolderPath(bootstrapPath_, settings_.FolderPath)) return FALSE;
+  crashDumps_.Configure(settings_.FolderPath, clock_);
 
   ReadGeneralSettings(settings_);
   log_.Configure(settings_.FolderPath, settings_.LogMin);
@@ -49,7 +51,20 @@ BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
   return TRUE;
 }
 
+// The whole body runs inside the crash guard: a fault or an exception during
+// the notification leaves a crash dump, the locks the interrupted work held are
+// released, and the request is passed on.
 DWORD Filter::HttpFilterProc(HTTP_FILTER_CONTEXT* context, DWORD notificationType, void*) {
+  DWORD status = SF_STATUS_REQ_NEXT_NOTIFICATION;
+  auto body = [&] {
+    crashDumps_.KeepLocalTimeCurrent();
+    status = Dispatch(context, notificationType);
+  };
+  if (!RunGuarded(crashDumps_, body)) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  return status;
+}
+
+DWORD Filter::Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType) {
   switch (notificationType) {
     case SF_NOTIFY_END_OF_NET_SESSION:
       return SF_STATUS_REQ_NEXT_NOTIFICATION;

@@ -10,6 +10,7 @@
 
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
+#include "filter/logging/crash_dump.h"
 #include "filter/settings/filter_settings.h"
 #include "filter/settings/module_registry.h"
 #include "platform/clock.h"
@@ -39,8 +40,11 @@ class Filter {
   bool StartupPending() const { return startupPending_.load(std::memory_order_acquire) != 0; }
   ActivityLog& Log() { return log_; }
   platform::Clock& Clock() { return clock_; }
+  const CrashDumpTarget& CrashDumps() const { return crashDumps_; }
 
  private:
+  // The body of HttpFilterProc, run inside the crash guard.
+  DWORD Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType);
   DWORD HandleUrlMap(HTTP_FILTER_CONTEXT* context);
   void ProgramMessage(const std::string& text);
 
@@ -49,6 +53,7 @@ class Filter {
   FilterSettings settings_;
   ModuleRegistry registry_;
   ActivityLog log_;
+  CrashDumpTarget crashDumps_;
   std::atomic<std::uint8_t> startupPending_{0};
   std::atomic<std::int64_t> lastStageTime_{0};
 };
