@@ -2,14 +2,22 @@
 
 #include <cstring>
 
+#include "filter/core/evaluation.h"
+#include "filter/core/responses.h"
 #include "filter/logging/crash_guard.h"
 #include "filter/logging/program_messages.h"
+#include "filter/tracking/address_lists.h"
 #include "platform/net.h"
 
 namespace sentrel {
 
 Filter::Filter(platform::Clock& clock, std::string bootstrapPath)
-    : clock_(clock), bootstrapPath_(std::move(bootstrapPath)), log_(clock) {}
+    : clock_(clock),
+      bootstrapPath_(std::move(bootstrapPath)),
+      log_(clock),
+      clients_(startupPending_, registry_.progressTemplate, listed_),
+      journal_(clock),
+      startup_(clock, log_, startupPending_) {}
 
 void Filter::ProgramMessage(const std::string& text) {
   log_.WriteLog("Log", text, "", LogMode::Immediate);
@@ -21,6 +29,7 @@ BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
 
   ReadGeneralSettings(settings_);
   log_.Configure(settings_.FolderPath, settings_.LogMin);
+  journal_.Configure(settings_.FolderPath, settings_.CacheMin);
   settings_.returnPage = ReadResponsePage(settings_.FolderPath + "Return.html");
   ReadPictureCodeSettings(settings_);
   if (settings_.PictureCodeEnabled()) {
@@ -47,7 +56,7 @@ BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
   }
   ProgramMessage(messages::kLoaded);
   startupPending_.store(1, std::memory_order_release);
-  lastStageTime_.store(clock_.Now());
+  startup_.Arm();
   return TRUE;
 }
 
@@ -67,6 +76,7 @@ DWORD Filter::HttpFilterProc(HTTP_FILTER_CONTEXT* context, DWORD notificationTyp
 DWORD Filter::Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType) {
   switch (notificationType) {
     case SF_NOTIFY_END_OF_NET_SESSION:
+      RunStartupStage();
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
     case SF_NOTIFY_URL_MAP:
       if (startupPending_.load(std::memory_order_acquire) != 0) {
@@ -79,6 +89,7 @@ DWORD Filter::Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType) {
 }
 
 BOOL Filter::TerminateExtension(DWORD) {
+  journal_.Flush();
   log_.FlushAll();
   ProgramMessage(messages::kUnloaded);
   return TRUE;
@@ -96,7 +107,50 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context) {
   address[sizeof(address) - 1] = '\0';
   std::uint32_t key = platform::Ntohl(platform::InetAddr(address));
   if (key == 0 || key == 0xFFFFFFFFu) return SF_STATUS_REQ_NEXT_NOTIFICATION;
-  return SF_STATUS_REQ_NEXT_NOTIFICATION;
+
+  ClientTally& client = clients_.LookupClient(key);
+  const std::string addressText(address);
+  const std::int64_t now = clock_.Now();
+  if (static_cast<std::int64_t>(client.holdUntil.load(std::memory_order_relaxed)) <= now) {
+    EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_}, context, addressText,
+                    client);
+  }
+
+  switch (client.state.load(std::memory_order_relaxed)) {
+    case Blocked:
+      SendBlockResponse(context, settings_);
+      return SF_STATUS_REQ_FINISHED;
+    case PictureCode: {
+      if (!settings_.PictureCodeEnabled()) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+      std::uint8_t result = HandlePictureCode(
+          PictureCodeEnv{settings_, PictureCodes(), journal_, clock_}, context, addressText, client);
+      if (result == kPictureBlocked) {
+        SendBlockResponse(context, settings_);
+        return SF_STATUS_REQ_FINISHED;
+      }
+      return result == kPictureAnswered ? SF_STATUS_REQ_FINISHED : SF_STATUS_REQ_NEXT_NOTIFICATION;
+    }
+    default:
+      return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
+}
+
+picturecode::PictureCodeMaker& Filter::PictureCodes() {
+  std::call_once(pictureCodesOnce_, [this] {
+    pictureCodes_ = std::make_unique<picturecode::PictureCodeMaker>(
+        clock_, picturecode::PictureCodeSettings{settings_.Length, settings_.Width, settings_.height});
+  });
+  return *pictureCodes_;
+}
+
+void Filter::RunStartupStage() {
+  startup_.RunStartupStage(Startup::Stages{
+      [this] {
+        LoadAddressList(settings_.FolderPath, kAllowListFile, Allowed, listed_);
+        LoadAddressList(settings_.FolderPath, kDenyListFile, Blocked, listed_);
+      },
+      [this] { journal_.LoadCacheFiles(clients_); },
+      [this] { return LoadModules(registry_, settings_, &log_); }});
 }
 
 }  // namespace sentrel

@@ -8,11 +8,19 @@
 #include <cstdint>
 #include <string>
 
+#include <memory>
+#include <mutex>
+
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
 #include "filter/logging/crash_dump.h"
+#include "filter/picturecode/picture_code_maker.h"
 #include "filter/settings/filter_settings.h"
 #include "filter/settings/module_registry.h"
+#include "filter/tracking/address_ranges.h"
+#include "filter/tracking/cache_journal.h"
+#include "filter/tracking/client_table.h"
+#include "filter/tracking/startup.h"
 #include "platform/clock.h"
 
 namespace sentrel {
@@ -40,6 +48,10 @@ class Filter {
   bool StartupPending() const { return startupPending_.load(std::memory_order_acquire) != 0; }
   ActivityLog& Log() { return log_; }
   platform::Clock& Clock() { return clock_; }
+  ClientTable& Clients() { return clients_; }
+  CacheJournal& Journal() { return journal_; }
+  const AddressRanges& Listed() const { return listed_; }
+  std::uint8_t StartupStage() const { return startup_.Stage(); }
   const CrashDumpTarget& CrashDumps() const { return crashDumps_; }
 
  private:
@@ -47,6 +59,8 @@ class Filter {
   DWORD Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType);
   DWORD HandleUrlMap(HTTP_FILTER_CONTEXT* context);
   void ProgramMessage(const std::string& text);
+  void RunStartupStage();
+  picturecode::PictureCodeMaker& PictureCodes();
 
   platform::Clock& clock_;
   std::string bootstrapPath_;
@@ -55,7 +69,13 @@ class Filter {
   ActivityLog log_;
   CrashDumpTarget crashDumps_;
   std::atomic<std::uint8_t> startupPending_{0};
-  std::atomic<std::int64_t> lastStageTime_{0};
+  AddressRanges listed_;
+  ClientTable clients_;
+  CacheJournal journal_;
+  Startup startup_;
+  // Made when the first client is challenged (finding the face takes time).
+  std::once_flag pictureCodesOnce_;
+  std::unique_ptr<picturecode::PictureCodeMaker> pictureCodes_;
 };
 
 }  // namespace sentrel

@@ -9,16 +9,19 @@ bool PickCodeDigits(char* digits, int count, RandomByteSource source) {
   // drawn again, so every remainder 0 to 9 is equally likely.
   constexpr unsigned kAcceptBelow = 250;
   // A source that keeps giving only such bytes is broken; give up on it.
-  constexpr int kMaxDraws = 64;
+  constexpr int kMaxFruitlessDraws = 16;
   std::uint8_t pool[32];
   int filled = 0;
-  for (int draws = 0; filled < count; ++draws) {
-    if (draws == kMaxDraws || !source(pool, sizeof pool)) return false;
+  int fruitless = 0;
+  while (filled < count) {
+    if (fruitless == kMaxFruitlessDraws || !source(pool, sizeof pool)) return false;
+    const int before = filled;
     for (std::uint8_t byte : pool) {
       if (byte >= kAcceptBelow) continue;
       digits[filled++] = kDigitAlphabet[byte % 10];
       if (filled == count) break;
     }
+    fruitless = filled == before ? fruitless + 1 : 0;
   }
   return true;
 }

@@ -52,16 +52,18 @@ Canvas DrawPictureCode(const char* expectedQuery, const PictureCodeSettings& set
     canvas.Line(x, y, x + d, y + d, penWidth);
   }
 
+  // The digits follow the answer's "Code=" start; the text is read no
+  // further than the digits to draw.
+  const int length = std::max(settings.length, 0);
+  const auto wanted = static_cast<std::size_t>(kQueryPrefixLength + length);
+  const std::size_t textLength = expectedQuery == nullptr ? 0 : strnlen(expectedQuery, wanted);
+  const int count = std::max(static_cast<int>(textLength) - kQueryPrefixLength, 0);
+
   // Digit i starts at i times a random share of the step, but never more
   // than 6 pixels left of the previous digit's ink. An image narrower than
   // the digit count plus one has no step; it takes a step of 1, so the digits
   // follow each other by their ink alone.
-  const std::size_t textLength = expectedQuery == nullptr ? 0 : std::strlen(expectedQuery);
-  const int digits = textLength > static_cast<std::size_t>(kQueryPrefixLength)
-                         ? static_cast<int>(textLength) - kQueryPrefixLength
-                         : 0;
-  const int count = std::min(settings.length, digits);
-  int step = width / (settings.length + 1);
+  int step = width / (length + 1);
   if (step < 1) step = 1;
   int prevRight = 0;
   for (int i = 0; i < count; ++i) {

@@ -1,0 +1,240 @@
+#include "filter/core/evaluation.h"
+
+#include "filter/core/server_variables.h"
+#include "filter/logging/program_messages.h"
+#include "filter/pattern/rule_pattern.h"
+#include "platform/codepage.h"
+
+namespace sentrel {
+
+namespace {
+
+// How the procedure for one module ends.
+enum class Outcome {
+  Next,       // go on with the next module
+  Stop,       // end the evaluation where it stands (missing module or step)
+  Decided,    // the module fired with a deciding action
+};
+
+class Evaluation {
+ public:
+  Evaluation(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context, const std::string& address,
+             ClientTally& client)
+      : env_(env), context_(context), address_(address), client_(client) {}
+
+  std::uint8_t Run();
+
+ private:
+  Outcome RunModule(ModuleProgress& p);
+  bool RuleHolds(const Rule& rule);
+  bool StepHolds(const Step& step);
+  void WriteLogLine(const LogSpec& spec);
+  void Decide(std::uint8_t state, std::uint32_t dateline, bool journal);
+
+  const EvaluationEnv& env_;
+  HTTP_FILTER_CONTEXT* context_;
+  const std::string& address_;
+  ClientTally& client_;
+  std::int64_t now_ = 0;
+  std::uint32_t n_ = 0;
+  int retries_ = 0;
+  std::size_t finished_ = 0;
+  ServerVariableCache cache_;
+  std::string value_;
+};
+
+std::uint8_t Evaluation::Run() {
+  now_ = env_.clock.Now();
+  platform::ScopedLock lock(client_.lock);
+
+  if (client_.resetMark == 1) {
+    client_.state.store(Normal, std::memory_order_relaxed);
+    client_.requestCount = 1;
+    client_.resetMark = 2;
+    if (client_.challengeCounts != 0) {
+      client_.challenge.reset();
+      client_.challengeCounts = 0;
+    }
+  }
+
+  n_ = client_.requestCount;
+  client_.requestCount = n_ + 1;
+
+  const std::uint32_t cap = env_.registry.requestCap;
+  if (cap != 0 && n_ >= cap) return client_.state.load(std::memory_order_relaxed);
+  if (client_.state.load(std::memory_order_relaxed) != Normal) {
+    return client_.state.load(std::memory_order_relaxed);
+  }
+
+  cache_.Insert("REMOTE_ADDR", address_);
+  for (ModuleProgress& p : client_.progress) {
+    Outcome outcome = RunModule(p);
+    if (outcome != Outcome::Next) return client_.state.load(std::memory_order_relaxed);
+  }
+
+  if (finished_ == client_.progress.size() && client_.state.load(std::memory_order_relaxed) == Normal) {
+    Decide(Allowed, env_.settings.Dateline, true);
+  } else {
+    client_.holdUntil.store(static_cast<std::uint32_t>(now_), std::memory_order_relaxed);
+    if (client_.resetMark == 2) client_.resetMark = 0;
+  }
+  return client_.state.load(std::memory_order_relaxed);
+}
+
+void Evaluation::Decide(std::uint8_t state, std::uint32_t dateline, bool journal) {
+  client_.state.store(state, std::memory_order_relaxed);
+  std::uint32_t holdUntil = static_cast<std::uint32_t>(now_) + dateline;
+  client_.holdUntil.store(holdUntil, std::memory_order_relaxed);
+  if (journal) env_.journal.WriteCacheLine(address_, state, holdUntil);
+  client_.resetMark = 1;
+}
+
+Outcome Evaluation::RunModule(ModuleProgress& p) {
+  const Module* m = env_.registry.ModuleAt(p.moduleNumber);
+  if (m == nullptr) return Outcome::Stop;
+
+  if (client_.resetMark == 2) {
+    p.active = 1;
+    p.currentStep = 0;
+    p.stepHits = 0;
+    p.passes = 0;
+  }
+
+  bool tested = true;
+  if (p.currentStep == 0) {
+    if (m->setpLow > 0 && m->setpHigh > 0) {
+      if (m->setpHigh < n_) {
+        p.active = 0;
+        p.currentStep = 1;
+      } else if (m->setpLow > n_) {
+        tested = false;  // not started yet
+      } else {
+        p.currentStep = 1;
+      }
+    } else {
+      p.currentStep = 1;
+    }
+  }
+
+  bool fires = false;
+  if (tested && p.active != 0) {
+    const Step* s = nullptr;
+    for (;;) {
+      s = m->StepAt(p.currentStep);
+      if (s == nullptr) return Outcome::Stop;
+      if (StepHolds(*s)) break;
+      p.active = 0;
+      if (p.stepHits > s->timesHigh || p.stepHits < s->timesLow) break;
+      // The step is done without this request; test it against the next one.
+      p.active = 1;
+      p.stepHits = 0;
+      const std::uint32_t total =
+          static_cast<std::uint32_t>(m->stepCount) * static_cast<std::uint32_t>(m->times);
+      if (total <= p.currentStep) break;
+      p.currentStep += 1;
+      if (p.currentStep <= static_cast<std::uint32_t>(m->stepCount)) continue;
+      p.passes += 1;
+      if (p.passes < static_cast<std::uint32_t>(m->times)) {
+        p.currentStep = 1;
+        continue;
+      }
+      break;
+    }
+
+    if (p.active != 0) {
+      bool gone = false;
+      p.stepHits += 1;
+      if (p.stepHits == s->timesHigh) {
+        p.stepHits = 0;
+        p.currentStep += 1;
+        WriteLogLine(s->log);
+      } else if (p.stepHits > s->timesHigh) {
+        p.active = 0;
+        gone = true;
+      }
+      if (!gone && p.currentStep > static_cast<std::uint32_t>(m->stepCount)) {
+        p.passes += 1;
+        if (p.passes < static_cast<std::uint32_t>(m->times)) {
+          p.currentStep = 1;
+        } else {
+          fires = true;
+        }
+      }
+    }
+  }
+
+  if (fires) {
+    WriteLogLine(m->log);
+    p.active = 0;
+    switch (m->execute) {
+      case 0:
+        Decide(Blocked, static_cast<std::uint32_t>(m->dateline), true);
+        return Outcome::Decided;
+      case 2:
+        Decide(Allowed, static_cast<std::uint32_t>(m->dateline), true);
+        return Outcome::Decided;
+      case 3:
+        Decide(PictureCode, static_cast<std::uint32_t>(m->dateline), false);
+        return Outcome::Decided;
+      default:
+        break;  // log only: the client stays as it is
+    }
+  }
+
+  // Next: a module that is no longer followed re-arms while the request
+  // number lies in its window (or always, without one), else it is finished.
+  if (p.active == 0) {
+    if ((m->setpLow == 0 && m->setpHigh == 0) || (m->setpLow <= n_ && n_ < m->setpHigh)) {
+      p.active = 1;
+      p.currentStep = 1;
+      p.stepHits = 0;
+    } else {
+      ++finished_;
+    }
+  }
+  return Outcome::Next;
+}
+
+bool Evaluation::StepHolds(const Step& step) {
+  for (const Rule& rule : step.rules) {
+    if (!RuleHolds(rule)) return false;
+  }
+  return true;
+}
+
+bool Evaluation::RuleHolds(const Rule& rule) {
+  for (;;) {
+    value_.clear();
+    if (ReadServerVariable(context_, value_, rule.parameter, cache_)) {
+      if (rule.pattern.empty()) return value_.empty() == rule.compare;
+      platform::ToLowerInPlace(value_);
+      return pattern::MatchRulePattern(rule.pattern, value_) == rule.compare;
+    }
+    // A missing variable is an empty value that matches nothing.
+    if (rule.compare == rule.pattern.empty()) return true;
+    if (retries_ < kMissingVariableRetries) {
+      ++retries_;
+      env_.clock.SleepMs(kMissingVariableWaitMs);
+      continue;
+    }
+    env_.log.WriteLog("Log", messages::kNoServerVariable, "", LogMode::Stamped);
+    return false;
+  }
+}
+
+void Evaluation::WriteLogLine(const LogSpec& spec) {
+  if (spec.LogName.empty() || spec.LogContent.empty()) return;
+  std::string text = spec.LogContent;
+  PlaceholderExpander(context_, text, cache_, env_.clock);
+  env_.log.WriteLog(spec.LogName, std::move(text), spec.LogFileName, LogMode::Plain);
+}
+
+}  // namespace
+
+std::uint8_t EvaluateRequest(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context,
+                             const std::string& address, ClientTally& client) {
+  Evaluation evaluation(env, context, address, client);
+  return evaluation.Run();
+}
+
+}  // namespace sentrel

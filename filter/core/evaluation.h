@@ -1,0 +1,37 @@
+// Request evaluation: advances one client's progress through every loaded
+// module for one request, and lets a module that completes fire.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "filter/core/isapi.h"
+#include "filter/logging/activity_log.h"
+#include "filter/settings/filter_settings.h"
+#include "filter/settings/module_registry.h"
+#include "filter/tracking/cache_journal.h"
+#include "filter/tracking/client_tally.h"
+#include "platform/clock.h"
+
+namespace sentrel {
+
+// What an evaluation reads and writes besides the client record.
+struct EvaluationEnv {
+  const ModuleRegistry& registry;
+  const FilterSettings& settings;
+  ActivityLog& log;
+  CacheJournal& journal;
+  platform::Clock& clock;
+};
+
+// Evaluates one request of a client whose hold has passed, under the client's
+// lock. Returns the client's state afterwards.
+std::uint8_t EvaluateRequest(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context,
+                             const std::string& address, ClientTally& client);
+
+// Wait before asking the server again for a variable a rule needs.
+inline constexpr std::uint32_t kMissingVariableWaitMs = 300;
+// Waits allowed per request, whatever the number of rules.
+inline constexpr int kMissingVariableRetries = 2;
+
+}  // namespace sentrel

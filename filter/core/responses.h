@@ -1,0 +1,42 @@
+// The answers the filter gives itself: the block answer, and the picture-code
+// challenge (the Code page, the "/Code.bmp" image, and the "Code=" answer).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "filter/core/isapi.h"
+#include "filter/picturecode/picture_code_maker.h"
+#include "filter/settings/filter_settings.h"
+#include "filter/tracking/cache_journal.h"
+#include "filter/tracking/client_tally.h"
+#include "platform/clock.h"
+
+namespace sentrel {
+
+// Sends the Status line and the Return page (when it is not empty).
+void SendBlockResponse(HTTP_FILTER_CONTEXT* context, const FilterSettings& settings);
+
+// Results of HandlePictureCode.
+enum PictureCodeResult : std::uint8_t {
+  kPictureBlocked = 0,   // the client is (now) blocked: send the block answer
+  kPictureNormal = 1,    // the client is Normal: pass the request on
+  kPictureAllowed = 2,   // right answer: pass the request on
+  kPictureAnswered = 3,  // the image or the Code page has been sent
+};
+
+// A code older than this is replaced at the client's next request.
+inline constexpr std::int64_t kCodeLifetimeSeconds = 60;
+
+struct PictureCodeEnv {
+  const FilterSettings& settings;
+  picturecode::PictureCodeMaker& maker;
+  CacheJournal& journal;
+  platform::Clock& clock;
+};
+
+// Runs the challenge for a client in state PictureCode, under its lock.
+std::uint8_t HandlePictureCode(const PictureCodeEnv& env, HTTP_FILTER_CONTEXT* context,
+                               const std::string& address, ClientTally& client);
+
+}  // namespace sentrel

@@ -1,0 +1,426 @@
+// RulePattern::Compile: pattern text to a flat instruction list.
+//
+// The parser (parser.cpp) builds a syntax tree whose nodes come after their
+// children. Code is generated in two passes over that vector without
+// recursion: sizes bottom-up in node order, then instructions top-down in
+// reverse node order, each node placing its children.
+//
+// Shapes of the generated code (`k` is a loop's position slot):
+//   x?   split L1, E / L1: x / E:            (x??: split E, L1)
+//   x*   split L1, E / L1: set k / x / loop k, L1 / E:        (x*?: split E, L1)
+//   x+   clear k / jump L2 / L1: set k / L2: x / loop k, L1 / E:
+//   a|b|c  split La, N1 / La: a / jump E / N1: split Lb, Lc / Lb: b / jump E / Lc: c / E:
+//   {x}  set open(g) / x / capture g
+//   !x   look L / x / matched / L:
+// An item that always consumes exactly one byte (a literal, `.`, a class, or
+// a plain group or alternation made only of such items) is one instruction,
+// and `*` or `+` on it is one repeat instruction. Consecutive literal bytes
+// of a sequence form one string instruction.
+
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filter/pattern/program.h"
+#include "filter/pattern/rule_pattern.h"
+#include "filter/pattern/syntax.h"
+
+namespace sentrel::pattern {
+
+using detail::ByteSet;
+using detail::Instruction;
+using detail::Node;
+using detail::NodeKind;
+using detail::OneByte;
+using detail::Op;
+using detail::Quantifier;
+using detail::SyntaxTree;
+
+const char* CompileCodeMeaning(CompileCode code) {
+  switch (code) {
+    case CompileCode::kSuccess: return "success";
+    case CompileCode::kOutOfMemory: return "out of memory";
+    case CompileCode::kBraceExpected: return "} expected";
+    case CompileCode::kParenExpected: return ") expected";
+    case CompileCode::kBracketExpected: return "] expected";
+    case CompileCode::kUnexpected: return "unexpected";
+    case CompileCode::kEmptyClass: return "empty class";
+    case CompileCode::kInvalidGroup: return "invalid group";
+    case CompileCode::kInvalidRange: return "invalid range";
+    case CompileCode::kEmptyRepetition: return "empty repetition";
+    case CompileCode::kInvalidInput: return "invalid input";
+  }
+  return "unknown";
+}
+
+class Compiler {
+ public:
+  Compiler(RulePattern& out, const SyntaxTree& tree) : out_(out), tree_(tree) {}
+
+  // False when the program would not fit the instruction addresses.
+  bool Generate();
+  void AnalyseStart();
+
+ private:
+  static constexpr std::uint32_t kUnplaced = std::numeric_limits<std::uint32_t>::max();
+
+  const Node& NodeAt(std::uint32_t i) const { return tree_.nodes[i]; }
+  std::uint32_t Child(const Node& n, std::uint32_t k) const { return tree_.children[n.firstChild + k]; }
+  static bool IsLiteral(const Node& n) { return n.oneByte == OneByte::kByte; }
+
+  std::uint64_t SequenceSize(const Node& n) const;
+  std::uint64_t SizeOf(std::uint32_t i) const;
+  std::uint32_t EmitSequence(const Node& n, std::uint32_t pc);
+  void Emit(std::uint32_t i, std::uint32_t at);
+  std::uint32_t SetFor(const Node& n);
+  void Put(std::uint32_t at, Op op, std::uint32_t a = 0, std::uint32_t b = 0, std::uint8_t byte = 0) {
+    out_.program_[at] = Instruction{op, byte, a, b};
+  }
+
+  RulePattern& out_;
+  const SyntaxTree& tree_;
+  std::vector<std::uint32_t> size_;
+  std::vector<std::uint32_t> place_;
+  std::uint32_t nextLoopSlot_ = 0;
+};
+
+std::uint64_t Compiler::SequenceSize(const Node& n) const {
+  std::uint64_t total = 0;
+  bool inRun = false;
+  for (std::uint32_t k = 0; k < n.childCount; ++k) {
+    const std::uint32_t c = Child(n, k);
+    if (IsLiteral(NodeAt(c))) {
+      if (!inRun) ++total;
+      inRun = true;
+    } else {
+      total += size_[c];
+      inRun = false;
+    }
+  }
+  return total;
+}
+
+std::uint64_t Compiler::SizeOf(std::uint32_t i) const {
+  const Node& n = NodeAt(i);
+  if (n.oneByte != OneByte::kNo) return 1;
+  switch (n.kind) {
+    case NodeKind::kByte:
+    case NodeKind::kAny:
+    case NodeKind::kClass:
+    case NodeKind::kEnd:
+    case NodeKind::kBackReference:
+      return 1;
+    case NodeKind::kGroup:
+      return SequenceSize(n) + (n.group >= 0 ? 2 : 0);
+    case NodeKind::kAlternation: {
+      std::uint64_t total = 2 * (std::uint64_t{n.childCount} - 1);
+      for (std::uint32_t k = 0; k < n.childCount; ++k) total += size_[Child(n, k)];
+      return total;
+    }
+    case NodeKind::kQuantified: {
+      const std::uint32_t c = Child(n, 0);
+      if (n.quantifier == Quantifier::kOptional) return size_[c] + 1;
+      if (NodeAt(c).oneByte != OneByte::kNo) return 1;
+      return size_[c] + (n.quantifier == Quantifier::kStar ? 3 : 4);
+    }
+    case NodeKind::kLookAhead:
+      return size_[Child(n, 0)] + 2;
+  }
+  return 0;
+}
+
+bool Compiler::Generate() {
+  const std::size_t count = tree_.nodes.size();
+  constexpr std::uint64_t kLimit = std::numeric_limits<std::int32_t>::max();
+  size_.assign(count, 0);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint64_t s = SizeOf(i);
+    if (s > kLimit) return false;
+    size_[i] = static_cast<std::uint32_t>(s);
+  }
+  const Node& root = NodeAt(tree_.root);
+  const std::uint64_t total = SequenceSize(root) + 1;
+  if (total > kLimit) return false;
+
+  out_.classes_ = tree_.classes;
+  out_.groupCount_ = tree_.groupCount;
+  nextLoopSlot_ = 3 * tree_.groupCount;
+  out_.program_.assign(static_cast<std::size_t>(total), Instruction{Op::kMatch});
+  place_.assign(count, kUnplaced);
+
+  // The whole pattern: its sequence, then success.
+  const std::uint32_t end = EmitSequence(root, 0);
+  Put(end, Op::kMatch);
+  // Parents come after their children, so walking backwards places every
+  // node before its children are reached. Nodes never placed belong to
+  // dropped alternations or were folded into their parent's instruction.
+  for (std::uint32_t i = static_cast<std::uint32_t>(count); i-- > 0;) {
+    if (i != tree_.root && place_[i] != kUnplaced) Emit(i, place_[i]);
+  }
+  out_.slotCount_ = nextLoopSlot_;
+  return true;
+}
+
+std::uint32_t Compiler::EmitSequence(const Node& n, std::uint32_t pc) {
+  std::uint32_t k = 0;
+  while (k < n.childCount) {
+    const std::uint32_t c = Child(n, k);
+    if (!IsLiteral(NodeAt(c))) {
+      place_[c] = pc;
+      pc += size_[c];
+      ++k;
+      continue;
+    }
+    std::uint32_t runEnd = k;
+    while (runEnd < n.childCount && IsLiteral(NodeAt(Child(n, runEnd)))) ++runEnd;
+    if (runEnd - k == 1) {
+      Put(pc, Op::kByte, 0, 0, NodeAt(c).byte);
+    } else {
+      const auto offset = static_cast<std::uint32_t>(out_.literals_.size());
+      for (std::uint32_t j = k; j < runEnd; ++j) out_.literals_.push_back(static_cast<char>(NodeAt(Child(n, j)).byte));
+      Put(pc, Op::kString, offset, runEnd - k);
+    }
+    ++pc;
+    k = runEnd;
+  }
+  return pc;
+}
+
+std::uint32_t Compiler::SetFor(const Node& n) {
+  if (n.oneByte == OneByte::kSet) return n.set;
+  ByteSet set;
+  if (n.oneByte == OneByte::kAny) {
+    set.AddAll();
+  } else {
+    set.Add(n.byte);
+  }
+  out_.classes_.push_back(set);
+  return static_cast<std::uint32_t>(out_.classes_.size() - 1);
+}
+
+void Compiler::Emit(std::uint32_t i, std::uint32_t at) {
+  const Node& n = NodeAt(i);
+  switch (n.oneByte) {
+    case OneByte::kByte: Put(at, Op::kByte, 0, 0, n.byte); return;
+    case OneByte::kAny: Put(at, Op::kAny); return;
+    case OneByte::kSet: Put(at, Op::kClass, n.set); return;
+    case OneByte::kNo: break;
+  }
+  const std::uint32_t end = at + size_[i];
+  switch (n.kind) {
+    case NodeKind::kByte:
+    case NodeKind::kAny:
+    case NodeKind::kClass:
+      return;  // always one-byte, handled above
+    case NodeKind::kEnd:
+      Put(at, Op::kEnd);
+      return;
+    case NodeKind::kBackReference:
+      Put(at, Op::kBackReference, static_cast<std::uint32_t>(n.group));
+      return;
+    case NodeKind::kGroup: {
+      if (n.group < 0) {
+        EmitSequence(n, at);
+        return;
+      }
+      const auto g = static_cast<std::uint32_t>(n.group);
+      const std::uint32_t open = 2 * out_.groupCount_ + g;
+      Put(at, Op::kSetSlot, open);
+      const std::uint32_t pc = EmitSequence(n, at + 1);
+      Put(pc, Op::kCapture, g, open);
+      return;
+    }
+    case NodeKind::kAlternation: {
+      std::uint32_t pc = at;
+      for (std::uint32_t k = 0; k < n.childCount; ++k) {
+        const std::uint32_t c = Child(n, k);
+        if (k + 1 == n.childCount) {
+          place_[c] = pc;
+          break;
+        }
+        // Try this operand first; the rest are the alternative.
+        const std::uint32_t next = pc + 1 + size_[c] + 1;
+        Put(pc, Op::kSplit, pc + 1, next);
+        place_[c] = pc + 1;
+        Put(pc + 1 + size_[c], Op::kJump, end);
+        pc = next;
+      }
+      return;
+    }
+    case NodeKind::kQuantified: {
+      const std::uint32_t c = Child(n, 0);
+      const Node& operand = NodeAt(c);
+      const std::uint8_t greedy = n.lazy ? 0 : 1;
+      if (n.quantifier == Quantifier::kOptional) {
+        if (greedy) {
+          Put(at, Op::kSplit, at + 1, end);
+        } else {
+          Put(at, Op::kSplit, end, at + 1);
+        }
+        place_[c] = at + 1;
+        return;
+      }
+      const std::uint32_t minimum = n.quantifier == Quantifier::kPlus ? 1 : 0;
+      if (operand.oneByte != OneByte::kNo) {
+        Put(at, Op::kRepeat, SetFor(operand), minimum, greedy);
+        return;
+      }
+      const std::uint32_t slot = nextLoopSlot_++;
+      std::uint32_t repetition = 0;  // where each further repetition begins
+      if (n.quantifier == Quantifier::kStar) {
+        repetition = at + 1;
+        if (greedy) {
+          Put(at, Op::kSplit, repetition, end);
+        } else {
+          Put(at, Op::kSplit, end, repetition);
+        }
+      } else {
+        // The first repetition of `+` is required and may consume nothing;
+        // the empty-repetition check applies from the second on.
+        Put(at, Op::kClearSlot, slot);
+        Put(at + 1, Op::kJump, at + 3);
+        repetition = at + 2;
+      }
+      Put(repetition, Op::kSetSlot, slot);
+      place_[c] = repetition + 1;
+      Put(repetition + 1 + size_[c], Op::kLoop, slot, repetition, greedy);
+      return;
+    }
+    case NodeKind::kLookAhead: {
+      const std::uint32_t c = Child(n, 0);
+      Put(at, Op::kLookBegin, end);
+      place_[c] = at + 1;
+      Put(at + 1 + size_[c], Op::kLookMatched);
+      return;
+    }
+  }
+}
+
+// Finds which bytes can begin a match, so that start positions whose byte
+// cannot are skipped without running the interpreter. Follows every path from
+// the first instruction that consumes nothing; gives up (every position is
+// tried) when a path can reach success without consuming, or meets a
+// back-reference, which may consume nothing or anything. A look-ahead's own
+// item is not followed: it consumes nothing either way, so only what comes
+// after it decides the first byte. `$` needs the end of the subject, which
+// is never a start position that could be skipped.
+void Compiler::AnalyseStart() {
+  RulePattern& p = out_;
+  p.startMode_ = RulePattern::StartMode::kEveryPosition;
+  if (p.anchored_) return;
+  if (p.program_.size() == 2 && p.program_[0].op == Op::kString && p.program_[1].op == Op::kMatch) {
+    p.startMode_ = RulePattern::StartMode::kLiteral;
+    return;
+  }
+  ByteSet first;
+  std::vector<bool> seen(p.program_.size(), false);
+  std::vector<std::uint32_t> work{0};
+  while (!work.empty()) {
+    const std::uint32_t pc = work.back();
+    work.pop_back();
+    if (seen[pc]) continue;
+    seen[pc] = true;
+    const Instruction& in = p.program_[pc];
+    switch (in.op) {
+      case Op::kByte: first.Add(in.byte); break;
+      case Op::kString: first.Add(static_cast<unsigned char>(p.literals_[in.a])); break;
+      case Op::kAny: return;
+      case Op::kClass: first.Merge(p.classes_[in.a]); break;
+      case Op::kRepeat:
+        first.Merge(p.classes_[in.a]);
+        if (in.b == 0) work.push_back(pc + 1);
+        break;
+      case Op::kEnd: break;
+      case Op::kJump: work.push_back(in.a); break;
+      case Op::kSplit:
+        work.push_back(in.a);
+        work.push_back(in.b);
+        break;
+      case Op::kSetSlot:
+      case Op::kClearSlot:
+      case Op::kCapture:
+        work.push_back(pc + 1);
+        break;
+      case Op::kLoop:
+        work.push_back(pc + 1);
+        work.push_back(in.b);
+        break;
+      case Op::kLookBegin: work.push_back(in.a); break;
+      case Op::kLookMatched: break;
+      case Op::kBackReference:
+      case Op::kMatch:
+        return;
+    }
+  }
+  if (first.Full()) return;
+  if (first.Count() == 1) {
+    for (unsigned b = 0; b < 256; ++b) {
+      if (first.Test(static_cast<unsigned char>(b))) p.startByte_ = static_cast<unsigned char>(b);
+    }
+    p.startMode_ = RulePattern::StartMode::kFirstByte;
+    return;
+  }
+  p.startSet_ = first;
+  p.startMode_ = RulePattern::StartMode::kFirstSet;
+}
+
+void RulePattern::Reset() {
+  program_.clear();
+  classes_.clear();
+  literals_.clear();
+  groupCount_ = 0;
+  slotCount_ = 0;
+  anchored_ = false;
+  startMode_ = StartMode::kEveryPosition;
+  startByte_ = 0;
+  startSet_ = detail::ByteSet{};
+}
+
+CompileCode RulePattern::Compile(const char* pattern, bool caseSensitive) {
+  return Compile(pattern == nullptr ? std::string_view{} : std::string_view{pattern}, caseSensitive);
+}
+
+CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
+  Reset();
+  caseSensitive_ = caseSensitive;
+  if (pattern.data() == nullptr) {
+    result_ = CompileCode::kInvalidInput;
+    return result_;
+  }
+  try {
+    std::string_view text = UpToFirstZero(pattern);
+    std::string lowered;
+    if (!caseSensitive) {
+      lowered.assign(text);
+      for (char& c : lowered) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      }
+      text = lowered;
+    }
+    SyntaxTree tree;
+    result_ = detail::Parse(text, tree);
+    if (result_ == CompileCode::kSuccess) {
+      anchored_ = tree.anchored;
+      Compiler compiler(*this, tree);
+      if (compiler.Generate()) {
+        compiler.AnalyseStart();
+      } else {
+        result_ = CompileCode::kOutOfMemory;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    result_ = CompileCode::kOutOfMemory;
+  }
+  if (result_ != CompileCode::kSuccess) Reset();
+  return result_;
+}
+
+std::size_t RulePattern::memoryUse() const {
+  return sizeof(*this) + program_.capacity() * sizeof(detail::Instruction) +
+         classes_.capacity() * sizeof(detail::ByteSet) + literals_.capacity();
+}
+
+}  // namespace sentrel::pattern

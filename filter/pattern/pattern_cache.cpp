@@ -1,0 +1,102 @@
+// The compiled-pattern cache: an open-addressing table of atomic pointers.
+// Readers probe it with acquire loads only; writers (first use of a pattern)
+// serialise on a mutex among themselves, never against readers, and publish
+// a fully built entry with a release store. The table has at least twice as
+// many slots as the entry limit, so probes stay short and always reach an
+// empty slot.
+
+#include "filter/pattern/pattern_cache.h"
+
+#include <functional>
+#include <new>
+#include <utility>
+
+namespace sentrel::pattern {
+namespace {
+
+std::size_t TableSizeFor(std::size_t maxEntries) {
+  std::size_t size = 16;
+  while (size < 2 * maxEntries + 1) size *= 2;
+  return size;
+}
+
+std::uint64_t HashOf(std::string_view text) { return std::hash<std::string_view>{}(text); }
+
+}  // namespace
+
+PatternCache::PatternCache(std::size_t maxEntries, std::size_t maxBytes)
+    : maxEntries_(maxEntries),
+      maxBytes_(maxBytes),
+      mask_(TableSizeFor(maxEntries) - 1),
+      table_(new std::atomic<const Entry*>[mask_ + 1]) {
+  for (std::size_t i = 0; i <= mask_; ++i) table_[i].store(nullptr, std::memory_order_relaxed);
+}
+
+PatternCache::~PatternCache() {
+  for (std::size_t i = 0; i <= mask_; ++i) delete table_[i].load(std::memory_order_relaxed);
+}
+
+const PatternCache::Entry* PatternCache::Find(std::string_view text, std::uint64_t hash) const {
+  for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
+    const Entry* e = table_[i].load(std::memory_order_acquire);
+    if (e == nullptr) return nullptr;
+    if (e->hash == hash && e->text == text) return e;
+  }
+}
+
+const PatternCache::Entry* PatternCache::Insert(std::unique_ptr<Entry>& entry) {
+  const std::size_t cost = sizeof(Entry) + entry->text.capacity() + entry->compiled.memoryUse();
+  std::lock_guard<std::mutex> lock(insertLock_);
+  std::size_t i = entry->hash & mask_;
+  for (;; i = (i + 1) & mask_) {
+    const Entry* e = table_[i].load(std::memory_order_relaxed);
+    if (e == nullptr) break;
+    if (e->hash == entry->hash && e->text == entry->text) return e;
+  }
+  const std::size_t count = count_.load(std::memory_order_relaxed);
+  const std::size_t bytes = bytes_.load(std::memory_order_relaxed);
+  if (count >= maxEntries_ || bytes + cost > maxBytes_) return nullptr;
+  count_.store(count + 1, std::memory_order_relaxed);
+  bytes_.store(bytes + cost, std::memory_order_relaxed);
+  const Entry* published = entry.release();
+  table_[i].store(published, std::memory_order_release);
+  return published;
+}
+
+bool PatternCache::Match(std::string_view pattern, std::string_view subject, PatternMatch& context) {
+  if (pattern.data() == nullptr || subject.data() == nullptr) return false;
+  pattern = UpToFirstZero(pattern);
+  const std::uint64_t hash = HashOf(pattern);
+  if (const Entry* e = Find(pattern, hash)) return e->compiled.Match(subject, context);
+
+  std::unique_ptr<Entry> entry(new (std::nothrow) Entry);
+  if (!entry) return false;
+  try {
+    entry->hash = hash;
+    entry->text.assign(pattern);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  // Rule matching is always case-sensitive.
+  entry->compiled.Compile(pattern, true);
+  if (entry->compiled.result() == CompileCode::kOutOfMemory) return false;  // not worth keeping
+  if (const Entry* held = Insert(entry)) return held->compiled.Match(subject, context);
+  // The cache is full: use this compilation once.
+  return entry->compiled.Match(subject, context);
+}
+
+bool PatternCache::MatchRulePattern(std::string_view pattern, std::string_view subject) {
+  PatternMatch context;
+  return Match(pattern, subject, context);
+}
+
+PatternCache& SharedPatternCache() {
+  static PatternCache cache;
+  return cache;
+}
+
+bool MatchRulePattern(std::string_view pattern, std::string_view subject) {
+  return SharedPatternCache().MatchRulePattern(pattern, subject);
+}
+
+}  // namespace sentrel::pattern

@@ -1,0 +1,76 @@
+// A cache of compiled rule patterns, keyed by the pattern text.
+//
+// A compiled pattern depends only on its text and the case flag, and rule
+// matching is always case-sensitive, so the text alone is the key. Patterns
+// that fail to compile are remembered too (they answer "not found").
+//
+// Entries are never removed while the cache lives, which is what lets the
+// look-up run without any lock: an entry, once published, stays valid until
+// the cache is destroyed. The cache is bounded instead by a number of entries
+// and a number of bytes; once either is reached, further patterns are
+// compiled for each call and not kept, which gives the same answers, only
+// slower. A filter's rule patterns are a fixed, small set, so in practice all
+// of them stay cached.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "filter/pattern/rule_pattern.h"
+
+namespace sentrel::pattern {
+
+class PatternCache {
+ public:
+  static constexpr std::size_t kDefaultMaxEntries = 4096;
+  static constexpr std::size_t kDefaultMaxBytes = std::size_t{32} << 20;
+
+  explicit PatternCache(std::size_t maxEntries = kDefaultMaxEntries, std::size_t maxBytes = kDefaultMaxBytes);
+  ~PatternCache();
+  PatternCache(const PatternCache&) = delete;
+  PatternCache& operator=(const PatternCache&) = delete;
+
+  // The rule test: true when `pattern` (compiled case-sensitively) occurs in
+  // `subject`. Same answers as compiling the pattern for each call.
+  bool MatchRulePattern(std::string_view pattern, std::string_view subject);
+
+  // The same search with the caller's context (its step budget applies, and
+  // it receives the positions).
+  bool Match(std::string_view pattern, std::string_view subject, PatternMatch& context);
+
+  // Patterns held, and their approximate size in bytes.
+  std::size_t size() const { return count_.load(std::memory_order_relaxed); }
+  std::size_t bytes() const { return bytes_.load(std::memory_order_relaxed); }
+
+ private:
+  struct Entry {
+    std::uint64_t hash;
+    std::string text;
+    RulePattern compiled;
+  };
+
+  // The cached entry for `text`, or null when absent.
+  const Entry* Find(std::string_view text, std::uint64_t hash) const;
+  // Adds a compiled entry (taking it from `entry`) unless the cache is full
+  // or another thread added the same text first. Returns the entry now held
+  // for the text, or null when the cache is full (`entry` is left as it was).
+  const Entry* Insert(std::unique_ptr<Entry>& entry);
+
+  const std::size_t maxEntries_;
+  const std::size_t maxBytes_;
+  const std::size_t mask_;
+  std::unique_ptr<std::atomic<const Entry*>[]> table_;
+  std::atomic<std::size_t> count_{0};
+  std::atomic<std::size_t> bytes_{0};
+  std::mutex insertLock_;
+};
+
+// The cache MatchRulePattern uses.
+PatternCache& SharedPatternCache();
+
+}  // namespace sentrel::pattern

@@ -1,0 +1,196 @@
+// Rule patterns: the filter's own small regular-expression dialect, its
+// compiler and its backtracking matcher.
+//
+// A rule's pattern is searched for in a server variable's value with
+// MatchRulePattern. RulePattern (the compiled pattern) and PatternMatch (the
+// state of one search) are the engine underneath, also used by the `sentrel
+// match` tool. The dialect itself is described for administrators in
+// docs/admin/patterns.md.
+//
+// Texts are bytes of the system code page. A pattern and a subject end at
+// their first zero byte; a view whose data pointer is null stands for a
+// missing text. All byte comparisons treat bytes as unsigned values.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filter/pattern/program.h"
+
+namespace sentrel::pattern {
+
+// Result of compiling a pattern. 0 means success.
+enum class CompileCode : int {
+  kSuccess = 0,
+  kOutOfMemory = 1,      // the instruction list or the lower-cased copy could not be allocated
+  kBraceExpected = 2,    // a match group `{` is not closed
+  kParenExpected = 3,    // a plain group `(` is not closed
+  kBracketExpected = 4,  // a bracket class is not closed, or a range has no end byte
+  kUnexpected = 5,       // a backslash is the last byte of the pattern
+  kEmptyClass = 6,       // `[]` or `[^]`
+  kInvalidGroup = 7,     // a back-reference names a group not yet opened
+  kInvalidRange = 8,     // a class range whose end is below its start
+  kEmptyRepetition = 9,  // `*`, `+`, `*?` or `+?` on an item that can match empty
+  kInvalidInput = 10,    // no pattern text at all
+};
+
+// The short meaning of a code, e.g. "} expected".
+const char* CompileCodeMeaning(CompileCode code);
+
+// A position that is not set (a match group that took no part).
+inline constexpr std::size_t kNoPosition = static_cast<std::size_t>(-1);
+
+// Work allowed to one Match call, in interpreter steps (an instruction run, a
+// backtracking step, or a byte scanned by a one-byte loop). Ordinary patterns
+// need a few steps per subject byte; only runaway backtracking such as `(a+)+b`
+// against a long run of a's comes near it. Running out of it ends the search
+// with "not found".
+inline constexpr std::uint64_t kDefaultStepBudget = 10'000'000;
+
+class PatternMatch;
+
+// A compiled pattern. Compile it once, then Match it from any number of
+// threads at once (Match does not change it), each with its own PatternMatch.
+class RulePattern {
+ public:
+  RulePattern() = default;
+
+  // Compiles `pattern`, discarding any earlier program. With `caseSensitive`
+  // off, the letters A to Z of the pattern are lower-cased before compiling
+  // and Match lower-cases the subject the same way. A null pattern gives
+  // kInvalidInput.
+  CompileCode Compile(const char* pattern, bool caseSensitive);
+  CompileCode Compile(std::string_view pattern, bool caseSensitive);
+
+  // Searches `subject` for the pattern: true when it occurs. On success the
+  // context holds the whole match and each match group as byte offsets into
+  // the caller's subject. False when the pattern is not compiled, the subject
+  // or the context is missing, the context's step budget runs out, or the
+  // backtracking state cannot grow further.
+  bool Match(const char* subject, PatternMatch* context) const;
+  bool Match(std::string_view subject, PatternMatch& context) const;
+
+  // The code of the last Compile (kInvalidInput before the first).
+  CompileCode result() const { return result_; }
+  bool compiled() const { return result_ == CompileCode::kSuccess; }
+  bool caseSensitive() const { return caseSensitive_; }
+  // Match groups `{...}` read while compiling, numbered from 0.
+  std::uint32_t groupCount() const { return groupCount_; }
+  // Position slots the program uses: captures, open groups and loops.
+  std::uint32_t slotCount() const { return slotCount_; }
+  std::size_t instructionCount() const { return program_.size(); }
+  // Approximate heap bytes held by the compiled program.
+  std::size_t memoryUse() const;
+
+ private:
+  friend class Compiler;
+
+  // How start positions are chosen before running the interpreter.
+  enum class StartMode : std::uint8_t {
+    kEveryPosition,  // try each start position in turn
+    kFirstByte,      // only where the subject byte equals startByte_
+    kFirstSet,       // only where the subject byte is in startSet_
+    kLiteral,        // the whole pattern is the literal text of the pool
+  };
+
+  void Reset();
+  bool Search(std::string_view subject, PatternMatch& context) const;
+  bool RunAt(std::string_view subject, std::size_t start, PatternMatch& context) const;
+
+  std::vector<detail::Instruction> program_;
+  std::vector<detail::ByteSet> classes_;
+  std::string literals_;
+  std::uint32_t groupCount_ = 0;
+  std::uint32_t slotCount_ = 0;
+  bool caseSensitive_ = true;
+  bool anchored_ = false;
+  StartMode startMode_ = StartMode::kEveryPosition;
+  unsigned char startByte_ = 0;
+  detail::ByteSet startSet_;
+  CompileCode result_ = CompileCode::kInvalidInput;
+};
+
+// The state of one search: the backtracking stack, the position slots, the
+// step budget and the result. It keeps its first 256 stack entries and a few
+// slots inside itself, so a PatternMatch on the stack costs no heap allocation
+// for ordinary patterns. One PatternMatch serves one Match at a time; reuse is
+// fine.
+class PatternMatch {
+ public:
+  static constexpr std::size_t kInitialStackEntries = 256;
+  // The stack never grows beyond this (about 24 MiB); a search that would
+  // need more ends with "not found", as when the step budget runs out.
+  static constexpr std::size_t kMaxStackEntries = std::size_t{1} << 20;
+
+  PatternMatch() = default;
+  PatternMatch(const PatternMatch&) = delete;
+  PatternMatch& operator=(const PatternMatch&) = delete;
+
+  // The whole match of the last successful Match.
+  std::size_t start() const { return start_; }
+  std::size_t end() const { return end_; }
+
+  // Match groups of the last successful Match: the text each captured last,
+  // or kNoPosition for both ends when it took no part.
+  std::uint32_t groupCount() const { return groupCount_; }
+  std::size_t groupStart(std::uint32_t group) const;
+  std::size_t groupEnd(std::uint32_t group) const;
+  bool groupTookPart(std::uint32_t group) const { return groupStart(group) != kNoPosition; }
+
+  void SetStepBudget(std::uint64_t steps) { budget_ = steps; }
+  std::uint64_t stepBudget() const { return budget_; }
+  // Steps the last Match used, and whether it stopped for lack of budget (or
+  // of stack room).
+  std::uint64_t stepsUsed() const { return stepsUsed_; }
+  bool budgetExhausted() const { return exhausted_; }
+
+  std::size_t stackCapacity() const { return capacity_; }
+
+ private:
+  friend class RulePattern;
+
+  static constexpr std::size_t kInlineSlots = 24;
+
+  detail::StackEntry* stack() { return heapStack_ ? heapStack_.get() : inlineStack_.data(); }
+  std::size_t* slots() { return heapSlots_.empty() ? inlineSlots_.data() : heapSlots_.data(); }
+  const std::size_t* slots() const { return heapSlots_.empty() ? inlineSlots_.data() : heapSlots_.data(); }
+  // Doubles the stack; false when that would pass kMaxStackEntries or memory
+  // runs out.
+  bool GrowStack(std::size_t used);
+  // Room for `count` slots, all set to kNoPosition; false when out of memory.
+  bool PrepareSlots(std::size_t count);
+
+  std::array<detail::StackEntry, kInitialStackEntries> inlineStack_;
+  std::unique_ptr<detail::StackEntry[]> heapStack_;
+  std::size_t capacity_ = kInitialStackEntries;
+  std::array<std::size_t, kInlineSlots> inlineSlots_;
+  std::vector<std::size_t> heapSlots_;
+  std::uint32_t groupCount_ = 0;
+  std::size_t start_ = kNoPosition;
+  std::size_t end_ = kNoPosition;
+  std::uint64_t budget_ = kDefaultStepBudget;
+  std::uint64_t stepsUsed_ = 0;
+  bool exhausted_ = false;
+};
+
+// The filter's test of one rule: true when `pattern` occurs in `subject`.
+// Always case-sensitive. A pattern that does not compile answers false for
+// every subject, exactly like a pattern that is not found; so does a search
+// that runs out of its step budget. Compiled patterns are kept in a shared
+// cache (see pattern_cache.h), so repeated calls with the same pattern do not
+// compile again. Safe to call from any number of threads at once.
+bool MatchRulePattern(std::string_view pattern, std::string_view subject);
+
+// The text up to its first zero byte; a null view stays null.
+inline std::string_view UpToFirstZero(std::string_view text) {
+  if (text.data() == nullptr) return text;
+  const std::size_t zero = text.find('\0');
+  return zero == std::string_view::npos ? text : text.substr(0, zero);
+}
+
+}  // namespace sentrel::pattern
