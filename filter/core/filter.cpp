@@ -136,10 +136,15 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context) {
 }
 
 picturecode::PictureCodeMaker& Filter::PictureCodes() {
-  std::call_once(pictureCodesOnce_, [this] {
+  if (picturecode::PictureCodeMaker* ready = pictureCodesReady_.load(std::memory_order_acquire)) {
+    return *ready;
+  }
+  platform::ScopedLock hold(pictureCodesLock_);
+  if (!pictureCodes_) {
     pictureCodes_ = std::make_unique<picturecode::PictureCodeMaker>(
         clock_, picturecode::PictureCodeSettings{settings_.Length, settings_.Width, settings_.height});
-  });
+  }
+  pictureCodesReady_.store(pictureCodes_.get(), std::memory_order_release);
   return *pictureCodes_;
 }
 

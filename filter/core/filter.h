@@ -9,7 +9,6 @@
 #include <string>
 
 #include <memory>
-#include <mutex>
 
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
@@ -22,6 +21,7 @@
 #include "filter/tracking/client_table.h"
 #include "filter/tracking/startup.h"
 #include "platform/clock.h"
+#include "platform/lock.h"
 
 namespace sentrel {
 
@@ -74,8 +74,11 @@ class Filter {
   CacheJournal journal_;
   Startup startup_;
   // Made when the first client is challenged (finding the face takes time).
-  std::once_flag pictureCodesOnce_;
+  // Made under a critical section rather than a once-flag: a fault while it
+  // is made must leave nothing that later requests wait on forever.
+  platform::CriticalSection pictureCodesLock_;
   std::unique_ptr<picturecode::PictureCodeMaker> pictureCodes_;
+  std::atomic<picturecode::PictureCodeMaker*> pictureCodesReady_{nullptr};
 };
 
 }  // namespace sentrel

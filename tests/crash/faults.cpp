@@ -119,6 +119,11 @@ std::int64_t FaultingClock::Now() {
   return now_.load();
 }
 
+void FaultingClock::SleepMs(std::uint32_t ms) {
+  MaybeFault(Call::Sleep);
+  now_ += ms / 1000;
+}
+
 std::tm FaultingClock::LocalTime(std::int64_t t) {
   MaybeFault(Call::LocalTime);
   std::tm out{};

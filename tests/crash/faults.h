@@ -64,12 +64,12 @@ class OffsetClock final : public platform::Clock {
 // The fault is raised once per arming.
 class FaultingClock final : public platform::Clock {
  public:
-  enum class Call { Now, LocalTime };
+  enum class Call { Now, LocalTime, Sleep };
 
   explicit FaultingClock(std::int64_t start = 1700000000) : now_(start) {}
   std::int64_t Now() override;
   std::tm LocalTime(std::int64_t t) override;
-  void SleepMs(std::uint32_t ms) override { now_ += ms / 1000; }
+  void SleepMs(std::uint32_t ms) override;
 
   void Set(std::int64_t seconds) { now_ = seconds; }
   void Advance(std::int64_t seconds) { now_ += seconds; }
