@@ -12,11 +12,13 @@
 // is put back and the signal happens again under it, so faults outside the
 // filter behave exactly as they would without it.
 //
-// The signal dispositions and the previous handlers are process-wide by
-// nature; they are the only process-wide state of the guard. The handlers are
-// put back to the previous ones when the library is unloaded.
+// The signal dispositions, the previous handlers and the key of the per-thread
+// stacks are process-wide by nature; they are the only process-wide state of
+// the guard. The handlers are put back to the previous ones when the library
+// is unloaded.
 #include <cxxabi.h>
 #include <execinfo.h>
+#include <pthread.h>
 #include <setjmp.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -59,61 +61,58 @@ struct GuardFrame {
 struct sigaction gPrevious[kSignalCount];
 std::atomic<bool> gInstalled{false};
 
-// An alternate signal stack for one thread, released when the thread ends.
-class AltStack {
- public:
-  AltStack() = default;
-  AltStack(const AltStack&) = delete;
-  AltStack& operator=(const AltStack&) = delete;
-  ~AltStack() { Release(); }
+// Alternate signal stacks: one per thread that enters the guard without one,
+// freed by a thread-specific-data destructor when the thread ends. (A
+// thread_local object with a destructor would keep the library from ever
+// being unloaded.) The key is deleted when the library is unloaded; threads
+// still running then keep their stacks.
+pthread_key_t gAltStackKey;
+std::atomic<bool> gAltStackKeyReady{false};
 
-  void Create() {
-    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    std::size_t usable = 64 * 1024;
+std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
+
+std::size_t AltStackSize() {
+  const std::size_t page = PageSize();
+  std::size_t usable = 64 * 1024;
 #ifdef _SC_SIGSTKSZ
-    const long minimum = sysconf(_SC_SIGSTKSZ);
-    if (minimum > 0) usable = std::max(usable, 4 * static_cast<std::size_t>(minimum));
+  const long minimum = sysconf(_SC_SIGSTKSZ);
+  if (minimum > 0) usable = std::max(usable, 4 * static_cast<std::size_t>(minimum));
 #endif
-    usable = (usable + page - 1) / page * page;
-    // One inaccessible page below the stack, so running off its end faults
-    // instead of overwriting other memory.
-    void* block = mmap(nullptr, usable + page, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-    if (block == MAP_FAILED) return;
-    mprotect(block, page, PROT_NONE);
-    stack_t stack{};
-    stack.ss_sp = static_cast<char*>(block) + page;
-    stack.ss_size = usable;
-    stack.ss_flags = 0;
-    if (sigaltstack(&stack, nullptr) != 0) {
-      munmap(block, usable + page);
-      return;
-    }
-    block_ = block;
-    blockSize_ = usable + page;
-    stack_ = stack.ss_sp;
+  return (usable + page - 1) / page * page;
+}
+
+// The block holds one inaccessible page below the stack, so running off the
+// stack's end faults instead of overwriting other memory.
+void FreeAltStack(void* block) {
+  const std::size_t page = PageSize();
+  stack_t current{};
+  if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == static_cast<char*>(block) + page &&
+      (current.ss_flags & SS_DISABLE) == 0) {
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    sigaltstack(&off, nullptr);
   }
+  munmap(block, AltStackSize() + page);
+}
 
- private:
-  void Release() {
-    if (block_ == nullptr) return;
-    stack_t current{};
-    if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == stack_ &&
-        (current.ss_flags & SS_DISABLE) == 0) {
-      stack_t off{};
-      off.ss_flags = SS_DISABLE;
-      sigaltstack(&off, nullptr);
-    }
-    munmap(block_, blockSize_);
-    block_ = nullptr;
+void CreateAltStack() {
+  if (!gAltStackKeyReady.load()) return;
+  const std::size_t page = PageSize();
+  const std::size_t usable = AltStackSize();
+  void* block = mmap(nullptr, usable + page, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (block == MAP_FAILED) return;
+  mprotect(block, page, PROT_NONE);
+  stack_t stack{};
+  stack.ss_sp = static_cast<char*>(block) + page;
+  stack.ss_size = usable;
+  stack.ss_flags = 0;
+  if (sigaltstack(&stack, nullptr) != 0) {
+    munmap(block, usable + page);
+    return;
   }
-
-  void* block_ = nullptr;
-  std::size_t blockSize_ = 0;
-  void* stack_ = nullptr;
-};
-
-thread_local AltStack tAltStack;
+  if (pthread_setspecific(gAltStackKey, block) != 0) FreeAltStack(block);
+}
 
 int SignalIndex(int signal) {
   for (int i = 0; i < kSignalCount; ++i) {
@@ -163,15 +162,24 @@ void PassOn(int signal, siginfo_t* info, void* context) {
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     return;
   }
-  // The default action or "ignore": put it back. A signal raised by the
-  // processor happens again when the faulting instruction is retried on
-  // return; one sent by a process is raised once more.
+  const bool sent = info == nullptr || info->si_code <= 0;
+  if (previous.sa_handler == SIG_IGN) {
+    // Ignored before: a signal sent by a process stays ignored. A processor
+    // fault cannot be ignored: with "ignore" put back, the faulting
+    // instruction is retried on return and the platform ends the process.
+    if (!sent) sigaction(signal, &previous, nullptr);
+    return;
+  }
+  // The default action: put it back. A processor fault happens again when
+  // the faulting instruction is retried on return; a signal sent by a process
+  // is raised once more, unblocked so that it acts at once.
   sigaction(signal, &previous, nullptr);
-  if (info == nullptr || info->si_code <= 0) {
+  if (sent) {
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
     raise(signal);
-    // Still running: the signal was ignored. Keep guarding.
-    struct sigaction ours = OurAction();
-    sigaction(signal, &ours, nullptr);
   }
 }
 
@@ -199,7 +207,7 @@ void PrepareThread() {
   InstallCrashGuard();
   stack_t current{};
   if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) != 0) {
-    tAltStack.Create();
+    CreateAltStack();
   }
   tThreadReady = true;
 }
@@ -263,6 +271,7 @@ void NameCurrentException(char* out, std::size_t capacity) {
 // fault after that never jumps into code that is gone.
 struct Uninstaller {
   ~Uninstaller() {
+    if (gAltStackKeyReady.exchange(false)) pthread_key_delete(gAltStackKey);
     if (!gInstalled.load()) return;
     for (int i = 0; i < kSignalCount; ++i) {
       struct sigaction current {};
@@ -282,6 +291,7 @@ void InstallCrashGuard() {
     // Loads the unwinder now, so backtrace allocates nothing in the handler.
     void* frames[4];
     backtrace(frames, 4);
+    if (pthread_key_create(&gAltStackKey, &FreeAltStack) == 0) gAltStackKeyReady.store(true);
     const struct sigaction ours = OurAction();
     for (int i = 0; i < kSignalCount; ++i) {
       sigaction(kFaultSignals[i], nullptr, &gPrevious[i]);
