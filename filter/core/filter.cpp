@@ -112,8 +112,9 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context) {
   const std::string addressText(address);
   const std::int64_t now = clock_.Now();
   if (static_cast<std::int64_t>(client.holdUntil.load(std::memory_order_relaxed)) <= now) {
-    EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_}, context, addressText,
-                    client);
+    EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_, patterns_,
+                                  decisionObserver_ ? &decisionObserver_ : nullptr},
+                    context, addressText, client);
   }
 
   switch (client.state.load(std::memory_order_relaxed)) {

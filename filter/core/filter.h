@@ -9,10 +9,13 @@
 #include <string>
 
 #include <memory>
+#include <utility>
 
+#include "filter/core/evaluation.h"
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
 #include "filter/logging/crash_dump.h"
+#include "filter/pattern/pattern_cache.h"
 #include "filter/picturecode/picture_code_maker.h"
 #include "filter/settings/filter_settings.h"
 #include "filter/settings/module_registry.h"
@@ -42,6 +45,12 @@ class Filter {
   BOOL GetFilterVersion(HTTP_FILTER_VERSION* version);
   DWORD HttpFilterProc(HTTP_FILTER_CONTEXT* context, DWORD notificationType, void* notification);
   BOOL TerminateExtension(DWORD flags);
+
+  // Tells `observer` of every module that fires and of every client allowed
+  // after all modules finished (see DecisionEvent). Set it before requests
+  // arrive. Without one (the default) evaluation only tests a null pointer
+  // when a decision is taken.
+  void SetDecisionObserver(DecisionObserver observer) { decisionObserver_ = std::move(observer); }
 
   const FilterSettings& Settings() const { return settings_; }
   const ModuleRegistry& Registry() const { return registry_; }
@@ -73,12 +82,14 @@ class Filter {
   ClientTable clients_;
   CacheJournal journal_;
   Startup startup_;
+  pattern::PatternCache patterns_;
   // Made when the first client is challenged (finding the face takes time).
   // Made under a critical section rather than a once-flag: a fault while it
   // is made must leave nothing that later requests wait on forever.
   platform::CriticalSection pictureCodesLock_;
   std::unique_ptr<picturecode::PictureCodeMaker> pictureCodes_;
   std::atomic<picturecode::PictureCodeMaker*> pictureCodesReady_{nullptr};
+  DecisionObserver decisionObserver_;
 };
 
 }  // namespace sentrel
