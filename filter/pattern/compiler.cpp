@@ -15,7 +15,9 @@
 // An item that always consumes exactly one byte (a literal, `.`, a class, or
 // a plain group or alternation made only of such items) is one instruction,
 // and `*` or `+` on it is one repeat instruction. Consecutive literal bytes
-// of a sequence form one string instruction.
+// of a sequence form one string instruction. A greedy `*` or `+` whose group
+// holds only a greedy `+` run (as in `\w+`) keeps just the run: see
+// IsRunOfRuns.
 
 #include <cstdint>
 #include <limits>
@@ -70,6 +72,7 @@ class Compiler {
   const Node& NodeAt(std::uint32_t i) const { return tree_.nodes[i]; }
   std::uint32_t Child(const Node& n, std::uint32_t k) const { return tree_.children[n.firstChild + k]; }
   static bool IsLiteral(const Node& n) { return n.oneByte == OneByte::kByte; }
+  bool IsRunOfRuns(const Node& n) const;
 
   std::uint64_t SequenceSize(const Node& n) const;
   std::uint64_t SizeOf(std::uint32_t i) const;
@@ -125,12 +128,36 @@ std::uint64_t Compiler::SizeOf(std::uint32_t i) const {
       const std::uint32_t c = Child(n, 0);
       if (n.quantifier == Quantifier::kOptional) return size_[c] + 1;
       if (NodeAt(c).oneByte != OneByte::kNo) return 1;
+      if (IsRunOfRuns(n)) return size_[c] + (n.quantifier == Quantifier::kStar ? 1 : 0);
       return size_[c] + (n.quantifier == Quantifier::kStar ? 3 : 4);
     }
     case NodeKind::kLookAhead:
       return size_[Child(n, 0)] + 2;
   }
   return 0;
+}
+
+// A greedy `*` or `+` over a group that holds nothing but a greedy `+` on a
+// one-byte item, as in `\w+` (`([a-zA-Z]+)+`). Run as written, every way of
+// cutting a run of matching bytes into repetitions is tried before the loop
+// gives up, which doubles the work with each byte of the run. The outer loop
+// adds nothing: the inner run already reaches every end position, and the
+// first time the loop reaches each end it does so in one repetition, longest
+// end first, exactly as the inner run alone does. So the outer `+` is dropped
+// and the outer `*` becomes `?`: the same match and the same group contents,
+// found without the blow-up.
+bool Compiler::IsRunOfRuns(const Node& n) const {
+  if (n.kind != NodeKind::kQuantified || n.lazy || n.quantifier == Quantifier::kOptional) return false;
+  // Groups around the run, match groups or not, may be nested.
+  const Node* group = &NodeAt(Child(n, 0));
+  if (group->kind != NodeKind::kGroup || group->childCount != 1) return false;
+  while (NodeAt(Child(*group, 0)).kind == NodeKind::kGroup) {
+    group = &NodeAt(Child(*group, 0));
+    if (group->childCount != 1) return false;
+  }
+  const Node& run = NodeAt(Child(*group, 0));
+  return run.kind == NodeKind::kQuantified && !run.lazy && run.quantifier == Quantifier::kPlus &&
+         NodeAt(Child(run, 0)).oneByte != OneByte::kNo;
 }
 
 bool Compiler::Generate() {
@@ -272,6 +299,15 @@ void Compiler::Emit(std::uint32_t i, std::uint32_t at) {
           Put(at, Op::kSplit, end, at + 1);
         }
         place_[c] = at + 1;
+        return;
+      }
+      if (IsRunOfRuns(n)) {
+        if (n.quantifier == Quantifier::kStar) {
+          Put(at, Op::kSplit, at + 1, end);
+          place_[c] = at + 1;
+        } else {
+          place_[c] = at;
+        }
         return;
       }
       const std::uint32_t minimum = n.quantifier == Quantifier::kPlus ? 1 : 0;

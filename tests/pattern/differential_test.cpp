@@ -157,10 +157,12 @@ TEST(Differential, Table) {
       "ab|cd", "(ab)|(cd)", "{a|(ab)}{c|(bcd)}", "({\\d}-)+\\0", "{a\\0}+", "(!a.)+", "{(!a|b)*}c",
       "\\q+", "\\n+", "{\\w+} {\\0}", "^{.*?}=\\z&", "[^&=]+=[^&]*", "{[a-c]+}\\0", "(a|b)*?b",
       "a!b", "!!a", "x[^a]", "\\z?x", "{x?}x", "(ab)*?c", "a.*?b$", "({a}|{b})+\\1",
+      "/\\w+/\\w+/", "{\\w+}+b", "{\\w+}*\\0", "{[a-c]+}*\\0d", "(\\d+)+-", "{(a+)+}b\\0", "{[ab]+}+?c", "(({a+}))+b\\0", "({(a+)})*a",
   };
   const std::vector<std::string> subjects = {
       "", "abd", "acd", "cd", "abcd", "1-2-1-1", "aaaa", "bcad", "bbbc", "'a'\"b\"", "\r\n\n\r",
       "abc abc", "id=12&x=3", "ccacca", "abab", "axxbb", "xb", "x", "ab=cd&ef=gh", "aabba",
+      "/ab/cd/", "/ab/c-d/e/", "abcabcd", "aabbabaab", "12-", "/a1/bb/cc/",
   };
   std::string report;
   int differences = 0;
