@@ -17,3 +17,4 @@
 
 #undef DeleteFile
 #undef GetFileAttributes
+#undef WriteProfileString
