@@ -1,7 +1,8 @@
-// The critical-section equivalent: a mutual-exclusion lock.
+// The critical section: a mutual-exclusion lock (the system's critical section
+// on Windows, the standard mutex elsewhere).
 #pragma once
 
-#include <mutex>
+#include "platform/native_mutex.h"
 
 namespace sentrel::platform {
 
@@ -15,7 +16,7 @@ class CriticalSection {
   void Leave() { mutex_.unlock(); }
 
  private:
-  std::mutex mutex_;
+  NativeMutex mutex_;
 };
 
 // Holds a critical section for the lifetime of a scope.

@@ -410,7 +410,9 @@ TEST_F(ModuleReaderTest, LongValuesAreCutAtTheirMaximum) {
       EXPECT_EQ(a.value, longName);
       EXPECT_EQ(a.limit, 255u);
     }
-    if (a.key == "LogContent") EXPECT_EQ(a.limit, 1023u);
+    if (a.key == "LogContent") {
+      EXPECT_EQ(a.limit, 1023u);
+    }
   }
   EXPECT_EQ(cuts, 4);
 

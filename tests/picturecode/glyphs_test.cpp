@@ -32,7 +32,7 @@ InkBox InkOf(const Canvas& canvas) {
 }
 
 // Mean column of the ink in one row; -1 when the row has none.
-double MeanInkColumn(const Canvas& canvas, int y) {
+[[maybe_unused]] double MeanInkColumn(const Canvas& canvas, int y) {
   long sum = 0;
   int n = 0;
   for (int x = 0; x < canvas.Width(); ++x) {

@@ -5,10 +5,12 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/lock.h"
 #include "platform/random.h"
 #include "platform/win32/windows_api.h"
 #include "temp_dir.h"
@@ -128,7 +130,7 @@ TEST(Win32CodePage, LeadBytesAreThoseOfCodePage936) {
 
 TEST(Win32CodePage, ConversionIsThatOfCodePage936) {
   // 程序加载完成, 模块读取成功 in code page 936.
-  for (const std::string gbk : {std::string("\xb3\xcc\xd0\xf2\xbc\xd3\xd4\xd8\xcd\xea\xb3\xc9"),
+  for (const std::string& gbk : {std::string("\xb3\xcc\xd0\xf2\xbc\xd3\xd4\xd8\xcd\xea\xb3\xc9"),
                                 std::string("\xc4\xa3\xbf\xe9\xb6\xc1\xc8\xa1\xb3\xc9\xb9\xa6")}) {
     wchar_t wide[64];
     const int n = ::MultiByteToWideChar(936, 0, gbk.data(), static_cast<int>(gbk.size()), wide, 64);
@@ -151,6 +153,35 @@ TEST(Win32Random, RuntimeGeneratorMatchesCrtRand) {
     std::srand(seed);
     for (int i = 0; i < 3000; ++i) ASSERT_EQ(std::rand(), expected.Next()) << seed << " at " << i;
   }
+}
+
+// The filter's locks are the system's critical sections.
+TEST(Win32Lock, CriticalSectionExcludesOtherThreads) {
+  NativeMutex mutex;
+  mutex.lock();
+  bool otherGotIt = true;
+  std::thread([&] { otherGotIt = mutex.try_lock(); }).join();
+  EXPECT_FALSE(otherGotIt);
+  mutex.unlock();
+  std::thread([&] {
+    otherGotIt = mutex.try_lock();
+    if (otherGotIt) mutex.unlock();
+  }).join();
+  EXPECT_TRUE(otherGotIt);
+
+  CriticalSection section;
+  long counter = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        ScopedLock hold(section);
+        counter = counter + 1;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(counter, 80000);
 }
 
 }  // namespace
