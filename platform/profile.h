@@ -35,6 +35,27 @@ int ReadProfileInt(const std::string& path, const std::string& section, const st
 bool WriteProfileString(const std::string& path, const std::string& section,
                         const std::string& key, const std::string& value);
 
+// One settings file read once and then asked for many keys, with exactly the
+// semantics of ReadProfileString and ReadProfileInt. Reading a large file key
+// by key with those functions parses the whole file for every key; a reader
+// that needs many keys of one file holds a ProfileFile instead. A file that
+// cannot be read behaves as an empty one (every key missing).
+class ProfileFile {
+ public:
+  explicit ProfileFile(const std::string& path);
+  ~ProfileFile();
+  ProfileFile(const ProfileFile&) = delete;
+  ProfileFile& operator=(const ProfileFile&) = delete;
+
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& defaultValue, std::size_t bufferSize) const;
+  int ReadInt(const std::string& section, const std::string& key, int defaultValue) const;
+
+ private:
+  struct Parsed;
+  Parsed* parsed_;
+};
+
 // Parses an integer as ReadProfileInt does with a present, non-empty value.
 // Digits beyond 32 bits wrap around as in the platform's reader: 4294967295
 // reads as -1.

@@ -15,6 +15,8 @@
 #include "filter/settings/filter_settings.h"
 #include "filter/settings/module_reader.h"
 #include "filter/settings/module_registry.h"
+#include "filter/tracking/address_lists.h"
+#include "filter/tracking/client_tally.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "tools/commands.h"
@@ -167,6 +169,50 @@ void ModulesSection(LintRun& run) {
   }
 }
 
+// Each address list line as the filter reads it: what an accepted line lists,
+// why a line is skipped.
+void AddressListsSection(LintRun& run) {
+  std::printf("\naddress lists:\n");
+  struct List {
+    const char* file;
+    std::uint8_t state;
+    const char* meaning;
+  };
+  for (const List& list : {List{kAllowListFile, Allowed, "always let through"},
+                           List{kDenyListFile, Blocked, "always refused"}}) {
+    const std::string path = run.settings.FolderPath + list.file;
+    if (!PathExists(path, false)) {
+      std::printf("  %s (%s): missing, an empty list\n", list.file, list.meaning);
+      continue;
+    }
+    std::uint64_t addresses = 0;
+    int accepted = 0;
+    int skipped = 0;
+    std::vector<std::string> lines;
+    AddressRanges ranges;
+    LoadAddressList(run.settings.FolderPath, list.file, list.state, ranges,
+                    [&](int number, const std::string& text, const AddressListLine& reading) {
+                      char head[64];
+                      std::snprintf(head, sizeof(head), "    line %d: ", number);
+                      if (!reading.accepted) {
+                        ++skipped;
+                        lines.push_back(head + ("\"" + Printable(text) + "\": skipped: ") + reading.reason);
+                        return;
+                      }
+                      ++accepted;
+                      addresses += reading.Count();
+                      std::string what = reading.Count() == 1 ? "1 address"
+                                                              : std::to_string(reading.Count()) + " addresses";
+                      if (!reading.reason.empty()) what += " (" + reading.reason + ")";
+                      lines.push_back(head + Printable(text) + ": " + what);
+                    });
+    std::printf("  %s (%s): %d %s accepted, %d skipped; the accepted lines cover %llu %s\n", list.file, list.meaning,
+                accepted, accepted == 1 ? "line" : "lines", skipped,
+                static_cast<unsigned long long>(addresses), addresses == 1 ? "address" : "addresses");
+    for (const auto& line : lines) std::printf("%s\n", line.c_str());
+  }
+}
+
 void SettingsSection(LintRun& run) {
   const FilterSettings& s = run.settings;
   std::printf("\nsettings:\n");
@@ -217,7 +263,9 @@ void Usage(std::FILE* to) {
                "Reads the settings folder FOLDER as the filter would at load and reports,\n"
                "in load order, each module file as loaded (with its number) or skipped\n"
                "(with the reason), the effective filter settings, and whether the filter\n"
-               "would load. Exit status: 0 it would load, 1 it would not, 2 usage error.\n");
+               "would load, and each address-list line as listed (with the number of\n"
+               "addresses it covers) or skipped (with the reason).\n"
+               "Exit status: 0 it would load, 1 it would not, 2 usage error.\n");
 }
 
 }  // namespace
@@ -237,7 +285,7 @@ int RunLint(int argc, char** argv) {
   if (ReadSettings(run)) {
     // Sections in report order; each may add reasons not to load.
     using Section = void (*)(LintRun&);
-    for (Section section : {ModulesSection, SettingsSection}) section(run);
+    for (Section section : {ModulesSection, AddressListsSection, SettingsSection}) section(run);
   }
   int status = Verdict(run);
   std::fflush(stdout);

@@ -2,7 +2,6 @@
 
 #include "filter/core/server_variables.h"
 #include "filter/logging/program_messages.h"
-#include "filter/pattern/rule_pattern.h"
 #include "platform/codepage.h"
 
 namespace sentrel {
@@ -208,7 +207,7 @@ bool Evaluation::RuleHolds(const Rule& rule) {
     if (ReadServerVariable(context_, value_, rule.parameter, cache_)) {
       if (rule.pattern.empty()) return value_.empty() == rule.compare;
       platform::ToLowerInPlace(value_);
-      return pattern::MatchRulePattern(rule.pattern, value_) == rule.compare;
+      return env_.patterns.MatchRulePattern(rule.pattern, value_) == rule.compare;
     }
     // A missing variable is an empty value that matches nothing.
     if (rule.compare == rule.pattern.empty()) return true;

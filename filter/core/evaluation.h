@@ -7,6 +7,7 @@
 
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
+#include "filter/pattern/pattern_cache.h"
 #include "filter/settings/filter_settings.h"
 #include "filter/settings/module_registry.h"
 #include "filter/tracking/cache_journal.h"
@@ -22,6 +23,7 @@ struct EvaluationEnv {
   ActivityLog& log;
   CacheJournal& journal;
   platform::Clock& clock;
+  pattern::PatternCache& patterns;  // compiled rule patterns, shared by all requests
 };
 
 // Evaluates one request of a client whose hold has passed, under the client's

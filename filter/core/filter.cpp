@@ -97,7 +97,7 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context) {
   const std::string addressText(address);
   const std::int64_t now = clock_.Now();
   if (static_cast<std::int64_t>(client.holdUntil.load(std::memory_order_relaxed)) <= now) {
-    EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_}, context, addressText,
+    EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_, patterns_}, context, addressText,
                     client);
   }
 

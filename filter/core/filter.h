@@ -13,6 +13,7 @@
 
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
+#include "filter/pattern/pattern_cache.h"
 #include "filter/picturecode/picture_code_maker.h"
 #include "filter/settings/filter_settings.h"
 #include "filter/settings/module_registry.h"
@@ -68,6 +69,7 @@ class Filter {
   ClientTable clients_;
   CacheJournal journal_;
   Startup startup_;
+  pattern::PatternCache patterns_;
   // Made when the first client is challenged (finding the face takes time).
   std::once_flag pictureCodesOnce_;
   std::unique_ptr<picturecode::PictureCodeMaker> pictureCodes_;

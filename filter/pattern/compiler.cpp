@@ -85,6 +85,7 @@ class Compiler {
   std::vector<std::uint32_t> size_;
   std::vector<std::uint32_t> place_;
   std::uint32_t nextLoopSlot_ = 0;
+  bool topLevel_ = false;
 };
 
 std::uint64_t Compiler::SequenceSize(const Node& n) const {
@@ -152,7 +153,9 @@ bool Compiler::Generate() {
   place_.assign(count, kUnplaced);
 
   // The whole pattern: its sequence, then success.
+  topLevel_ = true;
   const std::uint32_t end = EmitSequence(root, 0);
+  topLevel_ = false;
   Put(end, Op::kMatch);
   // Parents come after their children, so walking backwards places every
   // node before its children are reached. Nodes never placed belong to
@@ -182,6 +185,14 @@ std::uint32_t Compiler::EmitSequence(const Node& n, std::uint32_t pc) {
       const auto offset = static_cast<std::uint32_t>(out_.literals_.size());
       for (std::uint32_t j = k; j < runEnd; ++j) out_.literals_.push_back(static_cast<char>(NodeAt(Child(n, j)).byte));
       Put(pc, Op::kString, offset, runEnd - k);
+    }
+    if (topLevel_ && runEnd - k > out_.requiredLiteral_.size()) {
+      // Every match passes through the top-level sequence, so it contains
+      // this run.
+      out_.requiredLiteral_.clear();
+      for (std::uint32_t j = k; j < runEnd; ++j) {
+        out_.requiredLiteral_.push_back(static_cast<char>(NodeAt(Child(n, j)).byte));
+      }
     }
     ++pc;
     k = runEnd;
@@ -377,6 +388,7 @@ void RulePattern::Reset() {
   startMode_ = StartMode::kEveryPosition;
   startByte_ = 0;
   startSet_ = detail::ByteSet{};
+  requiredLiteral_.clear();
 }
 
 CompileCode RulePattern::Compile(const char* pattern, bool caseSensitive) {
@@ -420,7 +432,7 @@ CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
 
 std::size_t RulePattern::memoryUse() const {
   return sizeof(*this) + program_.capacity() * sizeof(detail::Instruction) +
-         classes_.capacity() * sizeof(detail::ByteSet) + literals_.capacity();
+         classes_.capacity() * sizeof(detail::ByteSet) + literals_.capacity() + requiredLiteral_.capacity();
 }
 
 }  // namespace sentrel::pattern

@@ -93,6 +93,10 @@ bool RulePattern::Match(std::string_view subject, PatternMatch& context) const {
 
 bool RulePattern::Search(std::string_view subject, PatternMatch& context) const {
   const std::size_t n = subject.size();
+  if (requiredLiteral_.size() > 1 && startMode_ != StartMode::kLiteral &&
+      subject.find(requiredLiteral_) == std::string_view::npos) {
+    return false;
+  }
   if (anchored_ || n == 0) return RunAt(subject, 0, context);
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   switch (startMode_) {
@@ -172,7 +176,8 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
           }
           goto fail;
         case Op::kString:
-          if (n - p >= in.b && std::memcmp(s + p, literals + in.a, in.b) == 0) {
+          if (n - p >= in.b && s[p] == static_cast<unsigned char>(literals[in.a]) &&
+              std::memcmp(s + p + 1, literals + in.a + 1, in.b - 1) == 0) {
             p += in.b;
             ++pc;
             continue;
@@ -238,7 +243,7 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
         }
         case Op::kLoop:
           // A repetition that consumed nothing fails.
-          if (false && slots[in.a] == p) goto fail;
+          if (slots[in.a] == p) goto fail;
           if (in.byte) {
             SENTREL_PUSH(EntryKind::kChoice, pc + 1, p, 0);
             pc = in.b;

@@ -112,6 +112,9 @@ class RulePattern {
   StartMode startMode_ = StartMode::kEveryPosition;
   unsigned char startByte_ = 0;
   detail::ByteSet startSet_;
+  // Literal text every match contains (the longest run of literal bytes at
+  // the top level of the pattern): a subject without it is rejected at once.
+  std::string requiredLiteral_;
   CompileCode result_ = CompileCode::kInvalidInput;
 };
 

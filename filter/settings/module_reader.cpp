@@ -14,8 +14,9 @@ namespace {
 
 // The leading decimal number of a text that holds only digits and "-": the
 // digits up to the first other byte, 0 when there are none. A number beyond
-// the signed 32-bit range stays at its largest value, as the platform's
-// integer conversion does.
+// the signed 32-bit range stays at the largest signed value instead of
+// wrapping round, so an over-long number can never turn into a small bound
+// or into 0 (no window).
 std::uint32_t LeadingNumber(std::string_view text) {
   constexpr std::uint32_t kMax = std::numeric_limits<std::int32_t>::max();
   std::uint32_t value = 0;
@@ -30,8 +31,9 @@ std::uint32_t LeadingNumber(std::string_view text) {
 // Reads the module file's values and passes what it finds to an optional sink.
 class Reader {
  public:
-  Reader(const std::string& path, ModuleDiagnostics* diagnostics, std::int32_t stepNumber = 0)
-      : path_(path), diagnostics_(diagnostics), stepNumber_(stepNumber) {}
+  Reader(const platform::ProfileFile& file, const std::string& path, ModuleDiagnostics* diagnostics,
+         std::int32_t stepNumber = 0)
+      : file_(file), path_(path), diagnostics_(diagnostics), stepNumber_(stepNumber) {}
 
   // A text value cut to `maxBytes`. The value is read one byte longer than
   // the maximum so that a cut can be reported; what is kept is exactly what a
@@ -39,11 +41,11 @@ class Reader {
   std::string Text(const std::string& section, const std::string& key,
                    const std::string& defaultValue, std::size_t maxBytes,
                    std::int32_t ruleNumber = 0) {
-    std::string value = platform::ReadProfileString(path_, section, key, defaultValue, maxBytes + 2);
+    std::string value = file_.ReadString(section, key, defaultValue, maxBytes + 2);
     if (value.size() > maxBytes) {
       if (diagnostics_ != nullptr) {
         // Read once more in full so the report shows the whole value.
-        std::string full = platform::ReadProfileString(path_, section, key, defaultValue,
+        std::string full = file_.ReadString(section, key, defaultValue,
                                                        kLongValueMax * 64);
         ModuleFinding f = Finding(ModuleIssue::ValueCut, section, key, full, RangeError::None,
                                   ruleNumber);
@@ -56,7 +58,7 @@ class Reader {
   }
 
   int Integer(const std::string& section, const std::string& key, int defaultValue) {
-    return platform::ReadProfileInt(path_, section, key, defaultValue);
+    return file_.ReadInt(section, key, defaultValue);
   }
 
   // The log keys of a module or step section.
@@ -93,7 +95,7 @@ class Reader {
       if (!key.empty()) {
         // A default no file value can equal tells a missing key from an empty one.
         constexpr char kAbsent[] = "\x01\x02" "absent" "\x02\x01";
-        f.value = platform::ReadProfileString(path_, section, key, kAbsent, kLongValueMax + 1);
+        f.value = file_.ReadString(section, key, kAbsent, kLongValueMax + 1);
         f.missing = f.value == kAbsent;
         if (f.missing) f.value.clear();
       }
@@ -108,9 +110,6 @@ class Reader {
       diagnostics_->Adjusted(Finding(issue, section, key, value, RangeError::None, ruleNumber));
     }
   }
-
-  const std::string& path() const { return path_; }
-  ModuleDiagnostics* diagnostics() const { return diagnostics_; }
 
  private:
   ModuleFinding Finding(ModuleIssue issue, const std::string& section, const std::string& key,
@@ -127,6 +126,7 @@ class Reader {
     return f;
   }
 
+  const platform::ProfileFile& file_;
   const std::string& path_;
   ModuleDiagnostics* diagnostics_;
   std::int32_t stepNumber_;
@@ -165,9 +165,12 @@ RangeError ParseRangeText(std::string_view text, RangeKind kind, RangeValue& ran
   return RangeError::None;
 }
 
-bool ReadStep(const std::string& path, const std::string& section, Step& step,
-              ModuleDiagnostics* diagnostics, std::int32_t stepNumber) {
-  Reader in(path, diagnostics, stepNumber);
+namespace {
+
+bool ReadStepOf(const platform::ProfileFile& file, const std::string& path,
+                const std::string& section, Step& step, ModuleDiagnostics* diagnostics,
+                std::int32_t stepNumber) {
+  Reader in(file, path, diagnostics, stepNumber);
   Step read;
 
   std::string times = in.Text(section, "Times", "", kShortValueMax);
@@ -205,9 +208,19 @@ bool ReadStep(const std::string& path, const std::string& section, Step& step,
   return true;
 }
 
+}  // namespace
+
+bool ReadStep(const std::string& path, const std::string& section, Step& step,
+              ModuleDiagnostics* diagnostics, std::int32_t stepNumber) {
+  const platform::ProfileFile file(path);
+  return ReadStepOf(file, path, section, step, diagnostics, stepNumber);
+}
+
 bool ReadModule(const std::string& path, const FilterSettings& settings, Module& module,
                 ModuleDiagnostics* diagnostics) {
-  Reader in(path, diagnostics);
+  // The file is read once; every key is then looked up in what was read.
+  const platform::ProfileFile file(path);
+  Reader in(file, path, diagnostics);
   if (path.empty()) return in.Refuse(ModuleIssue::PathEmpty, "", "");
   Module read;
 
@@ -253,7 +266,7 @@ bool ReadModule(const std::string& path, const FilterSettings& settings, Module&
     if (section.empty()) {
       return in.Refuse(ModuleIssue::StepSectionMissing, "Step", number);
     }
-    if (!ReadStep(path, section, read.steps[static_cast<std::size_t>(i) - 1], diagnostics, i)) {
+    if (!ReadStepOf(file, path, section, read.steps[static_cast<std::size_t>(i) - 1], diagnostics, i)) {
       return false;
     }
   }

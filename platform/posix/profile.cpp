@@ -141,22 +141,32 @@ std::string DefaultResult(std::string_view defaultValue, std::size_t bufferSize)
   return CutToBuffer(defaultValue, bufferSize);
 }
 
+// The value of a key line, without matching quotes around it.
+std::string_view KeyValue(std::string_view text, const Line& line) {
+  std::string_view v(text.data() + line.valueBegin, line.valueEnd - line.valueBegin);
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    v = v.substr(1, v.size() - 2);
+  }
+  return v;
+}
+
+// Looks the key up in a parsed file; false when the section or key is missing.
+bool LookUpIn(std::string_view text, const std::vector<Line>& lines, const std::string& section,
+              const std::string& key, std::string& value) {
+  const SectionSpan span = FindSection(lines, section);
+  if (span.header == kNone) return false;
+  const std::size_t k = FindKey(lines, span, key);
+  if (k == kNone) return false;
+  value.assign(KeyValue(text, lines[k]));
+  return true;
+}
+
 // Looks the key up; false when the file, section or key is missing.
 bool LookUp(const std::string& path, const std::string& section, const std::string& key,
             std::string& value) {
   std::string text;
   if (!ReadFileBytes(path, text)) return false;
-  const std::vector<Line> lines = SplitLines(text);
-  const SectionSpan span = FindSection(lines, section);
-  if (span.header == kNone) return false;
-  const std::size_t k = FindKey(lines, span, key);
-  if (k == kNone) return false;
-  std::string_view v(text.data() + lines[k].valueBegin, lines[k].valueEnd - lines[k].valueBegin);
-  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
-    v = v.substr(1, v.size() - 2);
-  }
-  value.assign(v);
-  return true;
+  return LookUpIn(text, SplitLines(text), section, key, value);
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -240,6 +250,34 @@ int ReadProfileInt(const std::string& path, const std::string& section, const st
                    int defaultValue) {
   std::string value;
   if (!LookUp(path, section, key, value) || value.empty()) return defaultValue;
+  return ParseProfileInt(value);
+}
+
+struct ProfileFile::Parsed {
+  std::string text;
+  std::vector<Line> lines;  // views into text
+};
+
+ProfileFile::ProfileFile(const std::string& path) : parsed_(new Parsed) {
+  if (ReadFileBytes(path, parsed_->text)) parsed_->lines = SplitLines(parsed_->text);
+}
+
+ProfileFile::~ProfileFile() { delete parsed_; }
+
+std::string ProfileFile::ReadString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, std::size_t bufferSize) const {
+  std::string value;
+  if (!LookUpIn(parsed_->text, parsed_->lines, section, key, value)) {
+    return DefaultResult(defaultValue, bufferSize);
+  }
+  return CutToBuffer(value, bufferSize);
+}
+
+int ProfileFile::ReadInt(const std::string& section, const std::string& key, int defaultValue) const {
+  std::string value;
+  if (!LookUpIn(parsed_->text, parsed_->lines, section, key, value) || value.empty()) {
+    return defaultValue;
+  }
   return ParseProfileInt(value);
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "filter/core/responses.h"
 #include "tests/filter/test_support.h"
 
 namespace sentrel {
@@ -151,6 +152,34 @@ TEST_F(PictureFlow, StateChangedWhileWaitingGetsItsNewTreatment) {
   EXPECT_EQ(Client().state.load(), Normal);
   EXPECT_EQ(Client().challenge, nullptr);
   EXPECT_EQ(Client().challengeCounts, 0);
+}
+
+}  // namespace
+}  // namespace sentrel
+
+namespace sentrel {
+namespace {
+
+// A client whose state changed while its request waited for the lock gets the
+// treatment of its new state, and nothing is sent for it here.
+TEST(HandlePictureCodeDirect, StateChangedWhileWaiting) {
+  platform::FakeClock clock{1700000000};
+  FilterSettings settings;
+  settings.codePage = "page\n";
+  picturecode::PictureCodeMaker maker(clock, picturecode::PictureCodeSettings{4, 60, 20});
+  test::SettingsFolder folder;
+  CacheJournal journal(clock);
+  journal.Configure(NormaliseFolderPath(folder.Root()), 1);
+  PictureCodeEnv env{settings, maker, journal, clock};
+  for (std::uint8_t state : {Blocked, Normal, Allowed}) {
+    ClientTally client;
+    client.state = state;
+    testhost::TestRequest request(std::map<std::string, std::string>{{"URL", "/Code.bmp"}});
+    EXPECT_EQ(HandlePictureCode(env, request.Context(), "10.0.0.7", client), state);
+    EXPECT_FALSE(request.headerSent);
+    EXPECT_EQ(client.challenge, nullptr);
+  }
+  EXPECT_EQ(clock.SleptMs(), 0u);  // no code was made
 }
 
 }  // namespace

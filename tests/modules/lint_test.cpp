@@ -79,7 +79,7 @@ TEST_F(LintTest, ReportsEachFileInLoadOrderAndTheSettings) {
   EXPECT_NE(out.find("  Dateline: 86400\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  LogMin: 7\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  picture code: disabled\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("  Return page: 11 bytes\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  Return page: 10 bytes\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  requestCap: 7\n"), std::string::npos) << out;
   EXPECT_NE(out.find("result: the filter would load with 1 of 3 module files\n"), std::string::npos)
       << out;
@@ -140,6 +140,38 @@ TEST(LintUsage, ExitStatus) {
   ToolResult missing = RunTool("lint /nonexistent/sentrel/folder");
   EXPECT_EQ(missing.status, 1) << missing.output;
   EXPECT_NE(missing.output.find("not an existing folder"), std::string::npos) << missing.output;
+}
+
+}  // namespace
+}  // namespace sentrel
+
+namespace sentrel {
+namespace {
+
+TEST_F(LintTest, AddressListLinesWithTheirCoverageOrReason) {
+  folder_.Write("Action/a.ini", SimpleModule("A", "1", {"1"}).Text());
+  folder_.Write("LimitIP.txt", "10.0.0.1\r\n\r\n10.0.0.9 bad\r\n10.0.1.*\r\n1.2.3.*-1.2.4.*\r\n");
+  folder_.Write("UnLimitIP.txt", "127.255.255.250-128.0.0.5\n10.0.0.7-10.0.0.5\n");
+  ToolResult r = Lint();
+  EXPECT_EQ(r.status, 0) << r.output;
+  const auto allow = r.output.find("  UnLimitIP.txt (always let through): 2 lines accepted, 0 skipped; "
+                                   "the accepted lines cover 12 addresses\n");
+  const auto deny = r.output.find("  LimitIP.txt (always refused): 2 lines accepted, 2 skipped; "
+                                  "the accepted lines cover 257 addresses\n");
+  ASSERT_NE(allow, std::string::npos) << r.output;
+  ASSERT_NE(deny, std::string::npos) << r.output;
+  EXPECT_LT(allow, deny);
+  EXPECT_NE(r.output.find("    line 1: 127.255.255.250-128.0.0.5: 12 addresses\n"), std::string::npos);
+  EXPECT_NE(r.output.find("    line 2: 10.0.0.7-10.0.0.5: 0 addresses (range ends before it starts"),
+            std::string::npos);
+  EXPECT_NE(r.output.find("    line 3: \"10.0.0.9 bad\": skipped: "), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("    line 5: \"1.2.3.*-1.2.4.*\": skipped: "), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("line 2: \"\""), std::string::npos);  // empty lines are not reported
+
+  std::filesystem::remove(folder_.path() + "/UnLimitIP.txt");
+  r = Lint();
+  EXPECT_NE(r.output.find("  UnLimitIP.txt (always let through): missing, an empty list\n"),
+            std::string::npos) << r.output;
 }
 
 }  // namespace

@@ -434,6 +434,23 @@ TEST_F(ModuleReaderTest, SameStepSectionNamedTwiceIsReadTwice) {
   EXPECT_EQ(m.steps[1].rules[0].parameter, "REMOTE_ADDR");
 }
 
+TEST_F(ModuleReaderTest, SectionWrittenTwiceOnlyTheFirstCounts) {
+  Module m;
+  const std::string text =
+      ProbeModule().Text() + "[Probe]\r\nTimes=9\r\nCount=1\r\n1_Parameter=OTHER\r\n";
+  ASSERT_TRUE(Read(text, m));
+  ASSERT_EQ(m.steps.size(), 1u);
+  EXPECT_EQ(m.steps[0].timesHigh, 3u);
+  ASSERT_EQ(m.steps[0].rules.size(), 2u);
+  EXPECT_EQ(m.steps[0].rules[0].parameter, "REMOTE_ADDR");
+
+  // A key the first section lacks is not taken from the second one.
+  const std::string split = ProbeModule().Remove("Probe", "Times").Text() + "[Probe]\r\nTimes=2\r\n";
+  ASSERT_FALSE(Read(split, m));
+  EXPECT_EQ(sink_.refusals[0].issue, ModuleIssue::StepTimesInvalid);
+  EXPECT_TRUE(sink_.refusals[0].missing);
+}
+
 TEST_F(ModuleReaderTest, InputThatIsNoModuleFileIsRefused) {
   Module m;
   ASSERT_FALSE(Read("This is a plain letter.\nIt has no sections at all.\n", m));

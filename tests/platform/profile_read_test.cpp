@@ -20,10 +20,13 @@ struct ReadCase {
   const char* expected;
 };
 
+// Every case through the single-key reader and through a file read once.
 void CheckAll(const std::string& path, const std::vector<ReadCase>& cases) {
+  const ProfileFile file(path);
   for (const ReadCase& c : cases) {
     SCOPED_TRACE(std::string("[") + c.section + "] " + c.key + " size " + std::to_string(c.bufferSize));
     EXPECT_EQ(ReadProfileString(path, c.section, c.key, c.defaultValue, c.bufferSize), c.expected);
+    EXPECT_EQ(file.ReadString(c.section, c.key, c.defaultValue, c.bufferSize), c.expected);
   }
 }
 
@@ -177,7 +180,18 @@ TEST(ProfileRead, Integers) {
     SCOPED_TRACE(cases[i].value == nullptr ? "(missing)" : cases[i].value);
     EXPECT_EQ(ReadProfileInt(dir.Windows("ints.ini"), "ints", "K" + std::to_string(i), -1),
               cases[i].expected);
+    EXPECT_EQ(ProfileFile(dir.Windows("ints.ini")).ReadInt("ints", "K" + std::to_string(i), -1),
+              cases[i].expected);
   }
+}
+
+TEST(ProfileRead, FileReadOnceKeepsItsContent) {
+  TempDir dir;
+  dir.Put("once.ini", "[A]\r\nk=1\r\n");
+  const ProfileFile file(dir.Windows("once.ini"));
+  dir.Put("once.ini", "[A]\r\nk=2\r\n");
+  EXPECT_EQ(file.ReadInt("A", "k", 0), 1);
+  EXPECT_EQ(ProfileFile(dir.Windows("gone.ini")).ReadString("A", "k", "def", 64), "def");
 }
 
 TEST(ProfileRead, ParseProfileIntAlone) {

@@ -1,0 +1,218 @@
+// The module document commands: New, Open, About save and Parameters save.
+#include <QComboBox>
+#include <algorithm>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "editor/common.h"
+#include "editor/common_dialog.h"
+#include "editor/flex_grid.h"
+#include "editor/frm_main.h"
+#include "editor/ini.h"
+#include "editor/list_rows.h"
+#include "editor/user_dialogs.h"
+
+namespace sentrel::editor {
+
+namespace {
+
+const QString kTitleHint = QStringLiteral("提示");
+const QString kTitleError = QStringLiteral("Error");
+const QString kModuleFilter = QStringLiteral("模块文件(*.ini)|*.ini");
+
+// Section names of the module file, spelled as the file format has them.
+const QString kAbout = QStringLiteral("About");
+const QString kCofing = QStringLiteral("Cofing");
+const QString kConfig = QStringLiteral("Config");
+const QString kStep = QStringLiteral("Step");
+
+QString UpToNul(const QString& text) {
+  const qsizetype nul = text.indexOf(QChar(u'\0'));
+  return nul < 0 ? text : text.left(nul);
+}
+
+}  // namespace
+
+bool IsNumeric(const QString& text) {
+  const QString trimmed = text.trimmed();
+  qsizetype i = 0;
+  if (i < trimmed.size() && (trimmed[i] == u'+' || trimmed[i] == u'-')) ++i;
+  if (i == trimmed.size()) return false;
+  for (; i < trimmed.size(); ++i) {
+    if (trimmed[i] < u'0' || trimmed[i] > u'9') return false;
+  }
+  return true;
+}
+
+std::optional<std::int32_t> ParseNumber(const QString& text) {
+  if (!IsNumeric(text)) return std::nullopt;
+  bool ok = false;
+  const qlonglong value = text.trimmed().toLongLong(&ok, 10);
+  if (!ok || value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+int ListedCount(const QString& text) {
+  if (!IsNumeric(text)) return 0;
+  const QString trimmed = text.trimmed();
+  if (trimmed.startsWith(u'-')) return 0;
+  if (const auto value = ParseNumber(trimmed)) return std::clamp(*value, 0, kMaxListedEntries);
+  return kMaxListedEntries;
+}
+
+void frmMain::cmdNew_Click() {
+  CCommonDialog dialog;
+  dialog.eFlag = kOfnExplorer;
+  dialog.Parent_hWnd = this;
+  dialog.sAppPath = common_.AppPath();
+  dialog.sFilter = kModuleFilter;
+  QString path = UpToNul(common_.Dialogs().ChooseFile(dialog, FileChoice::Save));
+  if (path.isEmpty()) return;
+  if (!path.right(4).toLower().endsWith(QStringLiteral(".ini"))) path += QStringLiteral(".ini");
+
+  if (QFileInfo::exists(path)) {
+    if (!common_.Dialogs().AskYesNo(this, QStringLiteral("文件已存在，是否覆盖写入！"), kTitleHint,
+                                    MessageIcon::Question)) {
+      return;
+    }
+    if (!QFile::remove(path)) {
+      Inform(QStringLiteral("出现异常错误！"), kTitleError);
+      return;
+    }
+  }
+  common_.ModulePath = path;
+
+  auto* window = new frmMain(common_);
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  window->show();
+  window->ShowAboutSave(true);
+  window->fraRule->setEnabled(false);
+  window->comPriority->setCurrentIndex(1);
+  window->msfConfig->SetTextMatrix(1, 1, QStringLiteral("中"));
+  window->msfConfig->SetTextMatrix(3, 1, QStringLiteral("{Time}\t"));
+  window->msfConfig->SetTextMatrix(7, 1, QStringLiteral("1"));
+  window->msfConfig->SetTextMatrix(8, 1, QStringLiteral("-1"));
+  window->fraSet->setEnabled(true);
+  window->fraStep->setEnabled(true);
+  common_.IsNewModule = true;
+  close();
+}
+
+void frmMain::cmdOpen_Click() {
+  CCommonDialog dialog;
+  dialog.eFlag = kOfnExplorer;
+  dialog.Parent_hWnd = this;
+  dialog.sAppPath = common_.AppPath();
+  dialog.sFilter = kModuleFilter;
+  const QString path = UpToNul(common_.Dialogs().ChooseFile(dialog, FileChoice::Open));
+  if (path.isEmpty()) return;
+  common_.ModulePath = path;
+  common_.IsNewModule = false;
+
+  ShowAboutSave(false);
+  fraRule->setEnabled(false);
+  fraSet->setEnabled(true);
+  fraStep->setEnabled(true);
+  if (!LoadModule()) {
+    Inform(QStringLiteral("模块文件存在错误！"), kTitleError);
+  }
+}
+
+bool frmMain::LoadModule() {
+  const QString& file = common_.ModulePath;
+  txtName->setText(ReadIniValue(kAbout, QStringLiteral("Name"), file));
+  txtAuthor->setText(ReadIniValue(kAbout, QStringLiteral("Author"), file));
+  txtVersion->setText(ReadIniValue(kAbout, QStringLiteral("Version"), file));
+  QString about = ReadIniValue(kAbout, QStringLiteral("About"), file);
+  about.replace(QStringLiteral("\\n"), QStringLiteral("\n"), Qt::CaseInsensitive);
+  txtAbout->setPlainText(about);
+
+  const auto execute = ParseNumber(ReadIniValue(kCofing, QStringLiteral("Execute"), file));
+  if (!execute || *execute < -1 || *execute >= comExecute->count()) return false;
+  comExecute->setCurrentIndex(*execute);
+  const auto priority = ParseNumber(ReadIniValue(kCofing, QStringLiteral("Priority"), file));
+  if (!priority || *priority < -1 || *priority >= comPriority->count()) return false;
+  comPriority->setCurrentIndex(*priority);
+  comConfig->setEditText(ReadIniValue(kCofing, QStringLiteral("Setp"), file));
+
+  msfConfig->SetTextMatrix(1, 1, comPriority->currentText());
+  msfConfig->SetTextMatrix(2, 1, ReadIniValue(kCofing, QStringLiteral("LogName"), file));
+  msfConfig->SetTextMatrix(3, 1, ReadIniValue(kCofing, QStringLiteral("LogFileName"), file));
+  msfConfig->SetTextMatrix(4, 1, ReadIniValue(kCofing, QStringLiteral("LogContent"), file));
+  msfConfig->SetTextMatrix(5, 1, comExecute->currentText());
+  msfConfig->SetTextMatrix(6, 1, comConfig->currentText());
+  msfConfig->SetTextMatrix(7, 1, ReadIniValue(kCofing, QStringLiteral("Times"), file));
+  msfConfig->SetTextMatrix(8, 1, ReadIniValue(kCofing, QStringLiteral("Dateline"), file));
+
+  lvwSetp->clear();
+  const int count = ListedCount(ReadIniValue(kStep, QStringLiteral("Count"), file));
+  for (int i = 1; i <= count; ++i) {
+    const QString identifier = ReadIniValue(kStep, QString::number(i), file);
+    if (ReadIniValue(identifier, QStringLiteral("Count"), file).isEmpty()) continue;
+    AddStepItem(lvwSetp, lvwSetp->topLevelItemCount() + 1, identifier,
+                ReadIniValue(identifier, QStringLiteral("Times"), file),
+                ReadIniValue(identifier, QStringLiteral("LogName"), file),
+                ReadIniValue(identifier, QStringLiteral("LogFileName"), file),
+                ReadIniValue(identifier, QStringLiteral("LogContent"), file));
+  }
+  lvwRules->clear();
+  return true;
+}
+
+void frmMain::cmdAboutSave_Click() {
+  if (!common_.IsNewModule) return;
+  if (txtName->text().isEmpty()) {
+    Inform(QStringLiteral("模块名称不能为空！"), kTitleHint);
+    return;
+  }
+  if (txtVersion->text().isEmpty()) {
+    Inform(QStringLiteral("模块执行版本不能为空！"), kTitleHint);
+    return;
+  }
+  const QString& file = common_.ModulePath;
+  QString about = txtAbout->toPlainText();
+  about.replace(QStringLiteral("\r\n"), QStringLiteral("\\n"));
+  about.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+  about.replace(QLatin1Char('\r'), QStringLiteral("\\n"));
+  WriteIniValue(kAbout, QStringLiteral("Name"), txtName->text(), file);
+  WriteIniValue(kAbout, QStringLiteral("Author"), txtAuthor->text(), file);
+  WriteIniValue(kAbout, QStringLiteral("Version"), txtVersion->text(), file);
+  WriteIniValue(kAbout, QStringLiteral("About"), about, file);
+}
+
+void frmMain::cmdSave_Click() {
+  if (comExecute->currentIndex() < 0) {
+    Inform(QStringLiteral("请选择执行操作！"), kTitleHint);
+    return;
+  }
+  const QString start = comConfig->currentText();
+  if (start.isEmpty()) {
+    Inform(QStringLiteral("开始步骤不能为空！"), kTitleHint);
+    return;
+  }
+  if (!IsNumeric(QString(start).remove(QLatin1Char('-')))) {
+    Inform(QStringLiteral("开始步骤不符合规则！"), kTitleHint);
+    return;
+  }
+  const QString& file = common_.ModulePath;
+  const QString priority = QString::number(comPriority->currentIndex());
+  WriteIniValue(kCofing, QStringLiteral("Priority"), priority, file);
+  WriteIniValue(kCofing, QStringLiteral("LogName"), msfConfig->TextMatrix(2, 1), file);
+  WriteIniValue(kCofing, QStringLiteral("LogFileName"), msfConfig->TextMatrix(3, 1), file);
+  WriteIniValue(kCofing, QStringLiteral("LogContent"), msfConfig->TextMatrix(4, 1), file);
+  WriteIniValue(kCofing, QStringLiteral("Execute"), QString::number(comExecute->currentIndex()),
+                file);
+  WriteIniValue(kCofing, QStringLiteral("Setp"), msfConfig->TextMatrix(6, 1), file);
+  WriteIniValue(kCofing, QStringLiteral("Times"), msfConfig->TextMatrix(7, 1), file);
+  WriteIniValue(kCofing, QStringLiteral("Dateline"), msfConfig->TextMatrix(8, 1), file);
+  // The filter takes the loading priority from section Config only, so the
+  // same value goes there too.
+  WriteIniValue(kConfig, QStringLiteral("Priority"), priority, file);
+}
+
+}  // namespace sentrel::editor

@@ -1,0 +1,109 @@
+// The parts of hosting a filter in Apache httpd that do not depend on Apache
+// itself: the names of the server variables and where their values come from,
+// the buffer contract of GetServerVariable, the texts a filter hands to
+// ServerSupportFunction, and the meaning of the status codes it returns.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "filter/core/isapi.h"
+
+namespace sentrel::apache {
+
+// The server variables the host offers.
+enum class Variable {
+  Unknown,
+  RemoteAddr,     // REMOTE_ADDR: the client address (after mod_remoteip)
+  RemotePort,     // REMOTE_PORT
+  LocalAddr,      // LOCAL_ADDR: the server address the connection came in on
+  ServerName,     // SERVER_NAME
+  ServerPort,     // SERVER_PORT
+  ServerProtocol, // SERVER_PROTOCOL, for example HTTP/1.1
+  Https,          // HTTPS: "on" or "off"
+  RequestMethod,  // REQUEST_METHOD
+  Url,            // URL: the path, percent-decoded, without the query string
+  QueryString,    // QUERY_STRING: the raw query string, empty when absent
+  ContentType,    // CONTENT_TYPE: empty when the request has none
+  ContentLength,  // CONTENT_LENGTH: "0" when the request has none
+  AllHttp,        // ALL_HTTP: every request header as HTTP_NAME:value lines
+  Header,         // HTTP_<NAME>: one request header
+};
+
+struct VariableName {
+  Variable kind = Variable::Unknown;
+  // For Variable::Header: the header's name as it is looked up, with every
+  // "_" of the variable name turned into "-" (header names match without
+  // regard to case).
+  std::string header;
+};
+
+// Resolves a server-variable name, without regard to case. Returns false for
+// a name the host does not know.
+bool ResolveVariable(std::string_view name, VariableName& out);
+
+// The variable name of a request header: "HTTP_" + the name upper-cased with
+// every "-" turned into "_". A header whose name holds anything but letters,
+// digits and "-" has no variable (so that "User_Agent" cannot pose as
+// "User-Agent"); the function then returns false.
+bool HeaderVariableName(std::string_view header, std::string& out);
+
+// Appends one ALL_HTTP line, "HTTP_NAME:value" and a line feed, for a header
+// that has a variable name; does nothing for one that has none.
+void AppendAllHttpLine(std::string& out, std::string_view header, std::string_view value);
+
+// Why a GetServerVariable call failed; the host also stores it in errno
+// (ENOENT, ENOBUFS, EINVAL).
+enum class CopyResult { Copied, NoSuchVariable, BufferTooSmall, InvalidArgument };
+
+// The buffer contract of GetServerVariable: the value and its terminating zero
+// must fit the caller's buffer, whose capacity is *size on entry. On success
+// the value is copied, *size is set to the bytes copied (terminator included)
+// and the result is Copied. When it does not fit (or buffer is null), nothing
+// is copied, *size is set to the size needed and the result is BufferTooSmall.
+CopyResult CopyVariableValue(std::string_view value, void* buffer, DWORD* size);
+
+// Decodes %XX escapes of a URL path. A "%" not followed by two hexadecimal
+// digits, and an escaped zero byte, stay as written.
+std::string DecodeUrlPath(std::string_view raw);
+
+// Resolves "." and ".." segments and merges repeated slashes of a decoded
+// path, as the server does before it maps the path to a file, so that rules
+// on URL see the path that is served ("/a/../admin/" is "/admin/"). A ".."
+// never climbs above the root; a trailing slash is kept.
+std::string NormalizeUrlPath(std::string_view path);
+
+// The value of the URL variable for a raw request path: decoded, then
+// normalised.
+std::string UrlVariable(std::string_view rawPath);
+
+// The status text a filter hands to SF_REQ_SEND_RESPONSE_HEADER, such as
+// "404 Object Not Found": a three-digit code from 100 to 999, then a blank and
+// the reason, or the code alone. A null or empty text means "200 OK".
+struct StatusText {
+  int code = 200;
+  std::string line = "200 OK";
+};
+bool ParseStatusText(const char* text, StatusText& out);
+
+// Header lines as a filter hands them over ("Name: value", each ended by CR LF
+// or LF; an empty line ends the list). Lines without a name and a colon are
+// skipped; blanks around the value are dropped.
+std::vector<std::pair<std::string, std::string>> ParseHeaderLines(const char* text);
+
+// What the host does with a filter's status code.
+enum class Outcome {
+  Continue,  // pass the request on to the server
+  Finished,  // the filter has answered; end the request with what it sent
+  Error,     // the filter reports an error: the request fails (500)
+};
+Outcome ClassifyStatus(DWORD status);
+
+// Whether a filter that registered `flags` wants notification `type` for a
+// connection on a secure (TLS) or plain port. A filter that names neither
+// port kind gets both.
+bool WantsNotification(DWORD flags, DWORD type, bool secure);
+
+}  // namespace sentrel::apache
