@@ -51,4 +51,24 @@ bool WriteProfileString(const std::string& path, const std::string& section,
          FALSE;
 }
 
+// On Windows the system's routines are asked for every key; they keep the
+// files they read in a cache of their own, and asking them keeps the
+// semantics exactly those of ReadProfileString and ReadProfileInt.
+struct ProfileFile::Parsed {
+  std::string path;
+};
+
+ProfileFile::ProfileFile(const std::string& path) : parsed_(new Parsed{path}) {}
+
+ProfileFile::~ProfileFile() { delete parsed_; }
+
+std::string ProfileFile::ReadString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, std::size_t bufferSize) const {
+  return ReadProfileString(parsed_->path, section, key, defaultValue, bufferSize);
+}
+
+int ProfileFile::ReadInt(const std::string& section, const std::string& key, int defaultValue) const {
+  return ReadProfileInt(parsed_->path, section, key, defaultValue);
+}
+
 }  // namespace sentrel::platform
