@@ -29,6 +29,7 @@ class Evaluation {
   bool StepHolds(const Step& step);
   void WriteLogLine(const LogSpec& spec);
   void Decide(std::uint8_t state, std::uint32_t dateline, bool journal);
+  void Notify(std::int32_t moduleNumber, const Module* module);
 
   const EvaluationEnv& env_;
   HTTP_FILTER_CONTEXT* context_;
@@ -73,6 +74,7 @@ std::uint8_t Evaluation::Run() {
 
   if (finished_ == client_.progress.size() && client_.state.load(std::memory_order_relaxed) == Normal) {
     Decide(Allowed, env_.settings.Dateline, true);
+    Notify(0, nullptr);
   } else {
     client_.holdUntil.store(static_cast<std::uint32_t>(now_), std::memory_order_relaxed);
     if (client_.resetMark == 2) client_.resetMark = 0;
@@ -86,6 +88,13 @@ void Evaluation::Decide(std::uint8_t state, std::uint32_t dateline, bool journal
   client_.holdUntil.store(holdUntil, std::memory_order_relaxed);
   if (journal) env_.journal.WriteCacheLine(address_, state, holdUntil);
   client_.resetMark = 1;
+}
+
+void Evaluation::Notify(std::int32_t moduleNumber, const Module* module) {
+  if (env_.observer == nullptr) return;
+  (*env_.observer)(DecisionEvent{address_, moduleNumber, module,
+                                 client_.state.load(std::memory_order_relaxed),
+                                 client_.holdUntil.load(std::memory_order_relaxed)});
 }
 
 Outcome Evaluation::RunModule(ModuleProgress& p) {
@@ -168,14 +177,18 @@ Outcome Evaluation::RunModule(ModuleProgress& p) {
     switch (m->execute) {
       case 0:
         Decide(Blocked, static_cast<std::uint32_t>(m->dateline), true);
+        Notify(p.moduleNumber, m);
         return Outcome::Decided;
       case 2:
         Decide(Allowed, static_cast<std::uint32_t>(m->dateline), true);
+        Notify(p.moduleNumber, m);
         return Outcome::Decided;
       case 3:
         Decide(PictureCode, static_cast<std::uint32_t>(m->dateline), false);
+        Notify(p.moduleNumber, m);
         return Outcome::Decided;
       default:
+        Notify(p.moduleNumber, m);
         break;  // log only: the client stays as it is
     }
   }

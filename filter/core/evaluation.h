@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "filter/core/isapi.h"
@@ -16,6 +17,22 @@
 
 namespace sentrel {
 
+// A decision taken by an evaluation, as an observer sees it.
+struct DecisionEvent {
+  const std::string& address;  // the client's address text
+  // The module that fired (any action, log-only included), or 0 when every
+  // module finished without a decision and the client was allowed for the
+  // filter-wide Dateline.
+  std::int32_t moduleNumber;
+  const Module* module;     // the module that fired; nullptr for 0
+  std::uint8_t state;       // the client's state after the decision
+  std::uint32_t holdUntil;  // the client's holdUntil after the decision
+};
+
+// Told of every decision. It runs on the evaluating thread with the client's
+// lock held, so it must be quick and must not call back into the filter.
+using DecisionObserver = std::function<void(const DecisionEvent&)>;
+
 // What an evaluation reads and writes besides the client record.
 struct EvaluationEnv {
   const ModuleRegistry& registry;
@@ -24,6 +41,7 @@ struct EvaluationEnv {
   CacheJournal& journal;
   platform::Clock& clock;
   pattern::PatternCache& patterns;  // compiled rule patterns, shared by all requests
+  const DecisionObserver* observer = nullptr;  // optional
 };
 
 // Evaluates one request of a client whose hold has passed, under the client's

@@ -4,6 +4,7 @@
 
 #include "filter/core/evaluation.h"
 #include "filter/core/responses.h"
+#include "filter/logging/crash_guard.h"
 #include "filter/logging/program_messages.h"
 #include "filter/tracking/address_lists.h"
 #include "platform/net.h"
@@ -24,6 +25,7 @@ void Filter::ProgramMessage(const std::string& text) {
 
 BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
   if (!ReadFolderPath(bootstrapPath_, settings_.FolderPath)) return FALSE;
+  crashDumps_.Configure(settings_.FolderPath, clock_);
 
   ReadGeneralSettings(settings_);
   log_.Configure(settings_.FolderPath, settings_.LogMin);
@@ -58,7 +60,20 @@ BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
   return TRUE;
 }
 
+// The whole body runs inside the crash guard: a fault or an exception during
+// the notification leaves a crash dump, the locks the interrupted work held are
+// released, and the request is passed on.
 DWORD Filter::HttpFilterProc(HTTP_FILTER_CONTEXT* context, DWORD notificationType, void*) {
+  DWORD status = SF_STATUS_REQ_NEXT_NOTIFICATION;
+  auto body = [&] {
+    crashDumps_.KeepLocalTimeCurrent();
+    status = Dispatch(context, notificationType);
+  };
+  if (!RunGuarded(crashDumps_, body)) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  return status;
+}
+
+DWORD Filter::Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType) {
   switch (notificationType) {
     case SF_NOTIFY_END_OF_NET_SESSION:
       RunStartupStage();
@@ -97,8 +112,9 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context) {
   const std::string addressText(address);
   const std::int64_t now = clock_.Now();
   if (static_cast<std::int64_t>(client.holdUntil.load(std::memory_order_relaxed)) <= now) {
-    EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_, patterns_}, context, addressText,
-                    client);
+    EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_, patterns_,
+                                  decisionObserver_ ? &decisionObserver_ : nullptr},
+                    context, addressText, client);
   }
 
   switch (client.state.load(std::memory_order_relaxed)) {
@@ -121,10 +137,15 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context) {
 }
 
 picturecode::PictureCodeMaker& Filter::PictureCodes() {
-  std::call_once(pictureCodesOnce_, [this] {
+  if (picturecode::PictureCodeMaker* ready = pictureCodesReady_.load(std::memory_order_acquire)) {
+    return *ready;
+  }
+  platform::ScopedLock hold(pictureCodesLock_);
+  if (!pictureCodes_) {
     pictureCodes_ = std::make_unique<picturecode::PictureCodeMaker>(
         clock_, picturecode::PictureCodeSettings{settings_.Length, settings_.Width, settings_.height});
-  });
+  }
+  pictureCodesReady_.store(pictureCodes_.get(), std::memory_order_release);
   return *pictureCodes_;
 }
 

@@ -9,10 +9,12 @@
 #include <string>
 
 #include <memory>
-#include <mutex>
+#include <utility>
 
+#include "filter/core/evaluation.h"
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
+#include "filter/logging/crash_dump.h"
 #include "filter/pattern/pattern_cache.h"
 #include "filter/picturecode/picture_code_maker.h"
 #include "filter/settings/filter_settings.h"
@@ -22,6 +24,7 @@
 #include "filter/tracking/client_table.h"
 #include "filter/tracking/startup.h"
 #include "platform/clock.h"
+#include "platform/lock.h"
 
 namespace sentrel {
 
@@ -43,6 +46,12 @@ class Filter {
   DWORD HttpFilterProc(HTTP_FILTER_CONTEXT* context, DWORD notificationType, void* notification);
   BOOL TerminateExtension(DWORD flags);
 
+  // Tells `observer` of every module that fires and of every client allowed
+  // after all modules finished (see DecisionEvent). Set it before requests
+  // arrive. Without one (the default) evaluation only tests a null pointer
+  // when a decision is taken.
+  void SetDecisionObserver(DecisionObserver observer) { decisionObserver_ = std::move(observer); }
+
   const FilterSettings& Settings() const { return settings_; }
   const ModuleRegistry& Registry() const { return registry_; }
   bool StartupPending() const { return startupPending_.load(std::memory_order_acquire) != 0; }
@@ -52,8 +61,11 @@ class Filter {
   CacheJournal& Journal() { return journal_; }
   const AddressRanges& Listed() const { return listed_; }
   std::uint8_t StartupStage() const { return startup_.Stage(); }
+  const CrashDumpTarget& CrashDumps() const { return crashDumps_; }
 
  private:
+  // The body of HttpFilterProc, run inside the crash guard.
+  DWORD Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType);
   DWORD HandleUrlMap(HTTP_FILTER_CONTEXT* context);
   void ProgramMessage(const std::string& text);
   void RunStartupStage();
@@ -64,6 +76,7 @@ class Filter {
   FilterSettings settings_;
   ModuleRegistry registry_;
   ActivityLog log_;
+  CrashDumpTarget crashDumps_;
   std::atomic<std::uint8_t> startupPending_{0};
   AddressRanges listed_;
   ClientTable clients_;
@@ -71,8 +84,12 @@ class Filter {
   Startup startup_;
   pattern::PatternCache patterns_;
   // Made when the first client is challenged (finding the face takes time).
-  std::once_flag pictureCodesOnce_;
+  // Made under a critical section rather than a once-flag: a fault while it
+  // is made must leave nothing that later requests wait on forever.
+  platform::CriticalSection pictureCodesLock_;
   std::unique_ptr<picturecode::PictureCodeMaker> pictureCodes_;
+  std::atomic<picturecode::PictureCodeMaker*> pictureCodesReady_{nullptr};
+  DecisionObserver decisionObserver_;
 };
 
 }  // namespace sentrel

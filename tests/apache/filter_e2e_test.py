@@ -182,6 +182,11 @@ def main() -> int:
 
     try:
         server.start()
+        # The children load the filter as they start: under the sanitizers that
+        # can take a few seconds after the server answers.
+        loaded_by = time.monotonic() + 30
+        while LOADED not in log_bytes(log_folder, "Log_*.log") and time.monotonic() < loaded_by:
+            time.sleep(0.2)
         c.check(LOADED in log_bytes(log_folder, "Log_*.log"), "load message in the activity log")
 
         # Before the start-up has completed nothing is evaluated.

@@ -113,18 +113,6 @@ bool DumpIt(EXCEPTION_POINTERS* exception, void* context) {
   return true;
 }
 
-TEST(Win32MiniDump, FaultLeavesAMinidump) {
-  test::TempFolder folder;
-  folder.Write("fault.dmp", "an older file of the same name is emptied");
-  DumpRequest request{folder.Path() + "\\fault.dmp"};
-  EXPECT_FALSE(RunUnderSehGuard(AccessViolation, nullptr, DumpIt, &request));
-  ASSERT_TRUE(request.created);
-  const std::string dump = folder.Read("fault.dmp");
-  ASSERT_GT(dump.size(), 1000u);
-  EXPECT_EQ(dump.substr(0, 4), "MDMP");
-  EXPECT_EQ(dump.find("an older file"), std::string::npos);
-}
-
 TEST(Win32MiniDump, NoFolderNoDump) {
   test::TempFolder folder;
   DumpRequest request{folder.Path() + "\\Log\\fault.dmp"};
