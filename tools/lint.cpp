@@ -20,28 +20,11 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "tools/commands.h"
+#include "tools/printable.h"
 
 namespace sentrel::tools {
 
 namespace {
-
-// Code-page text as printable UTF-8: converted, with control bytes escaped so
-// that a value holding binary garbage cannot disturb the terminal.
-std::string Printable(const std::string& codePageText) {
-  std::string utf8 = platform::CodePageToUtf8(codePageText);
-  std::string out;
-  out.reserve(utf8.size());
-  for (unsigned char c : utf8) {
-    if (c < 0x20 || c == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
 
 // Paths print as the native file system names them (the filter builds them
 // with backslashes), escaped; their bytes are the file system's own.

@@ -27,7 +27,7 @@ class Evaluation {
   Outcome RunModule(ModuleProgress& p);
   bool RuleHolds(const Rule& rule);
   bool StepHolds(const Step& step);
-  void WriteLogLine(const LogSpec& spec);
+  void WriteLogLine(const LogSpec& log);
   void Decide(std::uint8_t state, std::uint32_t dateline, bool journal);
   void Notify(std::int32_t moduleNumber, const Module* module);
 
@@ -234,11 +234,11 @@ bool Evaluation::RuleHolds(const Rule& rule) {
   }
 }
 
-void Evaluation::WriteLogLine(const LogSpec& spec) {
-  if (spec.LogName.empty() || spec.LogContent.empty()) return;
-  std::string text = spec.LogContent;
+void Evaluation::WriteLogLine(const LogSpec& log) {
+  if (log.LogName.empty() || log.LogContent.empty()) return;
+  std::string text = log.LogContent;
   PlaceholderExpander(context_, text, cache_, env_.clock);
-  env_.log.WriteLog(spec.LogName, std::move(text), spec.LogFileName, LogMode::Plain);
+  env_.log.WriteLog(log.LogName, std::move(text), log.LogFileName, LogMode::Plain);
 }
 
 }  // namespace

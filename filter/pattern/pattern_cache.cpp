@@ -46,7 +46,7 @@ const PatternCache::Entry* PatternCache::Find(std::string_view text, std::uint64
 
 const PatternCache::Entry* PatternCache::Insert(std::unique_ptr<Entry>& entry) {
   const std::size_t cost = sizeof(Entry) + entry->text.capacity() + entry->compiled.memoryUse();
-  std::lock_guard<std::mutex> lock(insertLock_);
+  platform::ScopedLock lock(insertLock_);
   std::size_t i = entry->hash & mask_;
   for (;; i = (i + 1) & mask_) {
     const Entry* e = table_[i].load(std::memory_order_relaxed);

@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "filter/pattern/rule_pattern.h"
+#include "platform/lock.h"
 
 namespace sentrel::pattern {
 
@@ -67,7 +68,8 @@ class PatternCache {
   std::unique_ptr<std::atomic<const Entry*>[]> table_;
   std::atomic<std::size_t> count_{0};
   std::atomic<std::size_t> bytes_{0};
-  std::mutex insertLock_;
+  // A filter lock, so that a fault while it is held cannot leave it taken.
+  platform::CriticalSection insertLock_;
 };
 
 // The cache MatchRulePattern uses.

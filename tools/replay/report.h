@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/printable.h"
 #include "tools/replay/replay.h"
 
 namespace sentrel::replay {
@@ -20,7 +21,7 @@ std::string FormatJsonReport(const ReplayReport& report);
 
 // Helpers shared by both forms.
 // Code-page text as UTF-8 with control bytes escaped as \xHH.
-std::string Printable(const std::string& codePageText);
+using tools::Printable;
 // A line of the filter's own log (a time stamp, a TAB, the message) with
 // the TABs given as `tabAs`, otherwise as Printable.
 std::string PrintableMessage(const std::string& codePageLine, const char* tabAs);

@@ -258,22 +258,6 @@ std::string FormatTextReport(const ReplayReport& r, bool allDecisions) {
   return out;
 }
 
-std::string Printable(const std::string& codePageText) {
-  std::string utf8 = platform::CodePageToUtf8(codePageText);
-  std::string out;
-  out.reserve(utf8.size());
-  for (unsigned char c : utf8) {
-    if (c < 0x20 || c == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 std::string PrintableMessage(const std::string& codePageLine, const char* tabAs) {
   std::string out;
   std::size_t from = 0;
