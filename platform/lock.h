@@ -1,4 +1,5 @@
-// The critical-section equivalent: a mutual-exclusion lock.
+// The critical section: a mutual-exclusion lock (the system's critical section
+// on Windows, the standard mutex elsewhere).
 //
 // Every critical section also records itself, while it is held, in a small
 // per-thread list of the locks the thread holds. The crash guard uses the list:
@@ -8,7 +9,7 @@
 #pragma once
 
 #include <cstddef>
-#include <mutex>
+#include "platform/native_mutex.h"
 
 namespace sentrel::platform {
 
@@ -69,7 +70,7 @@ class CriticalSection {
     }
   }
 
-  std::mutex mutex_;
+  NativeMutex mutex_;
 };
 
 // How many critical sections the current thread holds (as listed).

@@ -39,7 +39,9 @@ bool WriteProfileString(const std::string& path, const std::string& section,
 // semantics of ReadProfileString and ReadProfileInt. Reading a large file key
 // by key with those functions parses the whole file for every key; a reader
 // that needs many keys of one file holds a ProfileFile instead. A file that
-// cannot be read behaves as an empty one (every key missing).
+// cannot be read behaves as an empty one (every key missing). On Windows the
+// system's own routines answer every key (they keep read files in a cache of
+// their own), so a change to the file shows in later answers.
 class ProfileFile {
  public:
   explicit ProfileFile(const std::string& path);

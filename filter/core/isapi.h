@@ -15,7 +15,18 @@
 #define SENTREL_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-#if !defined(_WINDEF_)
+#if defined(_WIN32)
+// The system's own types, spelled as its headers spell them, so that this
+// header and the system headers can be included in either order.
+typedef unsigned long DWORD;
+typedef int BOOL;
+typedef char CHAR;
+typedef CHAR* LPSTR;
+typedef void* LPVOID;
+typedef void* PVOID;
+typedef DWORD* LPDWORD;
+typedef unsigned long long ULONG_PTR;
+#elif !defined(_WINDEF_)
 typedef std::uint32_t DWORD;
 typedef int BOOL;
 typedef char CHAR;

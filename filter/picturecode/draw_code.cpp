@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "filter/picturecode/ink_measure.h"
-#include "platform/random.h"
+#include "filter/picturecode/code_painter.h"
 
 namespace sentrel::picturecode {
 namespace {
@@ -12,13 +11,13 @@ namespace {
 // The font of one digit, its parameters drawn in this order: height,
 // escapement, orientation, weight. Italic goes with an odd weight. The face
 // is always the heavy sans-serif one; the width is the face's own.
-LogicalFont DrawFont(platform::CrtRand& rand) {
+LogicalFont DrawFont(CodePainter& rand) {
   LogicalFont font;
-  font.height = rand.Next() % 80;
+  font.height = rand.Rand() % 80;
   if (font.height < 44) font.height = 40;
-  font.escapement = rand.Next() % 280 + 100;
-  font.orientation = rand.Next() % 280 + 100;
-  font.weight = rand.Next() % 100 + 900;
+  font.escapement = rand.Rand() % 280 + 100;
+  font.orientation = rand.Rand() % 280 + 100;
+  font.weight = rand.Rand() % 100 + 900;
   font.italic = (font.weight % 2) != 0;
   return font;
 }
@@ -30,26 +29,28 @@ Canvas DrawPictureCode(const char* expectedQuery, const PictureCodeSettings& set
                        std::vector<DigitPlacement>* placements) {
   const int width = settings.width;
   const int height = settings.height;
-  Canvas canvas(width, height);
-  canvas.Fill(kWhite);
-  if (width < 1 || height < 1) return canvas;
-
-  platform::CrtRand rand;
+  if (width < 1 || height < 1) {
+    Canvas empty(width, height);
+    empty.Fill(kWhite);
+    return empty;
+  }
+  const std::unique_ptr<CodePainter> painter = MakeCodePainter(width, height, face);
+  CodePainter& rand = *painter;  // the painter is also the generator
   rand.Seed(seed);
 
   for (int i = 0; i < kNoiseLines; ++i) {
-    const int x1 = rand.Next() % width;
-    const int y1 = rand.Next() % height;
-    const int x2 = rand.Next() % width;
-    const int y2 = rand.Next() % height;
-    canvas.Line(x1, y1, x2, y2, 2);
+    const int x1 = rand.Rand() % width;
+    const int y1 = rand.Rand() % height;
+    const int x2 = rand.Rand() % width;
+    const int y2 = rand.Rand() % height;
+    painter->Line(x1, y1, x2, y2, 2);
   }
   for (int i = 0; i < kNoiseSpecks; ++i) {
-    const int x = rand.Next() % width;
-    const int y = rand.Next() % height;
-    const int penWidth = rand.Next() % 3;
-    const int d = rand.Next() % 4;
-    canvas.Line(x, y, x + d, y + d, penWidth);
+    const int x = rand.Rand() % width;
+    const int y = rand.Rand() % height;
+    const int penWidth = rand.Rand() % 3;
+    const int d = rand.Rand() % 4;
+    painter->Line(x, y, x + d, y + d, penWidth);
   }
 
   // The digits follow the answer's "Code=" start; the text is read no
@@ -69,19 +70,20 @@ Canvas DrawPictureCode(const char* expectedQuery, const PictureCodeSettings& set
   for (int i = 0; i < count; ++i) {
     const char ch = expectedQuery[kQueryPrefixLength + i];
     const LogicalFont font = DrawFont(rand);
-    const int charWidth = face.MeasureWidth(font, ch);
-    int left = (rand.Next() % step) * i;
+    painter->SelectFont(font);
+    const int charWidth = painter->MeasureWidth(ch);
+    int left = (rand.Rand() % step) * i;
     if (left < prevRight - 6) left = prevRight - 6;
 
     Rect rect{left, 0, left + charWidth + 20, height};
-    face.DrawChar(canvas, font, rect, ch);
+    painter->DrawChar(rect, ch);
     const Rect shadow{rect.left + 1, rect.top + 1, rect.right + 1, rect.bottom + 1};
-    face.DrawChar(canvas, font, shadow, ch);
-    prevRight = MeasureInkRight(width, height, face, font, shadow, ch);
+    painter->DrawChar(shadow, ch);
+    prevRight = painter->InkRight(shadow, ch);
 
     if (placements != nullptr) placements->push_back({ch, font, charWidth, rect, prevRight});
   }
-  return canvas;
+  return painter->Finish();
 }
 
 }  // namespace sentrel::picturecode

@@ -20,14 +20,33 @@ FT_Fixed ToFixed(double value) { return static_cast<FT_Fixed>(std::lround(value 
 
 }  // namespace
 
+// One face of the outline font engine, with its own engine instance.
+struct GlyphFace::Backend {
+  ~Backend() {
+    if (face != nullptr) FT_Done_Face(face);
+    if (library != nullptr) FT_Done_FreeType(library);
+  }
+  // Scales the face for the font; false when it cannot.
+  bool SetSize(const LogicalFont& font);
+
+  FT_Library library = nullptr;
+  FT_Face face = nullptr;
+  long cellUnits = 0;    // ascent plus descent, in font units
+  long ascentUnits = 0;  // ascent, in font units
+  bool faceIsBold = false;
+  int ascentPx = 0;      // for the size last set
+  long emboldenStrength = 0;  // 26.6 pixels, for the size last set
+};
+
 GlyphFace::GlyphFace(const std::optional<FontFile>& file) {
   if (!file) return;
-  if (FT_Init_FreeType(&library_) != 0) {
-    library_ = nullptr;
+  auto backend = std::make_unique<Backend>();
+  if (FT_Init_FreeType(&backend->library) != 0) {
+    backend->library = nullptr;
     return;
   }
   FT_Face face = nullptr;
-  if (FT_New_Face(library_, file->path.c_str(), file->index, &face) != 0) return;
+  if (FT_New_Face(backend->library, file->path.c_str(), file->index, &face) != 0) return;
   if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0) {
     FT_Done_Face(face);
     return;
@@ -36,66 +55,66 @@ GlyphFace::GlyphFace(const std::optional<FontFile>& file) {
   // else its horizontal header.
   const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
   if (os2 != nullptr && os2->version != 0xFFFF && os2->usWinAscent + os2->usWinDescent > 0) {
-    ascentUnits_ = os2->usWinAscent;
-    cellUnits_ = static_cast<long>(os2->usWinAscent) + os2->usWinDescent;
+    backend->ascentUnits = os2->usWinAscent;
+    backend->cellUnits = static_cast<long>(os2->usWinAscent) + os2->usWinDescent;
   } else {
-    ascentUnits_ = face->ascender;
-    cellUnits_ = static_cast<long>(face->ascender) - face->descender;
+    backend->ascentUnits = face->ascender;
+    backend->cellUnits = static_cast<long>(face->ascender) - face->descender;
   }
-  if (ascentUnits_ <= 0 || cellUnits_ <= 0) {
+  if (backend->ascentUnits <= 0 || backend->cellUnits <= 0) {
     FT_Done_Face(face);
     return;
   }
   if (os2 != nullptr && os2->version != 0xFFFF) {
-    faceIsBold_ = os2->usWeightClass >= kHeavyWeight;
+    backend->faceIsBold = os2->usWeightClass >= kHeavyWeight;
   } else {
-    faceIsBold_ = (face->style_flags & FT_STYLE_FLAG_BOLD) != 0;
+    backend->faceIsBold = (face->style_flags & FT_STYLE_FLAG_BOLD) != 0;
   }
-  face_ = face;
+  backend->face = face;
+  backend_ = std::move(backend);
 }
 
-GlyphFace::~GlyphFace() {
-  if (face_ != nullptr) FT_Done_Face(face_);
-  if (library_ != nullptr) FT_Done_FreeType(library_);
-}
+GlyphFace::~GlyphFace() = default;
 
-bool GlyphFace::SetSize(const LogicalFont& font) {
-  if (face_ == nullptr || font.height < 1) return false;
+bool GlyphFace::Backend::SetSize(const LogicalFont& font) {
+  if (face == nullptr || font.height < 1) return false;
   // The height is the cell height: the em square is scaled so that ascent
   // plus descent come to that many pixels.
-  const double scale = static_cast<double>(font.height) / static_cast<double>(cellUnits_);
-  const long ppem = std::max(1L, std::lround(scale * face_->units_per_EM));
-  if (FT_Set_Pixel_Sizes(face_, 0, static_cast<FT_UInt>(ppem)) != 0) return false;
-  ascentPx_ = static_cast<int>(std::lround(scale * static_cast<double>(ascentUnits_)));
+  const double scale = static_cast<double>(font.height) / static_cast<double>(cellUnits);
+  const long ppem = std::max(1L, std::lround(scale * face->units_per_EM));
+  if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(ppem)) != 0) return false;
+  ascentPx = static_cast<int>(std::lround(scale * static_cast<double>(ascentUnits)));
   // A face lighter than the weight asked for is thickened, by 1/24 em.
-  emboldenStrength_ = (!faceIsBold_ && font.weight >= kHeavyWeight) ? (ppem * 64) / 24 : 0;
+  emboldenStrength = (!faceIsBold && font.weight >= kHeavyWeight) ? (ppem * 64) / 24 : 0;
   return true;
 }
 
 int GlyphFace::MeasureWidth(const LogicalFont& font, char ch) {
-  if (!SetSize(font)) return 0;
+  if (backend_ == nullptr || !backend_->SetSize(font)) return 0;
+  const FT_Face face = backend_->face;
   const FT_ULong code = static_cast<unsigned char>(ch);
-  if (FT_Load_Char(face_, code, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) != 0) return 0;
-  const FT_Pos advance = face_->glyph->advance.x + emboldenStrength_;
+  if (FT_Load_Char(face, code, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) != 0) return 0;
+  const FT_Pos advance = face->glyph->advance.x + backend_->emboldenStrength;
   return static_cast<int>((advance + 32) >> 6);
 }
 
 void GlyphFace::DrawChar(Canvas& canvas, const LogicalFont& font, const Rect& rect, char ch) {
-  if (!SetSize(font)) return;
+  if (backend_ == nullptr || !backend_->SetSize(font)) return;
+  const FT_Face face = backend_->face;
   const FT_ULong code = static_cast<unsigned char>(ch);
-  if (FT_Load_Char(face_, code, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) != 0) return;
-  FT_GlyphSlot slot = face_->glyph;
+  if (FT_Load_Char(face, code, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) != 0) return;
+  FT_GlyphSlot slot = face->glyph;
   if (slot->format != FT_GLYPH_FORMAT_OUTLINE) return;
   FT_Outline* outline = &slot->outline;
 
-  if (emboldenStrength_ > 0) FT_Outline_Embolden(outline, emboldenStrength_);
+  if (backend_->emboldenStrength > 0) FT_Outline_Embolden(outline, backend_->emboldenStrength);
   if (font.italic) {
     FT_Matrix shear{0x10000, kItalicShear, 0, 0x10000};
     FT_Outline_Transform(outline, &shear);
   }
   // Turn about the top-left corner of the cell: move that corner to the
   // origin, rotate counter-clockwise (the outline's y axis points up).
-  FT_Outline_Translate(outline, 0, -static_cast<FT_Pos>(ascentPx_) * 64);
+  FT_Outline_Translate(outline, 0, -static_cast<FT_Pos>(backend_->ascentPx) * 64);
   if (font.escapement % 3600 != 0) {
     const double angle = font.escapement / 10.0 * std::numbers::pi / 180.0;
     const FT_Fixed c = ToFixed(std::cos(angle));

@@ -1,17 +1,18 @@
-// Text drawing for the picture code: one character of an outline face, sized,
-// rotated and slanted as a logical font asks, rasterised without smoothing so
-// that its ink is pure black.
+// Text drawing for the picture code: one character of a face, sized, rotated
+// and slanted as a logical font asks. On Linux the face is an outline font
+// rasterised without smoothing, so that its ink is pure black; on Windows it
+// is the graphics device interface's font of that face name.
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include "filter/picturecode/canvas.h"
 #include "filter/picturecode/font_finder.h"
 
-struct FT_LibraryRec_;
-struct FT_FaceRec_;
-
 namespace sentrel::picturecode {
+
+class CodePainter;
 
 // A font as the drawing asks for it. The width is always the face's own
 // (proportional) one. Glyphs turn with the line of text: the escapement is
@@ -36,7 +37,7 @@ class GlyphFace {
   GlyphFace(const GlyphFace&) = delete;
   GlyphFace& operator=(const GlyphFace&) = delete;
 
-  bool Loaded() const { return face_ != nullptr; }
+  bool Loaded() const { return backend_ != nullptr; }
 
   // The width the character needs on one line (its advance), in pixels;
   // 0 when the face is not loaded or has no such character.
@@ -45,21 +46,19 @@ class GlyphFace {
   // Draws the character in black on a single line, with the top-left corner
   // of its character cell at the rectangle's left edge and the cell centred
   // vertically in the rectangle; the text turns about that corner. Only the
-  // glyph's own pixels are painted (transparent background) and the drawing
-  // is clipped to the canvas only.
+  // glyph's own pixels are painted (transparent background). The outline
+  // rasteriser clips the drawing to the canvas only; the graphics device
+  // interface's text drawing also clips it to the rectangle.
   void DrawChar(Canvas& canvas, const LogicalFont& font, const Rect& rect, char ch);
 
  private:
-  // Scales the face for the font; false when it cannot.
-  bool SetSize(const LogicalFont& font);
+  // The drawing backend's painter draws with the face's own state.
+  friend std::unique_ptr<CodePainter> MakeCodePainter(int width, int height, GlyphFace& face);
 
-  FT_LibraryRec_* library_ = nullptr;
-  FT_FaceRec_* face_ = nullptr;
-  long cellUnits_ = 0;    // ascent plus descent, in font units
-  long ascentUnits_ = 0;  // ascent, in font units
-  bool faceIsBold_ = false;
-  int ascentPx_ = 0;      // for the size last set
-  long emboldenStrength_ = 0;  // 26.6 pixels, for the size last set
+  // The rasteriser's state for the loaded face: an outline font engine on
+  // Linux, the graphics device interface on Windows. Null when not loaded.
+  struct Backend;
+  std::unique_ptr<Backend> backend_;
 };
 
 }  // namespace sentrel::picturecode

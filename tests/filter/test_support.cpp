@@ -1,9 +1,5 @@
 #include "tests/filter/test_support.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -12,14 +8,15 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/temp_folder.h"
+
 namespace sentrel::test {
 
 namespace fs = std::filesystem;
 
 TempFolder::TempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "sentrel-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  path_ = testsupport::MakeTempFolder("sentrel-test-");
+  if (path_.empty()) throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempFolder::~TempFolder() {

@@ -10,15 +10,14 @@
 #include <vector>
 
 #include "filter/settings/module_reader.h"
+#include "tests/support/temp_folder.h"
 
 namespace sentrel::testing {
 
 class TempFolder {
  public:
   TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sentrel-modules-XXXXXX").string();
-    char* made = ::mkdtemp(pattern.data());
-    if (made != nullptr) path_ = made;
+    path_ = testsupport::MakeTempFolder("sentrel-modules-");
   }
   ~TempFolder() {
     std::error_code ignored;

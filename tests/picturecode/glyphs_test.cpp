@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <vector>
 
 #include "filter/picturecode/ink_measure.h"
+#include "tests/picturecode/test_images.h"
 
 namespace sentrel::picturecode {
 namespace {
@@ -30,7 +32,7 @@ InkBox InkOf(const Canvas& canvas) {
 }
 
 // Mean column of the ink in one row; -1 when the row has none.
-double MeanInkColumn(const Canvas& canvas, int y) {
+[[maybe_unused]] double MeanInkColumn(const Canvas& canvas, int y) {
   long sum = 0;
   int n = 0;
   for (int x = 0; x < canvas.Width(); ++x) {
@@ -87,7 +89,9 @@ TEST_F(GlyphFaceTest, InkIsPureBlackAndTransparentElsewhere) {
       if (x == 0 && y == 0) {
         EXPECT_EQ(c, 0x808080u);
       } else {
-        ASSERT_TRUE(c == kBlack || c == kWhite) << x << "," << y;
+        if (testing::kTextIsPureBlack) {
+          ASSERT_TRUE(c == kBlack || c == kWhite) << x << "," << y;
+        }
         black += c == kBlack;
       }
     }
@@ -126,6 +130,9 @@ TEST_F(GlyphFaceTest, MovingTheRectangleMovesTheInkExactly) {
   }
 }
 
+// The turning and slanting of the outline rasteriser; on Windows the graphics
+// device interface turns the text itself.
+#if !defined(_WIN32)
 TEST_F(GlyphFaceTest, EscapementTurnsTheTextCounterClockwise) {
   // A vertical stem: upright, its top is over its bottom; turned by 30
   // degrees counter-clockwise its top leans left by about tan 30 of its height.
@@ -149,6 +156,7 @@ TEST_F(GlyphFaceTest, ItalicSlantsToTheRight) {
   const double lean = MeanInkColumn(slanted, s.top + 4) - MeanInkColumn(slanted, s.bottom - 4);
   EXPECT_NEAR(lean / (s.bottom - s.top - 8), 0.21, 0.06);
 }
+#endif  // !_WIN32
 
 TEST_F(GlyphFaceTest, MeasureInkRightFindsTheLastInkColumn) {
   const LogicalFont font = Font(60, 200);
@@ -164,9 +172,16 @@ TEST_F(GlyphFaceTest, MeasureInkRightFindsTheLastInkColumn) {
 }
 
 TEST(GlyphFaceFallbackTest, MissingFaceDrawsAndMeasuresNothing) {
-  for (const std::optional<FontFile>& file :
-       {std::optional<FontFile>{}, std::optional<FontFile>{FontFile{"/nonexistent.ttf", 0}},
-        std::optional<FontFile>{FontFile{"/etc/hostname", 0}}}) {
+  // Font files that cannot be loaded exist only for the outline rasteriser;
+  // the graphics device interface takes any face name and maps it.
+  const std::vector<std::optional<FontFile>> missing = {
+      std::optional<FontFile>{},
+#if !defined(_WIN32)
+      std::optional<FontFile>{FontFile{"/nonexistent.ttf", 0}},
+      std::optional<FontFile>{FontFile{"/etc/hostname", 0}},
+#endif
+  };
+  for (const std::optional<FontFile>& file : missing) {
     GlyphFace face(file);
     EXPECT_FALSE(face.Loaded());
     EXPECT_EQ(face.MeasureWidth(Font(50), '3'), 0);

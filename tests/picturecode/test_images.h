@@ -9,6 +9,16 @@
 
 namespace sentrel::picturecode::testing {
 
+// Whether drawn text is pure black ink on white. The outline rasteriser of
+// Linux draws without smoothing; the graphics device interface of Windows
+// draws with whatever font smoothing the system has (the font's quality 0
+// leaves it to the system), so the edges of its text may be grey.
+#if defined(_WIN32)
+inline constexpr bool kTextIsPureBlack = false;
+#else
+inline constexpr bool kTextIsPureBlack = true;
+#endif
+
 struct DecodedBitmap {
   int width = 0;
   int height = 0;

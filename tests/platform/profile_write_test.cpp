@@ -1,19 +1,21 @@
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <sys/stat.h>
+#endif
 
 #include <string>
 #include <vector>
 
 #include "platform/profile.h"
 #include "temp_dir.h"
+#if !defined(_WIN32)
 #include "unprivileged.h"
+#endif
 
 namespace sentrel::platform {
 namespace {
 
-using testing::CheckResult;
-using testing::RunUnprivileged;
 using testing::TempDir;
 
 struct WriteCase {
@@ -66,7 +68,12 @@ TEST(ProfileWrite, ChangesOnlyWhatItMust) {
     TempDir dir;
     dir.Put("m.ini", c.before);
     ASSERT_TRUE(WriteProfileString(dir.Windows("m.ini"), c.section, c.key, c.value));
+#if !defined(_WIN32)
+    // The bytes are the POSIX writer's promise; on Windows the system's own
+    // routine decides how it writes the lines back (Wine, for one, writes the
+    // whole file anew in its own form). What it reads back is the same.
     EXPECT_EQ(dir.Get("m.ini"), c.after);
+#endif
     EXPECT_EQ(ReadProfileString(dir.Windows("m.ini"), c.section, c.key, "<missing>", 1024), c.value);
   }
 }
@@ -99,6 +106,13 @@ TEST(ProfileWrite, RoundTripsManyKeys) {
   }
 }
 
+// POSIX only: file modes, symbolic links and folder write rights belong to
+// the writer of the POSIX implementation; on Windows the system's own routine
+// writes the file.
+#if !defined(_WIN32)
+using testing::CheckResult;
+using testing::RunUnprivileged;
+
 TEST(ProfileWrite, KeepsThePermissionsOfTheFile) {
   TempDir dir;
   dir.Put("perm.ini", "[a]\r\nk=1\r\n");
@@ -128,6 +142,8 @@ TEST(ProfileWrite, WritesThroughASymbolicLink) {
   EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
+#endif  // !_WIN32
+
 TEST(ProfileWrite, RefusesWhatWouldBreakTheFile) {
   TempDir dir;
   const std::string original = "[a]\r\nk=1\r\n";
@@ -143,6 +159,7 @@ TEST(ProfileWrite, RefusesWhatWouldBreakTheFile) {
   EXPECT_EQ(dir.Get("m.ini"), original);
 }
 
+#if !defined(_WIN32)
 // In a folder the writer may not create files in, a writable file is rewritten
 // in place; a read-only file is left alone.
 TEST(ProfileWrite, FolderWithoutWriteRights) {
@@ -164,11 +181,12 @@ TEST(ProfileWrite, FolderWithoutWriteRights) {
   EXPECT_EQ(dir.Get("open.ini"), "[a]\r\nk=2\r\n[b]\r\nk=3\r\n");
   EXPECT_EQ(dir.Get("locked.ini"), "[a]\r\nk=1\r\n");
 }
+#endif  // !_WIN32
 
 TEST(ProfileWrite, FailsWhereNothingCanBeWritten) {
   TempDir dir;
   EXPECT_FALSE(WriteProfileString(dir.Windows("no\\such\\folder.ini"), "a", "k", "v"));
-  ASSERT_EQ(mkdir(dir.Native("folder.ini").c_str(), 0755), 0);
+  ASSERT_TRUE(dir.MakeFolder("folder.ini"));
   EXPECT_FALSE(WriteProfileString(dir.Windows("folder.ini"), "a", "k", "v"));
 }
 

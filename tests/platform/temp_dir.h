@@ -7,13 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "tests/support/temp_folder.h"
+
 namespace sentrel::platform::testing {
 
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sentrel-platform-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    path_ = testsupport::MakeTempFolder("sentrel-platform-");
   }
   ~TempDir() {
     std::error_code ec;
@@ -32,6 +33,12 @@ class TempDir {
       if (c == '/') c = '\\';
     }
     return p;
+  }
+
+  // Makes a folder below the folder.
+  bool MakeFolder(std::string_view name) const {
+    std::error_code ec;
+    return std::filesystem::create_directory(Native(name), ec);
   }
 
   // Writes bytes to a file below the folder, unchanged.
