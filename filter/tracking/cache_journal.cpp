@@ -74,14 +74,18 @@ void CacheJournal::ReadDayFile(const std::string& path, std::int64_t now, Client
     std::size_t secondComma = line.find(',', 11);
     if (firstComma != 10 || secondComma != 12) continue;
 
-    std::uint32_t holdUntil =
-        static_cast<std::uint32_t>(std::strtol(line.substr(0, 10).c_str(), nullptr, 10));
-    if (holdUntil < now) {
-      if (static_cast<std::int64_t>(holdUntil) + kJournalKeepSeconds < now) continue;
+    // The time is the signed value of the first ten bytes: a negative one has
+    // long passed, and one beyond the record's 32 bits is held at the largest
+    // time rather than cut to an early one.
+    const std::int64_t written = std::strtoll(line.substr(0, 10).c_str(), nullptr, 10);
+    if (written < now) {
+      if (written + kJournalKeepSeconds < now) continue;
       anyUseful = true;
       continue;
     }
     anyUseful = true;
+    const std::uint32_t holdUntil =
+        written > static_cast<std::int64_t>(kHoldForever) ? kHoldForever : static_cast<std::uint32_t>(written);
 
     unsigned char stateByte = static_cast<unsigned char>(line[11]);
     int state = (stateByte >= '0' && stateByte <= '9') ? stateByte - '0' : 0;

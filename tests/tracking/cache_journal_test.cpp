@@ -141,6 +141,41 @@ TEST_F(JournalTest, ExpiryBoundaries) {
   EXPECT_FALSE(folder.Exists("Cache/past.txt"));
 }
 
+// The time field is read as a signed number: a negative time has long passed
+// (the file goes when nothing else in it is of use), and a time beyond 32 bits
+// holds for the longest time a record can carry, never for a wrapped early one.
+TEST_F(JournalTest, TimeFieldSignAndWidth) {
+  struct Case {
+    const char* file;
+    const char* time;  // the first ten bytes
+    bool restored;
+    std::uint32_t holdUntil;
+    bool fileKept;
+  } cases[] = {
+      {"neg.txt", "-123456789", false, 0, false},
+      {"minus1.txt", "-000000001", false, 0, false},
+      {"wide.txt", "9999999999", true, 0xFFFFFFFFu, true},
+      {"max.txt", "4294967295", true, 0xFFFFFFFFu, true},
+      {"future.txt", "1700000900", true, 1700000900u, true},
+  };
+  Configure(5);
+  int host = 1;
+  for (const auto& c : cases) {
+    folder.Write(std::string("Cache/") + c.file, std::string(c.time) + ",0,10.0.9." + std::to_string(host++) + "\r\n");
+  }
+  EXPECT_TRUE(journal.LoadCacheFiles(table));
+  host = 1;
+  for (const auto& c : cases) {
+    ClientTally* client = table.Find((10u << 24) | (9u << 8) | static_cast<std::uint32_t>(host++));
+    EXPECT_EQ(client != nullptr, c.restored) << c.time;
+    if (client != nullptr && c.restored) {
+      EXPECT_EQ(client->state.load(), Blocked) << c.time;
+      EXPECT_EQ(client->holdUntil.load(), c.holdUntil) << c.time;
+    }
+    EXPECT_EQ(folder.Exists(std::string("Cache/") + c.file), c.fileKept) << c.time;
+  }
+}
+
 TEST_F(JournalTest, MissingCacheFolder) {
   Configure(5);
   folder.Folder().Remove("site/Cache");
