@@ -51,10 +51,18 @@ bool ReadServerVariable(HTTP_FILTER_CONTEXT* context, std::string& out, const st
 
 namespace {
 
-void ReplaceAll(std::string& text, const std::string& token, const std::string& value) {
+// Replaces every occurrence of token by value. Stops early once the result
+// has grown past `limit` (the caller then cuts it), so that one replacement
+// can never build a text far larger than the bound.
+void ReplaceAll(std::string& text, const std::string& token, const std::string& value,
+                std::size_t limit) {
   std::string out;
   std::size_t from = 0;
   for (std::size_t at = text.find(token); at != std::string::npos; at = text.find(token, from)) {
+    if (out.size() > limit) {
+      text = std::move(out);
+      return;
+    }
     out.append(text, from, at - from);
     out += value;
     from = at + token.size();
@@ -95,7 +103,7 @@ bool PlaceholderExpander(HTTP_FILTER_CONTEXT* context, std::string& text, Server
     std::string token = text.substr(open, close - open + 1);
     std::string value = TokenValue(context, token, cache, clock);
     if (value == token) break;
-    ReplaceAll(text, token, value);
+    ReplaceAll(text, token, value, kMaxExpandedLength);
     if (text.size() > kMaxExpandedLength) {
       text.resize(kMaxExpandedLength);
       break;

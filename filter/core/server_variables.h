@@ -50,6 +50,8 @@ bool PlaceholderExpander(HTTP_FILTER_CONTEXT* context, std::string& text, Server
                          platform::Clock& clock);
 
 inline constexpr int kMaxPlaceholderTokens = 1024;
-inline constexpr std::size_t kMaxExpandedLength = 64 * 1024;
+// Above every ordinary result: a template holds at most 1023 bytes, so at
+// most 170 placeholders of six bytes, each worth at most 1023 bytes.
+inline constexpr std::size_t kMaxExpandedLength = 256 * 1024;
 
 }  // namespace sentrel

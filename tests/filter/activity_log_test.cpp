@@ -102,3 +102,52 @@ TEST(ActivityLogBlockSize, LogMinOneWritesEveryLine) {
 
 }  // namespace
 }  // namespace sentrel
+
+namespace sentrel {
+namespace {
+
+// Step and module lines through the filter with the default block size of 30:
+// a module with a LogFileName writes to exactly that file, every day the same
+// one; a step without one writes to its LogName, the date and ".log".
+TEST(ActivityLogThroughTheFilter, DefaultBlocksOfThirtyAndFileNames) {
+  test::SettingsFolder folder;
+  test::ModuleText m;
+  m.execute = "1";  // log only: the client stays Normal and the module re-arms
+  m.logName = "Seen";
+  m.logFileName = "seen.txt";
+  m.logContent = "{S(REMOTE_ADDR)} {S(URL)}";
+  m.steps.push_back({"1", "Step", "", "at {time}", {{"HTTP_USER_AGENT", "1", "bot"}}});
+  folder.AddModule("seen.ini", m);
+  test::FilterUnderTest f(folder);
+  ASSERT_EQ(f.host.Load(), TRUE);
+  f.CompleteStartup();
+  ASSERT_FALSE(f.filter.StartupPending());
+  EXPECT_EQ(f.filter.Settings().LogMin, 30u);
+
+  const std::string stepFile = "Log/Step_" + f.clock.FormatNow("%Y-%m-%d") + ".log";
+  const std::string time = f.clock.FormatNow("%H:%M:%S");
+  std::string seen;
+  for (int i = 1; i <= 29; ++i) {
+    f.Request("10.0.0.7", {{"HTTP_USER_AGENT", "bot"}, {"URL", "/p" + std::to_string(i)}});
+    seen += "10.0.0.7 /p" + std::to_string(i) + "\r\n";
+  }
+  EXPECT_FALSE(folder.Exists("Log/seen.txt"));
+  EXPECT_FALSE(folder.Exists(stepFile));
+  f.Request("10.0.0.7", {{"HTTP_USER_AGENT", "bot"}, {"URL", "/p30"}});
+  seen += "10.0.0.7 /p30\r\n";
+  EXPECT_EQ(folder.Read("Log/seen.txt"), seen);
+  std::string steps;
+  for (int i = 0; i < 30; ++i) steps += "AT " + time + "\r\n";
+  EXPECT_EQ(folder.Read(stepFile), steps);
+
+  // A day later the module's file is the same one; the count started again.
+  f.clock.Advance(86400);
+  for (int i = 1; i <= 30; ++i) f.Request("10.0.0.7", {{"HTTP_USER_AGENT", "bot"}, {"URL", "/q"}});
+  std::string more;
+  for (int i = 0; i < 30; ++i) more += "10.0.0.7 /q\r\n";
+  EXPECT_EQ(folder.Read("Log/seen.txt"), seen + more);
+  EXPECT_TRUE(folder.Exists("Log/Step_" + f.clock.FormatNow("%Y-%m-%d") + ".log"));
+}
+
+}  // namespace
+}  // namespace sentrel

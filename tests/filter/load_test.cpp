@@ -66,6 +66,60 @@ TEST(Load, TrailingBackslashGivesTheSameFolder) {
   }
 }
 
+// One backslash is appended, then pairs are collapsed left to right without
+// overlap: a network path loses one of its two leading backslashes.
+TEST(Load, FolderPathBackslashPairsCollapse) {
+  const struct {
+    const char* written;
+    const char* folder;
+  } cases[] = {
+      {"C:\\site", "C:\\site\\"},
+      {"C:\\site\\", "C:\\site\\"},
+      {"C:\\\\site\\\\", "C:\\site\\\\"},  // the appended one makes three at the end
+      {"\\\\server\\share", "\\server\\share\\"},
+      {"C:\\a\\\\\\b", "C:\\a\\\\b\\"},  // three in a row: one pair, one left
+      {"C:\\a\\\\\\\\b", "C:\\a\\\\b\\"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NormaliseFolderPath(c.written), c.folder) << c.written;
+
+  SettingsFolder folder;
+  folder.Write("Action/a.ini", PriorityFile("0"));
+  const std::string root = folder.Root();
+  const std::string doubled = root.substr(0, root.rfind('/')) + "\\\\site";
+  folder.Folder().Write("sh_Sentrel.ini", "[Config]\r\nFolderPath=" + doubled + "\r\n");
+  FilterUnderTest f(folder);
+  ASSERT_EQ(f.host.Load(), TRUE);
+  EXPECT_EQ(f.filter.Settings().FolderPath, root.substr(0, root.rfind('/')) + "\\site\\");
+  EXPECT_EQ(test::ProgramLog(folder, f.clock), std::string("22:13:20\t") + messages::kLoaded + "\r\n");
+}
+
+// Only the end-of-session and URL-mapping notifications do anything; every
+// other notification passes, even for a client the filter would answer.
+TEST(Dispatch, OtherNotificationsPassUntouched) {
+  SettingsFolder folder;
+  test::ModuleText m;
+  m.steps.push_back({"1", "", "", "", {{"HTTP_USER_AGENT", "1", "bot"}}});
+  folder.AddModule("a.ini", m);
+  folder.Write("LimitIP.txt", "10.0.0.7\r\n");
+  FilterUnderTest f(folder);
+  ASSERT_EQ(f.host.Load(), TRUE);
+  f.CompleteStartup();
+  ASSERT_FALSE(f.filter.StartupPending());
+  for (DWORD type : {SF_NOTIFY_PREPROC_HEADERS, SF_NOTIFY_SEND_RESPONSE, SF_NOTIFY_LOG,
+                     SF_NOTIFY_END_OF_REQUEST, SF_NOTIFY_URL_MAP | SF_NOTIFY_END_OF_NET_SESSION,
+                     DWORD{0}}) {
+    testhost::TestRequest r(std::map<std::string, std::string>{{"REMOTE_ADDR", "10.0.0.7"}});
+    EXPECT_EQ(f.filter.HttpFilterProc(r.Context(), type, nullptr), SF_STATUS_REQ_NEXT_NOTIFICATION) << type;
+    EXPECT_FALSE(r.headerSent) << type;
+    EXPECT_EQ(r.LookupsOf("REMOTE_ADDR"), 0) << type;
+  }
+  // The same client's URL mapping is answered with the block.
+  EXPECT_EQ(f.Request("10.0.0.7"), SF_STATUS_REQ_FINISHED);
+  EXPECT_EQ(f.last->statusLine, "404 Object Not Found");
+  EXPECT_EQ(f.last->headers, "");
+  EXPECT_EQ(f.last->body, "");  // no Return page: the status line alone
+}
+
 TEST(Load, PriorityOrderAndSubFolders) {
   SettingsFolder folder;
   folder.Write("Action/p0.ini", PriorityFile("0"));

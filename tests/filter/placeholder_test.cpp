@@ -73,6 +73,26 @@ TEST_F(Placeholders, EachVariableIsAskedOnceAndSharedWithRules) {
   EXPECT_EQ(value, "Example.org");  // untouched on failure
 }
 
+// The longest template a module can hold (1023 bytes), made of placeholders
+// for the longest value that fits, expands whole: the bound that stops
+// runaway expansion lies above every ordinary result.
+TEST_F(Placeholders, LongestTemplateOfLongestValuesExpandsWhole) {
+  std::string text;
+  while (text.size() + 15 <= 1023) text += "{S(HTTP_X_FIT)}";
+  const std::size_t tokens = text.size() / 15;
+  ASSERT_EQ(tokens, 68u);
+  std::string expanded = Expand(text);
+  EXPECT_EQ(expanded.size(), tokens * 1023);
+  EXPECT_EQ(expanded.find_first_not_of('y'), std::string::npos);
+  // The same holds for the shortest placeholder, a one-letter variable.
+  request.Variables()["A"] = std::string(1023, 'a');
+  text.clear();
+  while (text.size() + 6 <= 1023) text += "{S(A)}";
+  expanded = Expand(text);
+  EXPECT_EQ(expanded.size(), 170u * 1023u);
+  EXPECT_EQ(expanded.find_first_not_of('a'), std::string::npos);
+}
+
 // Values that hold tokens themselves cannot make the expansion run away.
 TEST_F(Placeholders, SelfReproducingValuesEnd) {
   request.Variables()["HTTP_X_SELF"] = "{S(HTTP_X_SELF)}";
