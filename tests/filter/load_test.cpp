@@ -159,6 +159,37 @@ TEST(Load, HiddenAndLinkedFoldersAreNotEntered) {
   std::vector<std::string> expected = {a + "a.ini", a + "loop.ini", a + "odd.ini\\c.ini"};
   EXPECT_EQ(f.filter.Registry().modulePaths, expected);
 }
+
+// A folder that is not a plain folder but whose name looks like a module file
+// counts as a module path; in the module stage it cannot be read and is
+// skipped, and the module inside it is never found.
+TEST(Load, FolderNamedLikeAModuleIsTakenThenSkipped) {
+  test::ModuleText usable;
+  usable.name = "Usable";
+  test::ModuleText::StepText step;
+  step.rules.push_back({"URL", "1", "x"});
+  usable.steps.push_back(step);
+  SettingsFolder folder;
+  folder.AddModule("a.ini", usable);
+  usable.name = "Inside";
+  folder.AddModule(".old.ini/inner.ini", usable);
+  folder.Write("Config.ini", "[Config]\r\nLogMin=1\r\n");
+
+  FilterUnderTest f(folder);
+  ASSERT_EQ(f.host.Load(), TRUE);
+  const std::string a = folder.Root() + "\\Action\\";
+  EXPECT_EQ(f.filter.Registry().modulePaths,
+            (std::vector<std::string>{a + ".old.ini", a + "a.ini"}));
+  f.CompleteStartup();
+  ASSERT_FALSE(f.filter.StartupPending());
+  ASSERT_EQ(f.filter.Registry().modules.size(), 1u);
+  EXPECT_EQ(f.filter.Registry().modules[0].name, "Usable");
+  ASSERT_EQ(f.filter.Registry().progressTemplate.size(), 1u);
+  EXPECT_EQ(f.filter.Registry().progressTemplate[0].moduleNumber, 1);
+  const std::string log = test::ProgramLog(folder, f.clock);
+  EXPECT_NE(log.find(std::string("Usable\t") + (messages::kModuleReadFormat + 3)), std::string::npos);
+  EXPECT_EQ(log.find("Inside"), std::string::npos);
+}
 #endif  // !_WIN32
 
 struct LimitCase {
