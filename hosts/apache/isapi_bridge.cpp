@@ -21,12 +21,6 @@ bool IsNameChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -128,58 +122,6 @@ CopyResult CopyVariableValue(std::string_view value, void* buffer, DWORD* size) 
   static_cast<char*>(buffer)[value.size()] = '\0';
   *size = static_cast<DWORD>(needed);
   return CopyResult::Copied;
-}
-
-std::string DecodeUrlPath(std::string_view raw) {
-  std::string out;
-  out.reserve(raw.size());
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '%' && i + 2 < raw.size()) {
-      int hi = HexValue(raw[i + 1]);
-      int lo = HexValue(raw[i + 2]);
-      if (hi >= 0 && lo >= 0 && (hi != 0 || lo != 0)) {
-        out.push_back(static_cast<char>(hi * 16 + lo));
-        i += 2;
-        continue;
-      }
-    }
-    out.push_back(raw[i]);
-  }
-  return out;
-}
-
-std::string NormalizeUrlPath(std::string_view path) {
-  if (path.empty() || path.front() != '/') return std::string(path);
-  std::vector<std::string_view> segments;
-  std::size_t start = 1;
-  bool trailingSlash = false;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    std::string_view segment = path.substr(start, end - start);
-    const bool last = end == path.size();
-    if (segment == "..") {
-      if (!segments.empty()) segments.pop_back();
-      trailingSlash = true;
-    } else if (segment == ".") {
-      trailingSlash = true;
-    } else if (segment.empty()) {
-      trailingSlash = true;  // a repeated or final slash
-    } else {
-      segments.push_back(segment);
-      trailingSlash = false;
-    }
-    if (last) break;
-    start = end + 1;
-  }
-  std::string out;
-  out.reserve(path.size());
-  for (std::string_view segment : segments) {
-    out.push_back('/');
-    out.append(segment);
-  }
-  if (out.empty() || trailingSlash) out.push_back('/');
-  return out;
 }
 
 std::string UrlVariable(std::string_view rawPath) { return NormalizeUrlPath(DecodeUrlPath(rawPath)); }

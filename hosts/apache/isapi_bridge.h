@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "filter/core/isapi.h"
+#include "hosts/common/url_path.h"
 
 namespace sentrel::apache {
 
@@ -65,15 +66,8 @@ enum class CopyResult { Copied, NoSuchVariable, BufferTooSmall, InvalidArgument 
 // is copied, *size is set to the size needed and the result is BufferTooSmall.
 CopyResult CopyVariableValue(std::string_view value, void* buffer, DWORD* size);
 
-// Decodes %XX escapes of a URL path. A "%" not followed by two hexadecimal
-// digits, and an escaped zero byte, stay as written.
-std::string DecodeUrlPath(std::string_view raw);
-
-// Resolves "." and ".." segments and merges repeated slashes of a decoded
-// path, as the server does before it maps the path to a file, so that rules
-// on URL see the path that is served ("/a/../admin/" is "/admin/"). A ".."
-// never climbs above the root; a trailing slash is kept.
-std::string NormalizeUrlPath(std::string_view path);
+using hosts::DecodeUrlPath;
+using hosts::NormalizeUrlPath;
 
 // The value of the URL variable for a raw request path: decoded, then
 // normalised.

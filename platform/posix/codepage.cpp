@@ -5,31 +5,11 @@
 #include <cerrno>
 
 #include "platform/codepage.h"
+#include "platform/common/utf8.h"
 
 namespace sentrel::platform {
 
 namespace {
-
-// The length of the UTF-8 sequence a lead byte announces (1 for bytes that
-// cannot start one, so they are skipped alone).
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
-  const auto b = static_cast<unsigned char>(text[at]);
-  std::size_t len = 1;
-  if (b >= 0xC2 && b <= 0xDF) {
-    len = 2;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    len = 3;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    len = 4;
-  }
-  // Only skip continuation bytes that are actually there.
-  std::size_t n = 1;
-  while (n < len && at + n < text.size() &&
-         (static_cast<unsigned char>(text[at + n]) & 0xC0) == 0x80) {
-    ++n;
-  }
-  return n;
-}
 
 enum class Skip { OneByte, Utf8Character };
 
@@ -63,7 +43,7 @@ std::string Convert(std::string_view text, const char* to, const char* from, Ski
     // EILSEQ (invalid or unconvertible) or EINVAL (cut off at the end).
     if (used == out.size()) out.resize(out.size() * 2);
     out[used++] = '?';
-    pos += skip == Skip::Utf8Character ? Utf8SequenceLength(text, pos) : 1;
+    pos += skip == Skip::Utf8Character ? detail::Utf8SequenceLength(text, pos) : 1;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
   }
   iconv_close(cd);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/common/utf8.h"
 #include "platform/win32/windows_api.h"
 
 namespace sentrel::platform {
@@ -58,26 +59,6 @@ std::size_t CodePageCharLength(std::string_view text, std::size_t at) {
   return IsLeadByte(b) && at + 1 < text.size() ? 2 : 1;
 }
 
-// The length of the UTF-8 sequence a lead byte announces, counting only the
-// continuation bytes that are there (1 for bytes that start none).
-std::size_t Utf8CharLength(std::string_view text, std::size_t at) {
-  const auto b = static_cast<unsigned char>(text[at]);
-  std::size_t len = 1;
-  if (b >= 0xC2 && b <= 0xDF) {
-    len = 2;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    len = 3;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    len = 4;
-  }
-  std::size_t n = 1;
-  while (n < len && at + n < text.size() &&
-         (static_cast<unsigned char>(text[at + n]) & 0xC0) == 0x80) {
-    ++n;
-  }
-  return n;
-}
-
 // A failed code-page character gives up one byte only, so that a lead byte
 // before a byte that cannot trail it does not take that byte with it; a
 // failed UTF-8 sequence is given up whole.
@@ -110,7 +91,7 @@ std::string CodePageToUtf8(std::string_view text) {
 }
 
 std::string Utf8ToCodePage(std::string_view text) {
-  return ConvertText(CP_UTF8, kCodePage, text, Utf8CharLength, Skip::WholeCharacter);
+  return ConvertText(CP_UTF8, kCodePage, text, detail::Utf8SequenceLength, Skip::WholeCharacter);
 }
 
 }  // namespace sentrel::platform

@@ -11,12 +11,6 @@ namespace {
 constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -90,10 +84,14 @@ bool QuotedField(std::string_view line, std::size_t& pos, std::string& out) {
         case 'v': out += '\v'; i += 2; continue;
         case 'f': out += '\f'; i += 2; continue;
         case 'x':
-          if (i + 3 < line.size() && HexValue(line[i + 2]) >= 0 && HexValue(line[i + 3]) >= 0) {
-            out += static_cast<char>(HexValue(line[i + 2]) * 16 + HexValue(line[i + 3]));
-            i += 4;
-            continue;
+          if (i + 3 < line.size()) {
+            const int hi = hosts::HexDigitValue(line[i + 2]);
+            const int lo = hosts::HexDigitValue(line[i + 3]);
+            if (hi >= 0 && lo >= 0) {
+              out += static_cast<char>(hi * 16 + lo);
+              i += 4;
+              continue;
+            }
           }
           break;
         default:
@@ -194,55 +192,6 @@ std::string Shown(std::string_view text) {
 }
 
 }  // namespace
-
-std::string DecodeUrlPath(std::string_view raw) {
-  std::string out;
-  out.reserve(raw.size());
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '%' && i + 2 < raw.size()) {
-      const int hi = HexValue(raw[i + 1]);
-      const int lo = HexValue(raw[i + 2]);
-      if (hi >= 0 && lo >= 0 && (hi != 0 || lo != 0)) {
-        out.push_back(static_cast<char>(hi * 16 + lo));
-        i += 2;
-        continue;
-      }
-    }
-    out.push_back(raw[i]);
-  }
-  return out;
-}
-
-std::string NormalizeUrlPath(std::string_view path) {
-  if (path.empty() || path.front() != '/') return std::string(path);
-  std::vector<std::string_view> segments;
-  bool trailingSlash = false;
-  std::size_t start = 1;
-  for (;;) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    const std::string_view segment = path.substr(start, end - start);
-    if (segment == "..") {
-      if (!segments.empty()) segments.pop_back();
-      trailingSlash = true;
-    } else if (segment == "." || segment.empty()) {
-      trailingSlash = true;  // "." or a repeated or final slash
-    } else {
-      segments.push_back(segment);
-      trailingSlash = false;
-    }
-    if (end == path.size()) break;
-    start = end + 1;
-  }
-  std::string out;
-  out.reserve(path.size());
-  for (std::string_view segment : segments) {
-    out += '/';
-    out += segment;
-  }
-  if (out.empty() || trailingSlash) out += '/';
-  return out;
-}
 
 std::string UrlVariable(std::string_view rawPath) {
   if (rawPath.empty()) return "/";

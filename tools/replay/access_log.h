@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "hosts/common/url_path.h"
+
 namespace sentrel::replay {
 
 struct AccessLogEntry {
@@ -43,14 +45,8 @@ std::string FormatLogTime(std::int64_t utc, std::int32_t utcOffset);
 // A time as ISO 8601 in UTC, "2000-10-10T20:55:36Z".
 std::string FormatIsoTime(std::int64_t utc);
 
-// Decodes %XX escapes of a URL path; a "%" without two hexadecimal digits and
-// an escaped zero byte stay as written.
-std::string DecodeUrlPath(std::string_view raw);
-
-// Resolves "." and ".." segments (never above the root) and merges repeated
-// slashes of a decoded path, keeping a trailing slash, as the server does
-// before it serves the path.
-std::string NormalizeUrlPath(std::string_view path);
+using hosts::DecodeUrlPath;
+using hosts::NormalizeUrlPath;
 
 // The URL variable the server reports for a raw request path: decoded, then
 // normalised, so rules see the path that is served ("/a/../admin/" is
