@@ -28,19 +28,7 @@ namespace {
 
 // Paths print as the native file system names them (the filter builds them
 // with backslashes), escaped; their bytes are the file system's own.
-std::string PrintablePath(const std::string& path) {
-  std::string out;
-  for (unsigned char c : platform::NativePath(path)) {
-    if (c < 0x20 || c == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
+std::string PrintablePath(const std::string& path) { return EscapeControlBytes(platform::NativePath(path)); }
 
 // Where a finding lies: "step 2 [Probe] Times", with the value.
 std::string Location(const ModuleFinding& f) {

@@ -7,10 +7,13 @@
 namespace sentrel::tools {
 
 std::string Printable(const std::string& codePageText) {
-  std::string utf8 = platform::CodePageToUtf8(codePageText);
+  return EscapeControlBytes(platform::CodePageToUtf8(codePageText));
+}
+
+std::string EscapeControlBytes(std::string_view text) {
   std::string out;
-  out.reserve(utf8.size());
-  for (unsigned char c : utf8) {
+  out.reserve(text.size());
+  for (unsigned char c : text) {
     if (c < 0x20 || c == 0x7f) {
       char escaped[8];
       std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);

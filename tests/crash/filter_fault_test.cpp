@@ -17,6 +17,7 @@
 #include "hosts/testhost/test_host.h"
 #include "tests/crash/faults.h"
 #include "tests/filter/test_support.h"
+#include "tests/crash/lock_probe.h"
 
 namespace sentrel {
 namespace {
@@ -34,15 +35,7 @@ std::string DumpNameAt(std::int64_t seconds) {
   return name;
 }
 
-bool FreeForOthers(platform::CriticalSection& lock) {
-  bool taken = false;
-  std::thread other([&] {
-    taken = lock.TryEnter();
-    if (taken) lock.Leave();
-  });
-  other.join();
-  return taken;
-}
+using test::FreeForOthers;
 
 // A module that blocks a client at its first request whose user agent
 // contains "bot".

@@ -10,9 +10,12 @@
 #include "platform/lock.h"
 #include "tests/crash/faults.h"
 #include "tests/filter/test_support.h"
+#include "tests/crash/lock_probe.h"
 
 namespace sentrel {
 namespace {
+
+using test::FreeForOthers;
 
 struct NotAStandardException {
   int code;
@@ -24,16 +27,6 @@ class GuardExceptionTest : public ::testing::Test {
 
   std::string Dump() const { return settings.Read("Log/4.3.9.2_2011-3-2 16_5_7.dmp"); }
   bool DumpExists() const { return settings.Exists("Log/4.3.9.2_2011-3-2 16_5_7.dmp"); }
-
-  bool FreeForOthers(platform::CriticalSection& lock) {
-    bool taken = false;
-    std::thread other([&] {
-      taken = lock.TryEnter();
-      if (taken) lock.Leave();
-    });
-    other.join();
-    return taken;
-  }
 
   test::SettingsFolder settings;
   test::OffsetClock clock;

@@ -15,9 +15,12 @@
 #include "platform/lock.h"
 #include "tests/crash/faults.h"
 #include "tests/filter/test_support.h"
+#include "tests/crash/lock_probe.h"
 
 namespace sentrel {
 namespace {
+
+using test::FreeForOthers;
 
 constexpr char kDump[] = "Log/4.3.9.2_2011-3-2 16_5_7.dmp";
 
@@ -31,16 +34,6 @@ class GuardFaultTest : public ::testing::TestWithParam<test::FaultCase> {
       if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dmp") == 0) dumps.push_back(name);
     }
     return dumps;
-  }
-
-  static bool FreeForOthers(platform::CriticalSection& lock) {
-    bool taken = false;
-    std::thread other([&] {
-      taken = lock.TryEnter();
-      if (taken) lock.Leave();
-    });
-    other.join();
-    return taken;
   }
 
   test::SettingsFolder settings;

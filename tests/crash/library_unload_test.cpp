@@ -10,6 +10,7 @@
 
 #include "hosts/testhost/test_host.h"
 #include "tests/filter/test_support.h"
+#include "tests/support/filter_library.h"
 
 namespace sentrel {
 namespace {
@@ -24,13 +25,11 @@ TEST(LibraryUnload, TheGuardLeavesWithTheLibrary) {
   ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
   ASSERT_EQ(chdir(folder.Folder().Path().c_str()), 0);  // the bootstrap file is ".\sh_Sentrel.ini"
 
-  void* library = dlopen(SENTREL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  testhost::EntryPoints entries;
+  void* library = test::OpenFilterLibrary(SENTREL_LIBRARY_PATH, entries);
   ASSERT_NE(library, nullptr) << dlerror();
-  auto getVersion = reinterpret_cast<PFN_GetFilterVersion>(dlsym(library, "GetFilterVersion"));
-  auto proc = reinterpret_cast<PFN_HttpFilterProc>(dlsym(library, "HttpFilterProc"));
-  auto terminate = reinterpret_cast<PFN_TerminateExtension>(dlsym(library, "TerminateExtension"));
-  ASSERT_TRUE(getVersion && proc && terminate);
-  testhost::TestHost host({getVersion, proc, terminate});
+  ASSERT_TRUE(entries.getFilterVersion && entries.httpFilterProc && entries.terminateExtension);
+  testhost::TestHost host(std::move(entries));
   const BOOL loaded = host.Load();
   ASSERT_EQ(chdir(cwd), 0);
   ASSERT_EQ(loaded, TRUE);

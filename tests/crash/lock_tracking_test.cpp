@@ -6,20 +6,13 @@
 #include <vector>
 
 #include "platform/lock.h"
+#include "tests/crash/lock_probe.h"
 
 namespace sentrel::platform {
 namespace {
 
 // Whether another thread can take the lock at once (and leaves it again).
-bool FreeForOthers(CriticalSection& lock) {
-  bool taken = false;
-  std::thread other([&] {
-    taken = lock.TryEnter();
-    if (taken) lock.Leave();
-  });
-  other.join();
-  return taken;
-}
+using test::FreeForOthers;
 
 TEST(HeldLocks, EnterAndLeaveKeepTheCount) {
   CriticalSection a, b, c;

@@ -14,6 +14,7 @@
 #include "hosts/testhost/test_host.h"
 #include "platform/lock.h"
 #include "tests/filter/test_support.h"
+#include "tests/crash/lock_probe.h"
 
 namespace sentrel {
 namespace {
@@ -22,15 +23,7 @@ volatile int* volatile gNowhere = nullptr;
 
 void Fault() { *gNowhere = 1; }
 
-bool FreeForOthers(platform::CriticalSection& lock) {
-  bool taken = false;
-  std::thread other([&] {
-    taken = lock.TryEnter();
-    if (taken) lock.Leave();
-  });
-  other.join();
-  return taken;
-}
+using test::FreeForOthers;
 
 // 16:05:07 on 2 March 2011, UTC (the fake clock's local time).
 constexpr std::int64_t kFaultTime = 1299081907;

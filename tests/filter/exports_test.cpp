@@ -11,6 +11,7 @@
 #include "filter/logging/program_messages.h"
 #include "hosts/testhost/test_host.h"
 #include "tests/filter/test_support.h"
+#include "tests/support/filter_library.h"
 
 namespace sentrel {
 namespace {
@@ -42,14 +43,12 @@ TEST(Exports, LoadThroughTheLibrary) {
   ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
   ASSERT_EQ(chdir(folder.Folder().Path().c_str()), 0);  // the bootstrap file is ".\sh_Sentrel.ini"
 
-  void* library = dlopen(SENTREL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  testhost::EntryPoints entries;
+  void* library = test::OpenFilterLibrary(SENTREL_LIBRARY_PATH, entries);
   ASSERT_NE(library, nullptr) << dlerror();
-  auto getVersion = reinterpret_cast<PFN_GetFilterVersion>(dlsym(library, "GetFilterVersion"));
-  auto proc = reinterpret_cast<PFN_HttpFilterProc>(dlsym(library, "HttpFilterProc"));
-  auto terminate = reinterpret_cast<PFN_TerminateExtension>(dlsym(library, "TerminateExtension"));
-  ASSERT_TRUE(getVersion && proc && terminate);
+  ASSERT_TRUE(entries.getFilterVersion && entries.httpFilterProc && entries.terminateExtension);
 
-  testhost::TestHost host({getVersion, proc, terminate});
+  testhost::TestHost host(std::move(entries));
   HTTP_FILTER_VERSION version{};
   EXPECT_EQ(host.Load(&version), TRUE);
   ASSERT_EQ(chdir(cwd), 0);
