@@ -13,19 +13,24 @@
 #include <string>
 #include <string_view>
 
-#include "hosts/apache/isapi_bridge.h"
+#include "hosts/common/filter_answers.h"
+#include "hosts/common/server_variables.h"
 
 APLOG_USE_MODULE(sentrel);
 
 namespace sentrel::apache {
 
+using hosts::ParseHeaderLines;
+using hosts::StatusText;
+using hosts::Variable;
+
 namespace {
 
 std::atomic<bool> badStatusLogged{false};
 
-BOOL Fail(int error) {
+bool Fail(int error) {
   errno = error;
-  return FALSE;
+  return false;
 }
 
 std::string PortText(const apr_sockaddr_t* addr) {
@@ -36,7 +41,7 @@ const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 // Adds "Name: value" lines to a header table; a Content-Type line sets the
 // response's content type, Content-Length is left to Apache.
-void AddHeaders(request_rec* r, apr_table_t* table, const char* text) {
+void AddHeaderLines(request_rec* r, apr_table_t* table, const char* text) {
   for (const auto& [name, value] : ParseHeaderLines(text)) {
     if (strcasecmp(name.c_str(), "Content-Length") == 0) continue;
     if (strcasecmp(name.c_str(), "Content-Type") == 0) {
@@ -51,47 +56,29 @@ void AddHeaders(request_rec* r, apr_table_t* table, const char* text) {
 
 FilterExchange::FilterExchange(request_rec* r, ConnectionState* state, bool secure)
     : request_(r), connection_(r->connection), state_(state) {
-  Init();
-  context_.fIsSecurePort = secure ? TRUE : FALSE;
+  Init(secure);
 }
 
 FilterExchange::FilterExchange(ConnectionState* state)
     : connection_(state->connection), state_(state) {
-  Init();
-  context_.fIsSecurePort = state->secure ? TRUE : FALSE;
+  Init(state->secure);
 }
 
 FilterExchange::~FilterExchange() {
   if (state_ != nullptr) state_->filterContext = context_.pFilterContext;
 }
 
-void FilterExchange::Init() {
-  context_.cbSize = sizeof(HTTP_FILTER_CONTEXT);
-  context_.Revision = 0x00070000;
-  context_.ServerContext = this;
+void FilterExchange::Init(bool secure) {
   context_.pFilterContext = state_ != nullptr ? state_->filterContext : nullptr;
-  context_.GetServerVariable = &FilterExchange::GetServerVariable;
-  context_.AddResponseHeaders = &FilterExchange::AddResponseHeaders;
-  context_.WriteClient = &FilterExchange::WriteClient;
-  context_.AllocMem = &FilterExchange::AllocMem;
-  context_.ServerSupportFunction = &FilterExchange::ServerSupportFunction;
+  context_.fIsSecurePort = secure ? TRUE : FALSE;
 }
 
-FilterExchange& FilterExchange::Of(HTTP_FILTER_CONTEXT* pfc) {
-  return *static_cast<FilterExchange*>(pfc->ServerContext);
-}
+bool FilterExchange::FindVariable(std::string_view name, std::string& owned, std::string_view& value) {
+  hosts::VariableName variable;
+  if (!hosts::ResolveVariable(name, variable)) return false;
 
-BOOL SENTREL_WINAPI FilterExchange::GetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name,
-                                                      LPVOID buffer, LPDWORD size) {
-  if (pfc == nullptr || name == nullptr || size == nullptr) return Fail(EINVAL);
-  FilterExchange& self = Of(pfc);
-  VariableName variable;
-  if (!ResolveVariable(name, variable)) return Fail(ENOENT);
-
-  request_rec* r = self.request_;
-  conn_rec* c = self.connection_;
-  std::string owned;
-  std::string_view value;
+  request_rec* r = request_;
+  conn_rec* c = connection_;
   bool found = true;
   switch (variable.kind) {
     case Variable::RemoteAddr:
@@ -117,7 +104,7 @@ BOOL SENTREL_WINAPI FilterExchange::GetServerVariable(HTTP_FILTER_CONTEXT* pfc, 
       value = owned;
       break;
     case Variable::Https:
-      value = pfc->fIsSecurePort ? "on" : "off";
+      value = context_.fIsSecurePort ? "on" : "off";
       break;
     case Variable::ServerProtocol:
       found = r != nullptr && r->protocol != nullptr;
@@ -130,7 +117,7 @@ BOOL SENTREL_WINAPI FilterExchange::GetServerVariable(HTTP_FILTER_CONTEXT* pfc, 
     case Variable::Url:
       found = r != nullptr;
       if (found) {
-        owned = UrlVariable(OrEmpty(r->uri));
+        owned = hosts::UrlVariable(OrEmpty(r->uri));
         value = owned;
       }
       break;
@@ -156,7 +143,7 @@ BOOL SENTREL_WINAPI FilterExchange::GetServerVariable(HTTP_FILTER_CONTEXT* pfc, 
         const auto* entries = reinterpret_cast<const apr_table_entry_t*>(headers->elts);
         for (int i = 0; i < headers->nelts; ++i) {
           if (entries[i].key == nullptr) continue;
-          AppendAllHttpLine(owned, entries[i].key, OrEmpty(entries[i].val));
+          hosts::AppendAllHttpLine(owned, entries[i].key, OrEmpty(entries[i].val));
         }
         value = owned;
       }
@@ -172,69 +159,33 @@ BOOL SENTREL_WINAPI FilterExchange::GetServerVariable(HTTP_FILTER_CONTEXT* pfc, 
       found = false;
       break;
   }
-  if (!found) return Fail(ENOENT);
-  switch (CopyVariableValue(value, buffer, size)) {
-    case CopyResult::Copied:
-      return TRUE;
-    case CopyResult::BufferTooSmall:
-      return Fail(ENOBUFS);
-    default:
-      return Fail(EINVAL);
-  }
+  return found;
 }
 
-BOOL SENTREL_WINAPI FilterExchange::AddResponseHeaders(HTTP_FILTER_CONTEXT* pfc, LPSTR headers,
-                                                       DWORD) {
-  if (pfc == nullptr) return Fail(EINVAL);
-  FilterExchange& self = Of(pfc);
-  if (self.request_ == nullptr) return Fail(EINVAL);
-  AddHeaders(self.request_, self.request_->err_headers_out, headers);
-  return TRUE;
+bool FilterExchange::AddHeaders(const char* headers) {
+  if (request_ == nullptr) return Fail(EINVAL);
+  AddHeaderLines(request_, request_->err_headers_out, headers);
+  return true;
 }
 
-BOOL SENTREL_WINAPI FilterExchange::WriteClient(HTTP_FILTER_CONTEXT* pfc, LPVOID buffer,
-                                                LPDWORD bytes, DWORD) {
-  if (pfc == nullptr || bytes == nullptr || (buffer == nullptr && *bytes != 0)) return Fail(EINVAL);
-  FilterExchange& self = Of(pfc);
-  request_rec* r = self.request_;
+bool FilterExchange::WriteBody(const char* bytes, DWORD size) {
+  request_rec* r = request_;
   if (r == nullptr) return Fail(EINVAL);
-  if (self.body_ == nullptr) {
-    self.body_ = apr_brigade_create(r->pool, self.connection_->bucket_alloc);
-  }
-  if (*bytes == 0) return TRUE;
-  if (apr_brigade_write(self.body_, nullptr, nullptr, static_cast<const char*>(buffer), *bytes) !=
-      APR_SUCCESS) {
-    return Fail(EIO);
-  }
-  return TRUE;
+  if (body_ == nullptr) body_ = apr_brigade_create(r->pool, connection_->bucket_alloc);
+  if (size == 0) return true;
+  if (apr_brigade_write(body_, nullptr, nullptr, bytes, size) != APR_SUCCESS) return Fail(EIO);
+  return true;
 }
 
-LPVOID SENTREL_WINAPI FilterExchange::AllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD size, DWORD) {
-  if (pfc == nullptr) {
-    errno = EINVAL;
-    return nullptr;
-  }
-  FilterExchange& self = Of(pfc);
-  // Memory lives until the connection ends, as the filter interface promises.
-  apr_pool_t* pool = self.connection_->pool;
-  return apr_pcalloc(pool, size != 0 ? size : 1);
+void* FilterExchange::Allocate(DWORD size) {
+  return apr_pcalloc(connection_->pool, size != 0 ? size : 1);
 }
 
-BOOL SENTREL_WINAPI FilterExchange::ServerSupportFunction(HTTP_FILTER_CONTEXT* pfc,
-                                                          enum SF_REQ_TYPE request, PVOID data,
-                                                          ULONG_PTR ul1, ULONG_PTR) {
-  if (pfc == nullptr) return Fail(EINVAL);
-  FilterExchange& self = Of(pfc);
-  if (request != SF_REQ_SEND_RESPONSE_HEADER) return Fail(ENOTSUP);
-  return self.SendResponseHeader(static_cast<const char*>(data),
-                                 reinterpret_cast<const char*>(ul1));
-}
-
-BOOL FilterExchange::SendResponseHeader(const char* status, const char* headers) {
+bool FilterExchange::SendResponseHeader(const char* status, const char* headers) {
   request_rec* r = request_;
   if (r == nullptr) return Fail(EINVAL);
   StatusText parsed;
-  if (!ParseStatusText(status, parsed)) {
+  if (!hosts::ParseStatusText(status, parsed)) {
     if (!badStatusLogged.exchange(true)) {
       ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
                     "the filter sent an unusable status line \"%s\" (it must start with a "
@@ -248,9 +199,9 @@ BOOL FilterExchange::SendResponseHeader(const char* status, const char* headers)
   }
   r->status = parsed.code;
   r->status_line = apr_pstrmemdup(r->pool, parsed.line.data(), parsed.line.size());
-  AddHeaders(r, r->headers_out, headers);
+  AddHeaderLines(r, r->headers_out, headers);
   headerSent_ = true;
-  return TRUE;
+  return true;
 }
 
 int FilterExchange::FinishAnswer() {

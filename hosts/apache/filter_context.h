@@ -8,7 +8,11 @@
 
 #include <apr_buckets.h>
 
+#include <string>
+#include <string_view>
+
 #include "filter/core/isapi.h"
+#include "hosts/common/host_context.h"
 
 namespace sentrel::apache {
 
@@ -20,18 +24,14 @@ struct ConnectionState {
   bool secure = false;  // TLS on this connection
 };
 
-class FilterExchange {
+class FilterExchange : public hosts::HostContext {
  public:
   // For a request notification; `state` may be null (the filter context
   // pointer then lives for this request only).
   FilterExchange(request_rec* r, ConnectionState* state, bool secure);
   // For a connection notification (end of session): no request variables.
   explicit FilterExchange(ConnectionState* state);
-  ~FilterExchange();
-  FilterExchange(const FilterExchange&) = delete;
-  FilterExchange& operator=(const FilterExchange&) = delete;
-
-  HTTP_FILTER_CONTEXT* Context() { return &context_; }
+  ~FilterExchange() override;
 
   // Whether the filter has sent anything (a status line or body bytes).
   bool Answered() const { return headerSent_ || body_ != nullptr; }
@@ -41,22 +41,17 @@ class FilterExchange {
   // the hook (DONE).
   int FinishAnswer();
 
+ protected:
+  bool FindVariable(std::string_view name, std::string& scratch, std::string_view& value) override;
+  bool SendResponseHeader(const char* status, const char* headers) override;
+  bool WriteBody(const char* bytes, DWORD size) override;
+  bool AddHeaders(const char* headers) override;
+  // Memory from the connection's pool: it lives until the connection ends.
+  void* Allocate(DWORD size) override;
+
  private:
-  static BOOL SENTREL_WINAPI GetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer,
-                                               LPDWORD size);
-  static BOOL SENTREL_WINAPI AddResponseHeaders(HTTP_FILTER_CONTEXT* pfc, LPSTR headers,
-                                                DWORD reserved);
-  static BOOL SENTREL_WINAPI WriteClient(HTTP_FILTER_CONTEXT* pfc, LPVOID buffer, LPDWORD bytes,
-                                         DWORD reserved);
-  static LPVOID SENTREL_WINAPI AllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD size, DWORD reserved);
-  static BOOL SENTREL_WINAPI ServerSupportFunction(HTTP_FILTER_CONTEXT* pfc, enum SF_REQ_TYPE request,
-                                                   PVOID data, ULONG_PTR ul1, ULONG_PTR ul2);
-  static FilterExchange& Of(HTTP_FILTER_CONTEXT* pfc);
+  void Init(bool secure);
 
-  void Init();
-  BOOL SendResponseHeader(const char* status, const char* headers);
-
-  HTTP_FILTER_CONTEXT context_{};
   request_rec* request_ = nullptr;
   conn_rec* connection_ = nullptr;
   ConnectionState* state_ = nullptr;

@@ -32,14 +32,16 @@
 
 #include "filter/core/isapi.h"
 #include "hosts/apache/filter_context.h"
-#include "hosts/apache/filter_library.h"
-#include "hosts/apache/isapi_bridge.h"
+#include "hosts/common/filter_answers.h"
+#include "hosts/common/filter_library.h"
 
 extern ::module sentrel_module __attribute__((visibility("default")));
 APLOG_USE_MODULE(sentrel);
 
 namespace sentrel::apache {
 namespace {
+
+using hosts::FilterLibrary;
 
 // The filter reads this name in its current directory.
 constexpr char kBootstrapName[] = "sh_Sentrel.ini";
@@ -89,7 +91,7 @@ std::string BootstrapFolderOf(const ServerConfig& config) {
   if (::stat(config.bootstrapPath, &info) == 0 && S_ISDIR(info.st_mode)) {
     return config.bootstrapPath;
   }
-  return BootstrapFolder(config.bootstrapPath);
+  return hosts::BootstrapFolder(config.bootstrapPath);
 }
 
 int PostConfig(apr_pool_t*, apr_pool_t*, apr_pool_t*, server_rec* s) {
@@ -166,7 +168,7 @@ void ChildInit(apr_pool_t* pchild, server_rec* s) {
 
 bool Wants(DWORD type, bool secure) {
   const FilterLibrary& filter = ProcessFilter();
-  return filter.Running() && WantsNotification(filter.Flags(), type, secure);
+  return filter.Running() && hosts::WantsNotification(filter.Flags(), type, secure);
 }
 
 apr_status_t EndOfSession(void* data) {
@@ -212,11 +214,11 @@ int Notify(request_rec* r, ConnectionState* state, DWORD type, bool secure) {
                   "an exception escaped the filter's HttpFilterProc; such requests pass on "
                   "unfiltered (logged once)");
   }
-  Outcome outcome = ClassifyStatus(status);
+  hosts::Outcome outcome = hosts::ClassifyStatus(status);
   // Bytes a filter has sent are on their way to the client on its native
   // server, whatever it returns; so anything sent makes the answer final.
-  if (outcome == Outcome::Finished || exchange.Answered()) return exchange.FinishAnswer();
-  if (outcome == Outcome::Error) return HTTP_INTERNAL_SERVER_ERROR;
+  if (outcome == hosts::Outcome::Finished || exchange.Answered()) return exchange.FinishAnswer();
+  if (outcome == hosts::Outcome::Error) return HTTP_INTERNAL_SERVER_ERROR;
   return DECLINED;
 }
 

@@ -1,24 +1,23 @@
-// A host for tests: builds the filter context of one request from a map of
-// server variables and records what the filter does with it (the status line
-// and headers it sends, the bytes it writes, the variables it asks for).
+// A host for tests, tools and benchmarks: builds the filter context of one
+// request from a map of server variables and records what the filter does
+// with it (the status line and headers it sends, the bytes it writes, the
+// variables it asks for). The context itself, with its callbacks and the
+// buffer contract of GetServerVariable, is the host kit's, as in the servers.
 #pragma once
 
 #include <functional>
 #include <map>
 #include <string>
-#include <vector>
 
 #include "filter/core/isapi.h"
+#include "hosts/common/filter_library.h"
+#include "hosts/common/host_context.h"
 
 namespace sentrel::testhost {
 
-class TestRequest {
+class TestRequest : public hosts::HostContext {
  public:
   explicit TestRequest(std::map<std::string, std::string> variables = {});
-  TestRequest(const TestRequest&) = delete;
-  TestRequest& operator=(const TestRequest&) = delete;
-
-  HTTP_FILTER_CONTEXT* Context() { return &context_; }
 
   std::map<std::string, std::string>& Variables() { return variables_; }
 
@@ -36,20 +35,16 @@ class TestRequest {
 
   int LookupsOf(const std::string& name) const;
 
- private:
-  static BOOL SENTREL_WINAPI GetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer,
-                                               LPDWORD size);
-  static BOOL SENTREL_WINAPI AddResponseHeaders(HTTP_FILTER_CONTEXT* pfc, LPSTR headers, DWORD);
-  static BOOL SENTREL_WINAPI WriteClient(HTTP_FILTER_CONTEXT* pfc, LPVOID buffer, LPDWORD bytes,
-                                         DWORD);
-  static LPVOID SENTREL_WINAPI AllocMem(HTTP_FILTER_CONTEXT* pfc, DWORD size, DWORD);
-  static BOOL SENTREL_WINAPI ServerSupportFunction(HTTP_FILTER_CONTEXT* pfc, enum SF_REQ_TYPE request,
-                                                   PVOID data, ULONG_PTR ul1, ULONG_PTR ul2);
-  static TestRequest& Of(HTTP_FILTER_CONTEXT* pfc);
+ protected:
+  // Names match exactly as written (the servers match without regard to
+  // case; the filter always asks in upper case).
+  bool FindVariable(std::string_view name, std::string& scratch, std::string_view& value) override;
+  bool SendResponseHeader(const char* status, const char* headers) override;
+  bool WriteBody(const char* bytes, DWORD size) override;
+  bool AddHeaders(const char* headers) override;
 
-  HTTP_FILTER_CONTEXT context_{};
+ private:
   std::map<std::string, std::string> variables_;
-  std::vector<std::string> allocations_;
 };
 
 // The three entry points of a filter, as callables: the exported functions of
@@ -63,6 +58,8 @@ struct EntryPoints {
 class TestHost {
  public:
   explicit TestHost(EntryPoints entryPoints) : entry_(std::move(entryPoints)) {}
+  // The entry points of an open filter library.
+  explicit TestHost(const hosts::FilterLibrary& library);
 
   BOOL Load(HTTP_FILTER_VERSION* version = nullptr);
   BOOL Unload() { return entry_.terminateExtension(0); }

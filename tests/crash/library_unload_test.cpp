@@ -10,7 +10,7 @@
 
 #include "hosts/testhost/test_host.h"
 #include "tests/filter/test_support.h"
-#include "tests/support/filter_library.h"
+#include "hosts/common/filter_library.h"
 
 namespace sentrel {
 namespace {
@@ -21,18 +21,12 @@ TEST(LibraryUnload, TheGuardLeavesWithTheLibrary) {
 
   test::SettingsFolder folder;
   folder.Write("Action/a.ini", "[Config]\r\nPriority=1\r\n");
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
-  ASSERT_EQ(chdir(folder.Folder().Path().c_str()), 0);  // the bootstrap file is ".\sh_Sentrel.ini"
-
-  testhost::EntryPoints entries;
-  void* library = test::OpenFilterLibrary(SENTREL_LIBRARY_PATH, entries);
-  ASSERT_NE(library, nullptr) << dlerror();
-  ASSERT_TRUE(entries.getFilterVersion && entries.httpFilterProc && entries.terminateExtension);
-  testhost::TestHost host(std::move(entries));
-  const BOOL loaded = host.Load();
-  ASSERT_EQ(chdir(cwd), 0);
-  ASSERT_EQ(loaded, TRUE);
+  hosts::FilterLibrary library;
+  std::string error;
+  ASSERT_TRUE(library.Open(SENTREL_LIBRARY_PATH, error)) << error;
+  // The bootstrap file is ".\sh_Sentrel.ini" in the folder made current.
+  ASSERT_TRUE(library.Start(folder.Folder().Path(), error)) << error;
+  testhost::TestHost host(library);
 
   // Notifications on this thread and on threads that end afterwards: each
   // enters the guard (until the start-up has run, a request touches nothing
@@ -56,9 +50,8 @@ TEST(LibraryUnload, TheGuardLeavesWithTheLibrary) {
   ASSERT_EQ(sigaction(SIGSEGV, nullptr, &loadedAction), 0);
   EXPECT_TRUE((loadedAction.sa_flags & SA_SIGINFO) != 0 && (loadedAction.sa_flags & SA_ONSTACK) != 0);
   EXPECT_NE(reinterpret_cast<void*>(loadedAction.sa_sigaction), reinterpret_cast<void*>(before.sa_sigaction));
-  EXPECT_EQ(host.Unload(), TRUE);
-
-  ASSERT_EQ(dlclose(library), 0);
+  library.Terminate();
+  library.Close();
   // Really gone: nothing the guard left behind keeps it loaded.
   void* still = dlopen(SENTREL_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD);
   EXPECT_EQ(still, nullptr);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "filter/logging/program_messages.h"
+#include "hosts/common/filter_library.h"
 #include "hosts/testhost/test_host.h"
 #include "tests/filter/test_support.h"
 #include "platform/win32/windows_api.h"
@@ -84,17 +85,20 @@ __time64_t __cdecl LibraryTime(__time64_t* out) {
 class LoadedLibrary : public ::testing::Test {
  protected:
   void SetUp() override {
-    library_ = ::LoadLibraryA(SENTREL_LIBRARY_PATH);
-    ASSERT_NE(library_, nullptr) << "LoadLibraryA failed: " << ::GetLastError();
+    std::string error;
+    ASSERT_TRUE(filter_.Open(SENTREL_LIBRARY_PATH, error)) << error;
+    library_ = static_cast<HMODULE>(filter_.NativeHandle());
   }
   void TearDown() override {
-    if (library_ != nullptr) ::FreeLibrary(library_);
+    filter_.Terminate();
+    filter_.Close();
   }
   template <typename T>
   T Entry(const char* name) {
     return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(library_, name)));
   }
 
+  hosts::FilterLibrary filter_;
   HMODULE library_ = nullptr;
 };
 
@@ -132,23 +136,14 @@ TEST_F(LoadedLibrary, BotIsBlockedAtItsThirdRequest) {
   folder.AddModule("bot.ini", bot);
 
   ASSERT_TRUE(RedirectImport(library_, "msvcrt.dll", "_time64", reinterpret_cast<void*>(&LibraryTime)));
-  auto getVersion = Entry<PFN_GetFilterVersion>("GetFilterVersion");
-  auto proc = Entry<PFN_HttpFilterProc>("HttpFilterProc");
-  auto terminate = Entry<PFN_TerminateExtension>("TerminateExtension");
-  ASSERT_TRUE(getVersion != nullptr && proc != nullptr && terminate != nullptr);
-  testhost::TestHost host({getVersion, proc, terminate});
-
-  // The bootstrap file is ".\sh_Sentrel.ini" in the current directory.
-  char before[MAX_PATH];
-  ASSERT_NE(::GetCurrentDirectoryA(MAX_PATH, before), 0u);
-  ASSERT_TRUE(::SetCurrentDirectoryA(folder.Folder().Path().c_str()));
-  HTTP_FILTER_VERSION version{};
-  const BOOL loaded = host.Load(&version);
-  ASSERT_TRUE(::SetCurrentDirectoryA(before));
-  ASSERT_EQ(loaded, TRUE);
+  // The bootstrap file is ".\sh_Sentrel.ini" in the folder made current.
+  std::string error;
+  ASSERT_TRUE(filter_.Start(folder.Folder().Path(), error)) << error;
+  const HTTP_FILTER_VERSION& version = filter_.Version();
   EXPECT_STREQ(version.lpszFilterDesc, "Tarnwick ISAPI filter, Version 4.3");
   EXPECT_EQ(version.dwFilterVersion, 0x00070000u);
   EXPECT_EQ(version.dwFlags, 0x00045100u);
+  testhost::TestHost host(filter_);
 
   auto request = [&](const std::string& address, const std::string& agent,
                      std::string* status = nullptr, std::string* body = nullptr) {
@@ -182,7 +177,7 @@ TEST_F(LoadedLibrary, BotIsBlockedAtItsThirdRequest) {
   // The decision is journaled with the hold's end on the library's clock.
   EXPECT_EQ(Find(folder, "Cache", ""), std::to_string(gLibraryNow.load() + 600) + ",0,10.0.0.7\r\n");
 
-  EXPECT_EQ(host.Unload(), TRUE);
+  filter_.Terminate();
   const std::string log = Find(folder, "Log", "Log_");
   EXPECT_NE(log.find(messages::kLoaded), std::string::npos);
   EXPECT_NE(log.find(messages::kUnloaded), std::string::npos);

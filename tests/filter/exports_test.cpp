@@ -1,6 +1,5 @@
 // The shared library exports exactly the three entry points, and a host that
 // loads it at run time can drive a whole load through them.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,7 +10,7 @@
 #include "filter/logging/program_messages.h"
 #include "hosts/testhost/test_host.h"
 #include "tests/filter/test_support.h"
-#include "tests/support/filter_library.h"
+#include "hosts/common/filter_library.h"
 
 namespace sentrel {
 namespace {
@@ -39,24 +38,20 @@ TEST(Exports, OnlyTheThreeEntryPoints) {
 TEST(Exports, LoadThroughTheLibrary) {
   test::SettingsFolder folder;
   folder.Write("Action/a.ini", "[Config]\r\nPriority=1\r\n");
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
-  ASSERT_EQ(chdir(folder.Folder().Path().c_str()), 0);  // the bootstrap file is ".\sh_Sentrel.ini"
 
-  testhost::EntryPoints entries;
-  void* library = test::OpenFilterLibrary(SENTREL_LIBRARY_PATH, entries);
-  ASSERT_NE(library, nullptr) << dlerror();
-  ASSERT_TRUE(entries.getFilterVersion && entries.httpFilterProc && entries.terminateExtension);
+  // As a server loads it: the bootstrap file ".\sh_Sentrel.ini" is read in the
+  // current folder, which the host kit makes the settings folder for the call.
+  hosts::FilterLibrary library;
+  std::string error;
+  ASSERT_TRUE(library.Open(SENTREL_LIBRARY_PATH, error)) << error;
+  ASSERT_TRUE(library.Start(folder.Folder().Path(), error)) << error;
+  EXPECT_EQ(library.Description(), "Tarnwick ISAPI filter, Version 4.3");
 
-  testhost::TestHost host(std::move(entries));
-  HTTP_FILTER_VERSION version{};
-  EXPECT_EQ(host.Load(&version), TRUE);
-  ASSERT_EQ(chdir(cwd), 0);
-  EXPECT_STREQ(version.lpszFilterDesc, "Tarnwick ISAPI filter, Version 4.3");
+  testhost::TestHost host(library);
   testhost::TestRequest request(std::map<std::string, std::string>{{"REMOTE_ADDR", "10.0.0.1"}});
   EXPECT_EQ(host.Request(request), SF_STATUS_REQ_NEXT_NOTIFICATION);
-  EXPECT_EQ(host.Unload(), TRUE);
-  dlclose(library);
+  library.Terminate();
+  library.Close();
 
   std::vector<std::string> logs = folder.List("Log");
   ASSERT_EQ(logs.size(), 1u);

@@ -1,5 +1,5 @@
 // Loading a filter library at run time, with the fake filter of this folder.
-#include "hosts/apache/filter_library.h"
+#include "hosts/common/filter_library.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string>
 
-namespace sentrel::apache {
+namespace sentrel::hosts {
 namespace {
 
 namespace fs = std::filesystem;
@@ -113,4 +113,4 @@ TEST(BootstrapFolder, IsTheFolderOfTheFile) {
 }
 
 }  // namespace
-}  // namespace sentrel::apache
+}  // namespace sentrel::hosts

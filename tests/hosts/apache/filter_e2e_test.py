@@ -40,7 +40,7 @@ import sys
 import time
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[2]
+REPO = Path(__file__).resolve().parents[3]
 sys.path.insert(0, str(REPO / "hosts" / "apache"))
 import sentrel_httpd as sh  # noqa: E402
 from checks import SKIP, Checks, raw_exchange, read_text, sanitizer_reports  # noqa: E402

@@ -1,7 +1,7 @@
-// A filter library loaded at run time: opened with dlopen, its three entry
-// points resolved by name, started with GetFilterVersion in the folder of its
-// bootstrap file, and stopped with TerminateExtension. Nothing here depends on
-// Apache, so the loading rules can be tested on their own.
+// A filter library loaded at run time, as a web server loads it: opened, its
+// three entry points resolved by name, started with GetFilterVersion in the
+// folder of its bootstrap file, and stopped with TerminateExtension. Every
+// host (the server modules, the tests, the tools) loads the filter this way.
 #pragma once
 
 #include <atomic>
@@ -9,10 +9,17 @@
 
 #include "filter/core/isapi.h"
 
-namespace sentrel::apache {
+namespace sentrel::hosts {
 
 class FilterLibrary {
  public:
+  // The three exported entry points of an open library.
+  struct Entries {
+    PFN_GetFilterVersion getFilterVersion = nullptr;
+    PFN_HttpFilterProc httpFilterProc = nullptr;
+    PFN_TerminateExtension terminateExtension = nullptr;
+  };
+
   FilterLibrary() = default;
   ~FilterLibrary();
   FilterLibrary(const FilterLibrary&) = delete;
@@ -33,6 +40,8 @@ class FilterLibrary {
 
   bool Running() const { return running_.load(std::memory_order_acquire); }
   DWORD Flags() const { return version_.dwFlags; }
+  // The version record GetFilterVersion filled.
+  const HTTP_FILTER_VERSION& Version() const { return version_; }
   std::string Description() const;
 
   // HttpFilterProc, for a started filter. A C++ exception that escapes the
@@ -50,11 +59,14 @@ class FilterLibrary {
   // Closes the library (only when it was never started or has been stopped).
   void Close();
 
+  // The entry points of the open library (all null when none is open), for a
+  // host that drives the filter's life cycle itself, and the system's handle.
+  const Entries& EntryPoints() const { return entries_; }
+  void* NativeHandle() const { return handle_; }
+
  private:
   void* handle_ = nullptr;
-  PFN_GetFilterVersion getFilterVersion_ = nullptr;
-  PFN_HttpFilterProc httpFilterProc_ = nullptr;
-  PFN_TerminateExtension terminateExtension_ = nullptr;
+  Entries entries_;
   HTTP_FILTER_VERSION version_{};
   std::atomic<bool> running_{false};
   std::atomic<bool> terminated_{false};
@@ -65,4 +77,4 @@ class FilterLibrary {
 // root "/" for a file directly under it); a path without "/" gives ".".
 std::string BootstrapFolder(const std::string& bootstrapPath);
 
-}  // namespace sentrel::apache
+}  // namespace sentrel::hosts

@@ -1,11 +1,13 @@
-#include "hosts/apache/isapi_bridge.h"
+#include "hosts/common/filter_answers.h"
+#include "hosts/common/server_variables.h"
+#include "hosts/common/url_path.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-namespace sentrel::apache {
+namespace sentrel::hosts {
 namespace {
 
 TEST(ResolveVariable, FixedNamesWithoutRegardToCase) {
@@ -232,4 +234,4 @@ TEST(WantsNotification, FollowsTheRegisteredFlagsAndPortKinds) {
 }
 
 }  // namespace
-}  // namespace sentrel::apache
+}  // namespace sentrel::hosts

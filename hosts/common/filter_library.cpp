@@ -1,35 +1,9 @@
-#include "hosts/apache/filter_library.h"
+#include "hosts/common/filter_library.h"
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <unistd.h>
+#include "hosts/common/native_library.h"
 
-#include <cerrno>
-#include <cstring>
+namespace sentrel::hosts {
 
-namespace sentrel::apache {
-
-namespace {
-
-// Holds the current directory open so that it can be restored even when its
-// path has become unreachable in the meantime.
-class CurrentDirectory {
- public:
-  CurrentDirectory() : fd_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-  ~CurrentDirectory() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  CurrentDirectory(const CurrentDirectory&) = delete;
-  CurrentDirectory& operator=(const CurrentDirectory&) = delete;
-
-  bool Valid() const { return fd_ >= 0; }
-  bool Restore() const { return fd_ >= 0 && ::fchdir(fd_) == 0; }
-
- private:
-  int fd_;
-};
-
-}  // namespace
 
 FilterLibrary::~FilterLibrary() {
   // A started library stays mapped for the life of the process (see Terminate).
@@ -42,11 +16,10 @@ bool FilterLibrary::Open(const std::string& path, std::string& error) {
     error = "no filter library named";
     return false;
   }
-  ::dlerror();
-  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::string reason;
+  void* handle = OpenNativeLibrary(path, reason);
   if (handle == nullptr) {
-    const char* reason = ::dlerror();
-    error = "cannot load filter library " + path + ": " + (reason != nullptr ? reason : "unknown error");
+    error = "cannot load filter library " + path + ": " + reason;
     return false;
   }
   struct Entry {
@@ -59,18 +32,17 @@ bool FilterLibrary::Open(const std::string& path, std::string& error) {
   const Entry entries[] = {{"GetFilterVersion", &gfv}, {"HttpFilterProc", &proc},
                            {"TerminateExtension", &term}};
   for (const Entry& entry : entries) {
-    ::dlerror();
-    *entry.slot = ::dlsym(handle, entry.name);
+    *entry.slot = NativeSymbol(handle, entry.name);
     if (*entry.slot == nullptr) {
       error = "filter library " + path + " does not export " + entry.name;
-      ::dlclose(handle);
+      CloseNativeLibrary(handle);
       return false;
     }
   }
   handle_ = handle;
-  getFilterVersion_ = reinterpret_cast<PFN_GetFilterVersion>(gfv);
-  httpFilterProc_ = reinterpret_cast<PFN_HttpFilterProc>(proc);
-  terminateExtension_ = reinterpret_cast<PFN_TerminateExtension>(term);
+  entries_.getFilterVersion = reinterpret_cast<PFN_GetFilterVersion>(gfv);
+  entries_.httpFilterProc = reinterpret_cast<PFN_HttpFilterProc>(proc);
+  entries_.terminateExtension = reinterpret_cast<PFN_TerminateExtension>(term);
   return true;
 }
 
@@ -80,23 +52,14 @@ bool FilterLibrary::Start(const std::string& folder, std::string& error) {
     return false;
   }
   if (running_.load()) return true;
-  CurrentDirectory previous;
-  if (!folder.empty()) {
-    if (!previous.Valid()) {
-      error = std::string("cannot remember the current directory: ") + std::strerror(errno);
-      return false;
-    }
-    if (::chdir(folder.c_str()) != 0) {
-      error = "cannot enter the bootstrap folder " + folder + ": " + std::strerror(errno);
-      return false;
-    }
-  }
+  CurrentFolder previous;
+  if (!folder.empty() && !previous.Enter(folder, error)) return false;
   version_ = HTTP_FILTER_VERSION{};
   version_.dwServerFilterVersion = 0x00070000;
   BOOL loaded = FALSE;
   bool threw = false;
   try {
-    loaded = getFilterVersion_(&version_);
+    loaded = entries_.getFilterVersion(&version_);
   } catch (...) {
     threw = true;
   }
@@ -120,7 +83,7 @@ std::string FilterLibrary::Description() const { return version_.lpszFilterDesc;
 DWORD FilterLibrary::Notify(HTTP_FILTER_CONTEXT* context, DWORD type, void* data) {
   if (!running_.load(std::memory_order_acquire)) return SF_STATUS_REQ_NEXT_NOTIFICATION;
   try {
-    return httpFilterProc_(context, type, data);
+    return entries_.httpFilterProc(context, type, data);
   } catch (...) {
     escaped_.fetch_add(1, std::memory_order_relaxed);
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
@@ -131,7 +94,7 @@ void FilterLibrary::Terminate() {
   if (!running_.exchange(false)) return;
   terminated_.store(true);
   try {
-    terminateExtension_(0);
+    entries_.terminateExtension(0);
   } catch (...) {
     escaped_.fetch_add(1, std::memory_order_relaxed);
   }
@@ -139,11 +102,9 @@ void FilterLibrary::Terminate() {
 
 void FilterLibrary::Close() {
   if (running_.load()) return;
-  if (handle_ != nullptr) ::dlclose(handle_);
+  if (handle_ != nullptr) CloseNativeLibrary(handle_);
   handle_ = nullptr;
-  getFilterVersion_ = nullptr;
-  httpFilterProc_ = nullptr;
-  terminateExtension_ = nullptr;
+  entries_ = Entries{};
   terminated_.store(false);
 }
 
@@ -154,4 +115,4 @@ std::string BootstrapFolder(const std::string& bootstrapPath) {
   return bootstrapPath.substr(0, slash);
 }
 
-}  // namespace sentrel::apache
+}  // namespace sentrel::hosts

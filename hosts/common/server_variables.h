@@ -1,23 +1,20 @@
-// The parts of hosting a filter in Apache httpd that do not depend on Apache
-// itself: the names of the server variables and where their values come from,
-// the buffer contract of GetServerVariable, the texts a filter hands to
-// ServerSupportFunction, and the meaning of the status codes it returns.
+// The server variables every host offers a filter: their names, what each
+// one holds, and the buffer contract of GetServerVariable. Shared by the
+// hosts, so that each presents the same request to the filter.
 #pragma once
 
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "filter/core/isapi.h"
 #include "hosts/common/url_path.h"
 
-namespace sentrel::apache {
+namespace sentrel::hosts {
 
 // The server variables the host offers.
 enum class Variable {
   Unknown,
-  RemoteAddr,     // REMOTE_ADDR: the client address (after mod_remoteip)
+  RemoteAddr,     // REMOTE_ADDR: the client address (after the server's real-IP handling)
   RemotePort,     // REMOTE_PORT
   LocalAddr,      // LOCAL_ADDR: the server address the connection came in on
   ServerName,     // SERVER_NAME
@@ -66,38 +63,8 @@ enum class CopyResult { Copied, NoSuchVariable, BufferTooSmall, InvalidArgument 
 // is copied, *size is set to the size needed and the result is BufferTooSmall.
 CopyResult CopyVariableValue(std::string_view value, void* buffer, DWORD* size);
 
-using hosts::DecodeUrlPath;
-using hosts::NormalizeUrlPath;
-
 // The value of the URL variable for a raw request path: decoded, then
 // normalised.
 std::string UrlVariable(std::string_view rawPath);
 
-// The status text a filter hands to SF_REQ_SEND_RESPONSE_HEADER, such as
-// "404 Object Not Found": a three-digit code from 100 to 999, then a blank and
-// the reason, or the code alone. A null or empty text means "200 OK".
-struct StatusText {
-  int code = 200;
-  std::string line = "200 OK";
-};
-bool ParseStatusText(const char* text, StatusText& out);
-
-// Header lines as a filter hands them over ("Name: value", each ended by CR LF
-// or LF; an empty line ends the list). Lines without a name and a colon are
-// skipped; blanks around the value are dropped.
-std::vector<std::pair<std::string, std::string>> ParseHeaderLines(const char* text);
-
-// What the host does with a filter's status code.
-enum class Outcome {
-  Continue,  // pass the request on to the server
-  Finished,  // the filter has answered; end the request with what it sent
-  Error,     // the filter reports an error: the request fails (500)
-};
-Outcome ClassifyStatus(DWORD status);
-
-// Whether a filter that registered `flags` wants notification `type` for a
-// connection on a secure (TLS) or plain port. A filter that names neither
-// port kind gets both.
-bool WantsNotification(DWORD flags, DWORD type, bool secure);
-
-}  // namespace sentrel::apache
+}  // namespace sentrel::hosts
