@@ -13,7 +13,7 @@
 #include "filter/logging/crash_dump.h"
 #include "filter/logging/signal_safe_text.h"
 #include "tests/crash/faults.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {

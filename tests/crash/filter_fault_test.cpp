@@ -16,8 +16,8 @@
 #include "filter/logging/program_messages.h"
 #include "hosts/testhost/test_host.h"
 #include "tests/crash/faults.h"
-#include "tests/filter/test_support.h"
-#include "tests/crash/lock_probe.h"
+#include "tests/support/filter_under_test.h"
+#include "tests/support/lock_probe.h"
 
 namespace sentrel {
 namespace {
@@ -75,11 +75,7 @@ class FilterFaults : public ::testing::Test {
 
   // Runs the start-up stages until `stage` is due (kStarted: all done).
   void StartUpTo(std::uint8_t stage) {
-    for (int i = 0; i < 8 && filter->StartupStage() != stage; ++i) {
-      clock.Advance(4);
-      host->EndOfSession();
-    }
-    ASSERT_EQ(filter->StartupStage(), stage);
+    ASSERT_TRUE(test::RunStartupUntil(*filter, *host, clock, stage));
   }
 
   DWORD Request(const std::string& agent, std::function<void(const std::string&)> onLookup = nullptr) {

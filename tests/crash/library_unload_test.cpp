@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "hosts/testhost/test_host.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 #include "hosts/common/filter_library.h"
 
 namespace sentrel {

@@ -13,8 +13,8 @@
 #include "filter/logging/crash_guard.h"
 #include "hosts/testhost/test_host.h"
 #include "platform/lock.h"
-#include "tests/filter/test_support.h"
-#include "tests/crash/lock_probe.h"
+#include "tests/support/filter_under_test.h"
+#include "tests/support/lock_probe.h"
 
 namespace sentrel {
 namespace {

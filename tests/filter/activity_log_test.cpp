@@ -4,7 +4,7 @@
 
 #include "filter/logging/activity_log.h"
 #include "filter/settings/filter_settings.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {

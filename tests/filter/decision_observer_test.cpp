@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "filter/logging/program_messages.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {

@@ -13,7 +13,7 @@
 #include "filter/logging/program_messages.h"
 #include "hosts/common/filter_library.h"
 #include "hosts/testhost/test_host.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 #include "platform/win32/windows_api.h"
 
 namespace sentrel {

@@ -9,7 +9,7 @@
 
 #include "filter/logging/program_messages.h"
 #include "hosts/testhost/test_host.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 #include "hosts/common/filter_library.h"
 
 namespace sentrel {

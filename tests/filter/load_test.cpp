@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "filter/logging/program_messages.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {

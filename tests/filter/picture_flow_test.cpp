@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "filter/core/responses.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {

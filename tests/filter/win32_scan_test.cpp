@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 #include "platform/win32/windows_api.h"
 
 namespace sentrel {

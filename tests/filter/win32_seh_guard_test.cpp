@@ -8,7 +8,7 @@
 
 #include "filter/logging/minidump_win32.h"
 #include "filter/logging/seh_guard_win32.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {

@@ -9,23 +9,23 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "temp_dir.h"
+#include "tests/support/temp_folder.h"
 #if !defined(_WIN32)
-#include "unprivileged.h"
+#include "tests/platform/unprivileged.h"
 #endif
 
 namespace sentrel::platform {
 namespace {
 
-using testing::TempDir;
+using test::TempFolder;
 
 // POSIX only: the mapping of Windows-style paths, attributes put together
 // from modes, symbolic links and the user's write rights, and the sorted
 // listing. On Windows paths are native and attributes and listing order are
 // the system's own (win32_test.cpp).
 #if !defined(_WIN32)
-using testing::CheckResult;
-using testing::RunUnprivileged;
+using test::CheckResult;
+using test::RunUnprivileged;
 
 TEST(Files, NativePath) {
   EXPECT_EQ(NativePath(".\\sh_Sentrel.ini"), "./sh_Sentrel.ini");
@@ -36,34 +36,34 @@ TEST(Files, NativePath) {
 }
 
 TEST(Files, Attributes) {
-  TempDir dir;
-  dir.Put("file.txt", "x");
-  dir.Put(".hidden", "x");
+  TempFolder dir;
+  dir.Write("file.txt", "x");
+  dir.Write(".hidden", "x");
   ASSERT_TRUE(dir.MakeFolder("folder"));
-  ASSERT_EQ(mkdir(dir.Native(".hiddenfolder").c_str(), 0755), 0);
-  ASSERT_EQ(symlink("folder", dir.Native("dirlink").c_str()), 0);
-  ASSERT_EQ(symlink("file.txt", dir.Native("filelink").c_str()), 0);
-  ASSERT_EQ(symlink("nowhere", dir.Native("dangling").c_str()), 0);
-  ASSERT_EQ(symlink("loop", dir.Native("loop").c_str()), 0);
+  ASSERT_EQ(mkdir(dir.File(".hiddenfolder").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("folder", dir.File("dirlink").c_str()), 0);
+  ASSERT_EQ(symlink("file.txt", dir.File("filelink").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", dir.File("dangling").c_str()), 0);
+  ASSERT_EQ(symlink("loop", dir.File("loop").c_str()), 0);
 
   struct Case {
     std::string path;
     std::uint32_t expected;
   };
   const std::vector<Case> cases = {
-      {dir.Windows("file.txt"), kAttrNormal},
-      {dir.Windows(".hidden"), kAttrHidden},
-      {dir.Windows("folder"), kAttrDirectory},
-      {dir.Windows("folder\\"), kAttrDirectory},
-      {dir.Windows("folder\\."), kAttrDirectory},
-      {dir.Windows("folder\\.."), kAttrDirectory},
-      {dir.Windows(".hiddenfolder"), kAttrDirectory | kAttrHidden},
-      {dir.Windows("dirlink"), kAttrDirectory | kAttrReparsePoint},
-      {dir.Windows("filelink"), kAttrReparsePoint},
-      {dir.Windows("dangling"), kAttrReparsePoint},
-      {dir.Windows("loop"), kAttrReparsePoint},
-      {dir.Windows("missing"), kInvalidAttributes},
-      {dir.Windows("file.txt\\inside"), kInvalidAttributes},
+      {dir.WindowsPath("file.txt"), kAttrNormal},
+      {dir.WindowsPath(".hidden"), kAttrHidden},
+      {dir.WindowsPath("folder"), kAttrDirectory},
+      {dir.WindowsPath("folder\\"), kAttrDirectory},
+      {dir.WindowsPath("folder\\."), kAttrDirectory},
+      {dir.WindowsPath("folder\\.."), kAttrDirectory},
+      {dir.WindowsPath(".hiddenfolder"), kAttrDirectory | kAttrHidden},
+      {dir.WindowsPath("dirlink"), kAttrDirectory | kAttrReparsePoint},
+      {dir.WindowsPath("filelink"), kAttrReparsePoint},
+      {dir.WindowsPath("dangling"), kAttrReparsePoint},
+      {dir.WindowsPath("loop"), kAttrReparsePoint},
+      {dir.WindowsPath("missing"), kInvalidAttributes},
+      {dir.WindowsPath("file.txt\\inside"), kInvalidAttributes},
       {"", kInvalidAttributes},
   };
   for (const Case& c : cases) {
@@ -74,35 +74,35 @@ TEST(Files, Attributes) {
 
 // Read-only comes from access(W_OK), judged as an ordinary user.
 TEST(Files, ReadOnlyAttribute) {
-  TempDir dir;
-  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-  dir.Put("ro.txt", "x");
-  dir.Put("rw.txt", "x");
-  ASSERT_EQ(mkdir(dir.Native("rodir").c_str(), 0555), 0);
-  ASSERT_EQ(chmod(dir.Native("ro.txt").c_str(), 0444), 0);
-  ASSERT_EQ(chmod(dir.Native("rw.txt").c_str(), 0666), 0);
+  TempFolder dir;
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+  dir.Write("ro.txt", "x");
+  dir.Write("rw.txt", "x");
+  ASSERT_EQ(mkdir(dir.File("rodir").c_str(), 0555), 0);
+  ASSERT_EQ(chmod(dir.File("ro.txt").c_str(), 0444), 0);
+  ASSERT_EQ(chmod(dir.File("rw.txt").c_str(), 0666), 0);
   const CheckResult result = RunUnprivileged([&] {
-    return GetFileAttributes(dir.Windows("ro.txt")) == kAttrReadOnly &&
-           GetFileAttributes(dir.Windows("rodir")) == (kAttrDirectory | kAttrReadOnly) &&
-           GetFileAttributes(dir.Windows("rw.txt")) == kAttrNormal;
+    return GetFileAttributes(dir.WindowsPath("ro.txt")) == kAttrReadOnly &&
+           GetFileAttributes(dir.WindowsPath("rodir")) == (kAttrDirectory | kAttrReadOnly) &&
+           GetFileAttributes(dir.WindowsPath("rw.txt")) == kAttrNormal;
   });
   if (result == CheckResult::CannotDropRights) GTEST_SKIP() << "cannot give up superuser rights";
   EXPECT_EQ(result, CheckResult::Passed) << "read-only attributes wrong for an ordinary user";
 }
 
 TEST(Files, ListDirectory) {
-  TempDir dir;
-  dir.Put("b.ini", "x");
-  dir.Put("B.ini", "x");
-  dir.Put("a.ini", "x");
-  dir.Put(".z", "x");
-  dir.Put("\xd6\xd0.ini", "x");  // a GBK name sorts after ASCII by byte value
-  ASSERT_EQ(mkdir(dir.Native("sub").c_str(), 0755), 0);
-  ASSERT_EQ(symlink("sub", dir.Native("link").c_str()), 0);
-  ASSERT_EQ(symlink("link2", dir.Native("link2").c_str()), 0);  // a loop must not hang
+  TempFolder dir;
+  dir.Write("b.ini", "x");
+  dir.Write("B.ini", "x");
+  dir.Write("a.ini", "x");
+  dir.Write(".z", "x");
+  dir.Write("\xd6\xd0.ini", "x");  // a GBK name sorts after ASCII by byte value
+  ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("sub", dir.File("link").c_str()), 0);
+  ASSERT_EQ(symlink("link2", dir.File("link2").c_str()), 0);  // a loop must not hang
 
   std::vector<DirEntry> entries{{"stale", 1}};
-  ASSERT_TRUE(ListDirectory(dir.Windows(""), entries));
+  ASSERT_TRUE(ListDirectory(dir.WindowsPath(""), entries));
   std::vector<std::string> names;
   for (const DirEntry& e : entries) names.push_back(e.name);
   EXPECT_EQ(names, (std::vector<std::string>{".z", "B.ini", "a.ini", "b.ini", "link", "link2", "sub",
@@ -116,29 +116,29 @@ TEST(Files, ListDirectory) {
 
   // The folder named without a trailing separator lists the same.
   std::vector<DirEntry> again;
-  ASSERT_TRUE(ListDirectory(dir.Windows("sub"), again));
+  ASSERT_TRUE(ListDirectory(dir.WindowsPath("sub"), again));
   EXPECT_TRUE(again.empty());
 
-  EXPECT_FALSE(ListDirectory(dir.Windows("missing"), entries));
+  EXPECT_FALSE(ListDirectory(dir.WindowsPath("missing"), entries));
   EXPECT_TRUE(entries.empty());
-  EXPECT_FALSE(ListDirectory(dir.Windows("a.ini"), entries));
+  EXPECT_FALSE(ListDirectory(dir.WindowsPath("a.ini"), entries));
 }
 #endif  // !_WIN32
 
 TEST(Files, DeleteFile) {
-  TempDir dir;
-  dir.Put("gone.txt", "x");
+  TempFolder dir;
+  dir.Write("gone.txt", "x");
   ASSERT_TRUE(dir.MakeFolder("folder"));
-  EXPECT_TRUE(DeleteFile(dir.Windows("gone.txt")));
-  EXPECT_EQ(GetFileAttributes(dir.Windows("gone.txt")), kInvalidAttributes);
-  EXPECT_FALSE(DeleteFile(dir.Windows("gone.txt")));
-  EXPECT_FALSE(DeleteFile(dir.Windows("folder")));
-  EXPECT_EQ(GetFileAttributes(dir.Windows("folder")), kAttrDirectory);
+  EXPECT_TRUE(DeleteFile(dir.WindowsPath("gone.txt")));
+  EXPECT_EQ(GetFileAttributes(dir.WindowsPath("gone.txt")), kInvalidAttributes);
+  EXPECT_FALSE(DeleteFile(dir.WindowsPath("gone.txt")));
+  EXPECT_FALSE(DeleteFile(dir.WindowsPath("folder")));
+  EXPECT_EQ(GetFileAttributes(dir.WindowsPath("folder")), kAttrDirectory);
 }
 
 TEST(Files, TextFileWritesCrLf) {
-  TempDir dir;
-  const std::string path = dir.Windows("log.txt");
+  TempFolder dir;
+  const std::string path = dir.WindowsPath("log.txt");
   {
     TextFile f;
     ASSERT_TRUE(f.Open(path, TextFile::Mode::Append));  // creates the file
@@ -153,7 +153,7 @@ TEST(Files, TextFileWritesCrLf) {
     EXPECT_FALSE(f.IsOpen());
     EXPECT_FALSE(f.Write("after close\n"));
   }
-  EXPECT_EQ(dir.Get("log.txt"), "12:00:00\tline one\r\ntwo\r\n\r\nthree more\r\n");
+  EXPECT_EQ(dir.Read("log.txt"), "12:00:00\tline one\r\ntwo\r\n\r\nthree more\r\n");
   std::string bytes;
   ASSERT_TRUE(ReadFileBytes(path, bytes));
   EXPECT_EQ(bytes, "12:00:00\tline one\r\ntwo\r\n\r\nthree more\r\n");
@@ -178,10 +178,10 @@ TEST(Files, TextFileReadsLines) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
-    dir.Put("in.txt", c.bytes);
+    TempFolder dir;
+    dir.Write("in.txt", c.bytes);
     TextFile f;
-    ASSERT_TRUE(f.Open(dir.Windows("in.txt"), TextFile::Mode::Read));
+    ASSERT_TRUE(f.Open(dir.WindowsPath("in.txt"), TextFile::Mode::Read));
     std::vector<std::string> lines;
     std::string line;
     while (f.ReadLine(line)) lines.push_back(line);
@@ -191,8 +191,8 @@ TEST(Files, TextFileReadsLines) {
 }
 
 TEST(Files, WrittenTextReadsBack) {
-  TempDir dir;
-  const std::string path = dir.Windows("round.txt");
+  TempFolder dir;
+  const std::string path = dir.WindowsPath("round.txt");
   const std::vector<std::string> lines = {"first", "", "\xd6\xd0\xce\xc4 x", "last"};
   {
     TextFile f;
@@ -208,36 +208,36 @@ TEST(Files, WrittenTextReadsBack) {
 }
 
 TEST(Files, OpenFailures) {
-  TempDir dir;
+  TempFolder dir;
   ASSERT_TRUE(dir.MakeFolder("folder"));
   TextFile f;
-  EXPECT_FALSE(f.Open(dir.Windows("missing.txt"), TextFile::Mode::Read));
+  EXPECT_FALSE(f.Open(dir.WindowsPath("missing.txt"), TextFile::Mode::Read));
   EXPECT_FALSE(f.IsOpen());
-  EXPECT_FALSE(f.Open(dir.Windows("folder"), TextFile::Mode::Read));
-  EXPECT_FALSE(f.Open(dir.Windows("folder"), TextFile::Mode::Append));
-  EXPECT_FALSE(f.Open(dir.Windows("no\\such\\dir.txt"), TextFile::Mode::Append));
+  EXPECT_FALSE(f.Open(dir.WindowsPath("folder"), TextFile::Mode::Read));
+  EXPECT_FALSE(f.Open(dir.WindowsPath("folder"), TextFile::Mode::Append));
+  EXPECT_FALSE(f.Open(dir.WindowsPath("no\\such\\dir.txt"), TextFile::Mode::Append));
   std::string line = "stale";
   EXPECT_FALSE(f.ReadLine(line));
   EXPECT_TRUE(line.empty());
 
   std::string bytes = "stale";
-  EXPECT_FALSE(ReadFileBytes(dir.Windows("missing.txt"), bytes));
-  EXPECT_FALSE(ReadFileBytes(dir.Windows("folder"), bytes));
+  EXPECT_FALSE(ReadFileBytes(dir.WindowsPath("missing.txt"), bytes));
+  EXPECT_FALSE(ReadFileBytes(dir.WindowsPath("folder"), bytes));
   EXPECT_TRUE(bytes.empty());
 }
 
 TEST(Files, ReadFileBytesIsBinary) {
-  TempDir dir;
+  TempFolder dir;
   std::string every;
   for (int i = 0; i < 256; ++i) every.push_back(static_cast<char>(i));
-  dir.Put("bin", every);
+  dir.Write("bin", every);
   std::string big;
   for (int i = 0; i < 200; ++i) big += every;  // larger than one read chunk
-  dir.Put("big", big);
+  dir.Write("big", big);
   std::string bytes;
-  ASSERT_TRUE(ReadFileBytes(dir.Windows("bin"), bytes));
+  ASSERT_TRUE(ReadFileBytes(dir.WindowsPath("bin"), bytes));
   EXPECT_EQ(bytes, every);
-  ASSERT_TRUE(ReadFileBytes(dir.Windows("big"), bytes));
+  ASSERT_TRUE(ReadFileBytes(dir.WindowsPath("big"), bytes));
   EXPECT_EQ(bytes, big);
 }
 

@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "platform/profile.h"
-#include "temp_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace sentrel::platform {
 namespace {
 
-using testing::TempDir;
+using test::TempFolder;
 
 struct ReadCase {
   const char* section;
@@ -107,46 +107,46 @@ std::string WithCrLf(const std::string& text) {
 }
 
 TEST(ProfileRead, LfFile) {
-  TempDir dir;
-  dir.Put("lf.ini", kBody);
-  CheckAll(dir.Windows("lf.ini"), kBodyCases);
+  TempFolder dir;
+  dir.Write("lf.ini", kBody);
+  CheckAll(dir.WindowsPath("lf.ini"), kBodyCases);
 }
 
 TEST(ProfileRead, CrLfFile) {
-  TempDir dir;
-  dir.Put("crlf.ini", WithCrLf(kBody));
-  CheckAll(dir.Windows("crlf.ini"), kBodyCases);
+  TempFolder dir;
+  dir.Write("crlf.ini", WithCrLf(kBody));
+  CheckAll(dir.WindowsPath("crlf.ini"), kBodyCases);
 }
 
 TEST(ProfileRead, MissingFileGivesDefault) {
-  TempDir dir;
-  EXPECT_EQ(ReadProfileString(dir.Windows("none.ini"), "Config", "Name", "fallback", 1024), "fallback");
-  EXPECT_EQ(ReadProfileInt(dir.Windows("none.ini"), "Config", "Name", 42), 42);
+  TempFolder dir;
+  EXPECT_EQ(ReadProfileString(dir.WindowsPath("none.ini"), "Config", "Name", "fallback", 1024), "fallback");
+  EXPECT_EQ(ReadProfileInt(dir.WindowsPath("none.ini"), "Config", "Name", 42), 42);
   // A folder is not a settings file.
-  EXPECT_EQ(ReadProfileString(dir.Windows(""), "Config", "Name", "fallback", 1024), "fallback");
+  EXPECT_EQ(ReadProfileString(dir.WindowsPath(""), "Config", "Name", "fallback", 1024), "fallback");
 }
 
 TEST(ProfileRead, ValuesAreRawCodePageBytes) {
-  TempDir dir;
+  TempFolder dir;
   // GBK bytes of Chinese text, including trail bytes that look like ASCII
   // letters and an '=' (0x3D is not a GBK trail byte, so it still splits).
   const std::string name = "\xc4\xa3\xbf\xe9\xbe\x57\xbd\x6a";
-  dir.Put("gbk.ini", "[About]\r\nName=" + name + "\r\n[\xd6\xd0\xce\xc4]\r\nkey=\xb1\xa3\xb4\xe6\r\n");
-  EXPECT_EQ(ReadProfileString(dir.Windows("gbk.ini"), "about", "name", "", 256), name);
-  EXPECT_EQ(ReadProfileString(dir.Windows("gbk.ini"), "\xd6\xd0\xce\xc4", "KEY", "", 256),
+  dir.Write("gbk.ini", "[About]\r\nName=" + name + "\r\n[\xd6\xd0\xce\xc4]\r\nkey=\xb1\xa3\xb4\xe6\r\n");
+  EXPECT_EQ(ReadProfileString(dir.WindowsPath("gbk.ini"), "about", "name", "", 256), name);
+  EXPECT_EQ(ReadProfileString(dir.WindowsPath("gbk.ini"), "\xd6\xd0\xce\xc4", "KEY", "", 256),
             "\xb1\xa3\xb4\xe6");
   // The case of a trail byte is part of a double-byte character, not a letter.
-  dir.Put("trail.ini", "[\xbe\x57]\r\nk=v\r\n");
-  EXPECT_EQ(ReadProfileString(dir.Windows("trail.ini"), "\xbe\x57", "k", "d", 256), "v");
-  EXPECT_EQ(ReadProfileString(dir.Windows("trail.ini"), "\xbe\x77", "k", "d", 256), "d");
+  dir.Write("trail.ini", "[\xbe\x57]\r\nk=v\r\n");
+  EXPECT_EQ(ReadProfileString(dir.WindowsPath("trail.ini"), "\xbe\x57", "k", "d", 256), "v");
+  EXPECT_EQ(ReadProfileString(dir.WindowsPath("trail.ini"), "\xbe\x77", "k", "d", 256), "d");
 }
 
 TEST(ProfileRead, OneValueInABigFile) {
-  TempDir dir;
+  TempFolder dir;
   std::string text = "[Step]\r\n";
   for (int i = 1; i <= 2000; ++i) text += std::to_string(i) + "=Step" + std::to_string(i) + "\r\n";
-  dir.Put("big.ini", text);
-  EXPECT_EQ(ReadProfileString(dir.Windows("big.ini"), "Step", "1999", "", 256), "Step1999");
+  dir.Write("big.ini", text);
+  EXPECT_EQ(ReadProfileString(dir.WindowsPath("big.ini"), "Step", "1999", "", 256), "Step1999");
 }
 
 struct IntCase {
@@ -170,33 +170,33 @@ TEST(ProfileRead, Integers) {
       {"2147483647", INT_MAX},                   {"4294967295", -1},
       {"4294967296", 0}, {"-2147483648", INT_MIN},
   };
-  TempDir dir;
+  TempFolder dir;
   std::string text = "[Ints]\r\n";
   for (std::size_t i = 0; i < cases.size(); ++i) {
     if (cases[i].value != nullptr) text += "k" + std::to_string(i) + "=" + cases[i].value + "\r\n";
   }
-  dir.Put("ints.ini", text);
+  dir.Write("ints.ini", text);
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].value == nullptr ? "(missing)" : cases[i].value);
-    EXPECT_EQ(ReadProfileInt(dir.Windows("ints.ini"), "ints", "K" + std::to_string(i), -1),
+    EXPECT_EQ(ReadProfileInt(dir.WindowsPath("ints.ini"), "ints", "K" + std::to_string(i), -1),
               cases[i].expected);
-    EXPECT_EQ(ProfileFile(dir.Windows("ints.ini")).ReadInt("ints", "K" + std::to_string(i), -1),
+    EXPECT_EQ(ProfileFile(dir.WindowsPath("ints.ini")).ReadInt("ints", "K" + std::to_string(i), -1),
               cases[i].expected);
   }
 }
 
 TEST(ProfileRead, FileReadOnceKeepsItsContent) {
-  TempDir dir;
-  dir.Put("once.ini", "[A]\r\nk=1\r\n");
-  const ProfileFile file(dir.Windows("once.ini"));
-  dir.Put("once.ini", "[A]\r\nk=2\r\n");
+  TempFolder dir;
+  dir.Write("once.ini", "[A]\r\nk=1\r\n");
+  const ProfileFile file(dir.WindowsPath("once.ini"));
+  dir.Write("once.ini", "[A]\r\nk=2\r\n");
 #if defined(_WIN32)
   // The system's own routines answer every key from the file as it is then.
   EXPECT_EQ(file.ReadInt("A", "k", 0), 2);
 #else
   EXPECT_EQ(file.ReadInt("A", "k", 0), 1);
 #endif
-  EXPECT_EQ(ProfileFile(dir.Windows("gone.ini")).ReadString("A", "k", "def", 64), "def");
+  EXPECT_EQ(ProfileFile(dir.WindowsPath("gone.ini")).ReadString("A", "k", "def", 64), "def");
 }
 
 TEST(ProfileRead, ParseProfileIntAlone) {

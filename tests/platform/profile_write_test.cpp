@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #if !defined(_WIN32)
 #include <sys/stat.h>
 #endif
@@ -8,15 +10,15 @@
 #include <vector>
 
 #include "platform/profile.h"
-#include "temp_dir.h"
+#include "tests/support/temp_folder.h"
 #if !defined(_WIN32)
-#include "unprivileged.h"
+#include "tests/platform/unprivileged.h"
 #endif
 
 namespace sentrel::platform {
 namespace {
 
-using testing::TempDir;
+using test::TempFolder;
 
 struct WriteCase {
   const char* name;
@@ -65,34 +67,34 @@ TEST(ProfileWrite, ChangesOnlyWhatItMust) {
   };
   for (const WriteCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
-    dir.Put("m.ini", c.before);
-    ASSERT_TRUE(WriteProfileString(dir.Windows("m.ini"), c.section, c.key, c.value));
+    TempFolder dir;
+    dir.Write("m.ini", c.before);
+    ASSERT_TRUE(WriteProfileString(dir.WindowsPath("m.ini"), c.section, c.key, c.value));
 #if !defined(_WIN32)
     // The bytes are the POSIX writer's promise; on Windows the system's own
     // routine decides how it writes the lines back (Wine, for one, writes the
     // whole file anew in its own form). What it reads back is the same.
-    EXPECT_EQ(dir.Get("m.ini"), c.after);
+    EXPECT_EQ(dir.Read("m.ini"), c.after);
 #endif
-    EXPECT_EQ(ReadProfileString(dir.Windows("m.ini"), c.section, c.key, "<missing>", 1024), c.value);
+    EXPECT_EQ(ReadProfileString(dir.WindowsPath("m.ini"), c.section, c.key, "<missing>", 1024), c.value);
   }
 }
 
 TEST(ProfileWrite, CreatesAMissingFile) {
-  TempDir dir;
-  const std::string path = dir.Windows("new.ini");
+  TempFolder dir;
+  const std::string path = dir.WindowsPath("new.ini");
   ASSERT_TRUE(WriteProfileString(path, "About", "Version", "4.3.0"));
   ASSERT_TRUE(WriteProfileString(path, "About", "Name", "\xc4\xa3\xbf\xe9"));
   ASSERT_TRUE(WriteProfileString(path, "Cofing", "Execute", "0"));
   ASSERT_TRUE(WriteProfileString(path, "About", "Version", "4.3.1"));
-  EXPECT_EQ(dir.Get("new.ini"),
+  EXPECT_EQ(dir.Read("new.ini"),
             "[About]\r\nVersion=4.3.1\r\nName=\xc4\xa3\xbf\xe9\r\n[Cofing]\r\nExecute=0\r\n");
   EXPECT_EQ(ReadProfileInt(path, "cofing", "execute", -1), 0);
 }
 
 TEST(ProfileWrite, RoundTripsManyKeys) {
-  TempDir dir;
-  const std::string path = dir.Windows("round.ini");
+  TempFolder dir;
+  const std::string path = dir.WindowsPath("round.ini");
   for (int s = 0; s < 4; ++s) {
     for (int k = 0; k < 10; ++k) {
       ASSERT_TRUE(WriteProfileString(path, "S" + std::to_string(s), "K" + std::to_string(k),
@@ -110,21 +112,21 @@ TEST(ProfileWrite, RoundTripsManyKeys) {
 // the writer of the POSIX implementation; on Windows the system's own routine
 // writes the file.
 #if !defined(_WIN32)
-using testing::CheckResult;
-using testing::RunUnprivileged;
+using test::CheckResult;
+using test::RunUnprivileged;
 
 TEST(ProfileWrite, KeepsThePermissionsOfTheFile) {
-  TempDir dir;
-  dir.Put("perm.ini", "[a]\r\nk=1\r\n");
-  ASSERT_EQ(chmod(dir.Native("perm.ini").c_str(), 0640), 0);
-  ASSERT_TRUE(WriteProfileString(dir.Windows("perm.ini"), "a", "k", "2"));
+  TempFolder dir;
+  dir.Write("perm.ini", "[a]\r\nk=1\r\n");
+  ASSERT_EQ(chmod(dir.File("perm.ini").c_str(), 0640), 0);
+  ASSERT_TRUE(WriteProfileString(dir.WindowsPath("perm.ini"), "a", "k", "2"));
   struct stat st {};
-  ASSERT_EQ(stat(dir.Native("perm.ini").c_str(), &st), 0);
+  ASSERT_EQ(stat(dir.File("perm.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   // No temporary file is left behind.
   std::error_code ec;
   std::size_t count = 0;
-  for (auto it = std::filesystem::directory_iterator(dir.path(), ec);
+  for (auto it = std::filesystem::directory_iterator(dir.Path(), ec);
        it != std::filesystem::directory_iterator(); ++it) {
     ++count;
   }
@@ -132,23 +134,23 @@ TEST(ProfileWrite, KeepsThePermissionsOfTheFile) {
 }
 
 TEST(ProfileWrite, WritesThroughASymbolicLink) {
-  TempDir dir;
-  dir.Put("real.ini", "[a]\r\nk=1\r\n");
-  ASSERT_EQ(symlink("real.ini", dir.Native("link.ini").c_str()), 0);
-  ASSERT_TRUE(WriteProfileString(dir.Windows("link.ini"), "a", "k", "2"));
-  EXPECT_EQ(dir.Get("real.ini"), "[a]\r\nk=2\r\n");
+  TempFolder dir;
+  dir.Write("real.ini", "[a]\r\nk=1\r\n");
+  ASSERT_EQ(symlink("real.ini", dir.File("link.ini").c_str()), 0);
+  ASSERT_TRUE(WriteProfileString(dir.WindowsPath("link.ini"), "a", "k", "2"));
+  EXPECT_EQ(dir.Read("real.ini"), "[a]\r\nk=2\r\n");
   struct stat st {};
-  ASSERT_EQ(lstat(dir.Native("link.ini").c_str(), &st), 0);
+  ASSERT_EQ(lstat(dir.File("link.ini").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 #endif  // !_WIN32
 
 TEST(ProfileWrite, RefusesWhatWouldBreakTheFile) {
-  TempDir dir;
+  TempFolder dir;
   const std::string original = "[a]\r\nk=1\r\n";
-  dir.Put("m.ini", original);
-  const std::string path = dir.Windows("m.ini");
+  dir.Write("m.ini", original);
+  const std::string path = dir.WindowsPath("m.ini");
   EXPECT_FALSE(WriteProfileString(path, "a", "k", "1\r\n[b]"));
   EXPECT_FALSE(WriteProfileString(path, "a", "k", "line\nbreak"));
   EXPECT_FALSE(WriteProfileString(path, "a", "k=x", "1"));
@@ -156,38 +158,38 @@ TEST(ProfileWrite, RefusesWhatWouldBreakTheFile) {
   EXPECT_FALSE(WriteProfileString(path, "a", "[b", "1"));
   EXPECT_FALSE(WriteProfileString(path, "a]x", "k", "1"));
   EXPECT_FALSE(WriteProfileString(path, "a\nb", "k", "1"));
-  EXPECT_EQ(dir.Get("m.ini"), original);
+  EXPECT_EQ(dir.Read("m.ini"), original);
 }
 
 #if !defined(_WIN32)
 // In a folder the writer may not create files in, a writable file is rewritten
 // in place; a read-only file is left alone.
 TEST(ProfileWrite, FolderWithoutWriteRights) {
-  TempDir dir;
-  dir.Put("open.ini", "[a]\r\nk=1\r\n");
-  dir.Put("locked.ini", "[a]\r\nk=1\r\n");
-  ASSERT_EQ(chmod(dir.Native("open.ini").c_str(), 0666), 0);
-  ASSERT_EQ(chmod(dir.Native("locked.ini").c_str(), 0444), 0);
-  ASSERT_EQ(chmod(dir.path().c_str(), geteuid() == 0 ? 0755 : 0555), 0);
+  TempFolder dir;
+  dir.Write("open.ini", "[a]\r\nk=1\r\n");
+  dir.Write("locked.ini", "[a]\r\nk=1\r\n");
+  ASSERT_EQ(chmod(dir.File("open.ini").c_str(), 0666), 0);
+  ASSERT_EQ(chmod(dir.File("locked.ini").c_str(), 0444), 0);
+  ASSERT_EQ(chmod(dir.Path().c_str(), geteuid() == 0 ? 0755 : 0555), 0);
   const CheckResult result = RunUnprivileged([&] {
-    return WriteProfileString(dir.Windows("open.ini"), "a", "k", "2") &&
-           WriteProfileString(dir.Windows("open.ini"), "b", "k", "3") &&
-           !WriteProfileString(dir.Windows("locked.ini"), "a", "k", "2") &&
-           !WriteProfileString(dir.Windows("new.ini"), "a", "k", "2");
+    return WriteProfileString(dir.WindowsPath("open.ini"), "a", "k", "2") &&
+           WriteProfileString(dir.WindowsPath("open.ini"), "b", "k", "3") &&
+           !WriteProfileString(dir.WindowsPath("locked.ini"), "a", "k", "2") &&
+           !WriteProfileString(dir.WindowsPath("new.ini"), "a", "k", "2");
   });
-  chmod(dir.path().c_str(), 0755);
+  chmod(dir.Path().c_str(), 0755);
   if (result == CheckResult::CannotDropRights) GTEST_SKIP() << "cannot give up superuser rights";
   EXPECT_EQ(result, CheckResult::Passed);
-  EXPECT_EQ(dir.Get("open.ini"), "[a]\r\nk=2\r\n[b]\r\nk=3\r\n");
-  EXPECT_EQ(dir.Get("locked.ini"), "[a]\r\nk=1\r\n");
+  EXPECT_EQ(dir.Read("open.ini"), "[a]\r\nk=2\r\n[b]\r\nk=3\r\n");
+  EXPECT_EQ(dir.Read("locked.ini"), "[a]\r\nk=1\r\n");
 }
 #endif  // !_WIN32
 
 TEST(ProfileWrite, FailsWhereNothingCanBeWritten) {
-  TempDir dir;
-  EXPECT_FALSE(WriteProfileString(dir.Windows("no\\such\\folder.ini"), "a", "k", "v"));
+  TempFolder dir;
+  EXPECT_FALSE(WriteProfileString(dir.WindowsPath("no\\such\\folder.ini"), "a", "k", "v"));
   ASSERT_TRUE(dir.MakeFolder("folder.ini"));
-  EXPECT_FALSE(WriteProfileString(dir.Windows("folder.ini"), "a", "k", "v"));
+  EXPECT_FALSE(WriteProfileString(dir.WindowsPath("folder.ini"), "a", "k", "v"));
 }
 
 }  // namespace

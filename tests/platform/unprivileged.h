@@ -8,7 +8,7 @@
 
 #include <functional>
 
-namespace sentrel::platform::testing {
+namespace sentrel::test {
 
 enum class CheckResult { Passed, Failed, CannotDropRights };
 
@@ -27,4 +27,4 @@ inline CheckResult RunUnprivileged(const std::function<bool()>& check) {
   return WEXITSTATUS(status) == 0 ? CheckResult::Passed : CheckResult::Failed;
 }
 
-}  // namespace sentrel::platform::testing
+}  // namespace sentrel::test

@@ -13,12 +13,12 @@
 #include "platform/lock.h"
 #include "platform/random.h"
 #include "platform/win32/windows_api.h"
-#include "temp_dir.h"
+#include "tests/support/temp_folder.h"
 
 namespace sentrel::platform {
 namespace {
 
-using testing::TempDir;
+using test::TempFolder;
 
 // The raw listing of a folder, "." and ".." included, in the system's order.
 std::vector<std::string> RawListing(const std::string& folder) {
@@ -40,42 +40,42 @@ TEST(Win32Files, PathsAreNative) {
 }
 
 TEST(Win32Files, AttributesAreTheSystemsWord) {
-  TempDir dir;
-  dir.Put("plain.txt", "x");
-  dir.Put("hidden.ini", "x");
-  dir.Put("readonly.ini", "x");
+  TempFolder dir;
+  dir.Write("plain.txt", "x");
+  dir.Write("hidden.ini", "x");
+  dir.Write("readonly.ini", "x");
   ASSERT_TRUE(dir.MakeFolder("folder"));
   ASSERT_TRUE(dir.MakeFolder("hiddenfolder"));
-  ASSERT_TRUE(::SetFileAttributesA(dir.Windows("hidden.ini").c_str(), FILE_ATTRIBUTE_HIDDEN));
-  ASSERT_TRUE(::SetFileAttributesA(dir.Windows("readonly.ini").c_str(), FILE_ATTRIBUTE_READONLY));
-  ASSERT_TRUE(::SetFileAttributesA(dir.Windows("hiddenfolder").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(::SetFileAttributesA(dir.WindowsPath("hidden.ini").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(::SetFileAttributesA(dir.WindowsPath("readonly.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(::SetFileAttributesA(dir.WindowsPath("hiddenfolder").c_str(), FILE_ATTRIBUTE_HIDDEN));
 
   for (const char* name : {"plain.txt", "hidden.ini", "readonly.ini", "folder", "hiddenfolder"}) {
     SCOPED_TRACE(name);
-    const std::string path = dir.Windows(name);
+    const std::string path = dir.WindowsPath(name);
     EXPECT_EQ(GetFileAttributes(path), static_cast<std::uint32_t>(::GetFileAttributesA(path.c_str())));
   }
-  EXPECT_EQ(GetFileAttributes(dir.Windows("folder")) & kAttrDirectory, kAttrDirectory);
-  EXPECT_EQ(GetFileAttributes(dir.Windows("plain.txt")) & kAttrDirectory, 0u);
-  EXPECT_EQ(GetFileAttributes(dir.Windows("hidden.ini")) & kAttrHidden, kAttrHidden);
-  EXPECT_EQ(GetFileAttributes(dir.Windows("readonly.ini")) & kAttrReadOnly, kAttrReadOnly);
-  EXPECT_EQ(GetFileAttributes(dir.Windows("hiddenfolder")), kAttrDirectory | kAttrHidden);
-  EXPECT_EQ(GetFileAttributes(dir.Windows("missing")), kInvalidAttributes);
-  EXPECT_EQ(GetFileAttributes(dir.Windows("plain.txt\\inside")), kInvalidAttributes);
+  EXPECT_EQ(GetFileAttributes(dir.WindowsPath("folder")) & kAttrDirectory, kAttrDirectory);
+  EXPECT_EQ(GetFileAttributes(dir.WindowsPath("plain.txt")) & kAttrDirectory, 0u);
+  EXPECT_EQ(GetFileAttributes(dir.WindowsPath("hidden.ini")) & kAttrHidden, kAttrHidden);
+  EXPECT_EQ(GetFileAttributes(dir.WindowsPath("readonly.ini")) & kAttrReadOnly, kAttrReadOnly);
+  EXPECT_EQ(GetFileAttributes(dir.WindowsPath("hiddenfolder")), kAttrDirectory | kAttrHidden);
+  EXPECT_EQ(GetFileAttributes(dir.WindowsPath("missing")), kInvalidAttributes);
+  EXPECT_EQ(GetFileAttributes(dir.WindowsPath("plain.txt\\inside")), kInvalidAttributes);
   EXPECT_EQ(GetFileAttributes(""), kInvalidAttributes);
-  ::SetFileAttributesA(dir.Windows("readonly.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::SetFileAttributesA(dir.WindowsPath("readonly.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(Win32Files, ListingKeepsTheSystemsOrderWithoutTheDotEntries) {
-  TempDir dir;
-  for (const char* name : {"b.ini", "a.ini", "Z.ini", "c.txt"}) dir.Put(name, "x");
+  TempFolder dir;
+  for (const char* name : {"b.ini", "a.ini", "Z.ini", "c.txt"}) dir.Write(name, "x");
   ASSERT_TRUE(dir.MakeFolder("sub"));
-  const std::vector<std::string> raw = RawListing(dir.path());
+  const std::vector<std::string> raw = RawListing(dir.Path());
   ASSERT_GE(raw.size(), 2u);
   EXPECT_EQ(raw[0], ".");  // the folder's own entry comes first
 
   std::vector<DirEntry> entries{{"stale", 1}};
-  ASSERT_TRUE(ListDirectory(dir.path(), entries));
+  ASSERT_TRUE(ListDirectory(dir.Path(), entries));
   std::vector<std::string> names;
   for (const DirEntry& e : entries) names.push_back(e.name);
   std::vector<std::string> expected;
@@ -85,24 +85,24 @@ TEST(Win32Files, ListingKeepsTheSystemsOrderWithoutTheDotEntries) {
   EXPECT_EQ(names, expected);
   ASSERT_EQ(entries.size(), 5u);
   for (const DirEntry& e : entries) {
-    EXPECT_EQ(e.attributes, GetFileAttributes(dir.path() + "\\" + e.name)) << e.name;
+    EXPECT_EQ(e.attributes, GetFileAttributes(dir.Path() + "\\" + e.name)) << e.name;
   }
 
   // A trailing separator lists the same folder.
   std::vector<DirEntry> again;
-  ASSERT_TRUE(ListDirectory(dir.path() + "\\", again));
+  ASSERT_TRUE(ListDirectory(dir.Path() + "\\", again));
   EXPECT_EQ(again.size(), entries.size());
-  ASSERT_TRUE(ListDirectory(dir.Windows("sub"), again));
+  ASSERT_TRUE(ListDirectory(dir.WindowsPath("sub"), again));
   EXPECT_TRUE(again.empty());
-  EXPECT_FALSE(ListDirectory(dir.Windows("missing"), entries));
+  EXPECT_FALSE(ListDirectory(dir.WindowsPath("missing"), entries));
   EXPECT_TRUE(entries.empty());
-  EXPECT_FALSE(ListDirectory(dir.Windows("a.ini"), entries));
+  EXPECT_FALSE(ListDirectory(dir.WindowsPath("a.ini"), entries));
   EXPECT_FALSE(ListDirectory("", entries));
 }
 
 TEST(Win32Files, TextStreamsShareTheFile) {
-  TempDir dir;
-  const std::string path = dir.Windows("shared.log");
+  TempFolder dir;
+  const std::string path = dir.WindowsPath("shared.log");
   TextFile writer;
   ASSERT_TRUE(writer.Open(path, TextFile::Mode::Append));
   ASSERT_TRUE(writer.Write("first\n"));

@@ -1,35 +1,41 @@
-// A new, empty folder under the system's temporary folder, for test helpers.
+// A fresh folder under the system's temporary folder for one test, removed
+// with its contents afterwards; files are written and read byte for byte.
 #pragma once
 
-#include <filesystem>
-#include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
-#if !defined(_WIN32)
-#include <cstdlib>
-#endif
+namespace sentrel::test {
 
-namespace sentrel::testsupport {
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
 
-// Makes a folder named `prefix` plus a unique suffix and returns its path;
-// empty when none could be made.
-inline std::string MakeTempFolder(const std::string& prefix) {
-  const std::string base = (std::filesystem::temp_directory_path() / prefix).string();
-#if defined(_WIN32)
-  // The Windows runtime has no mkdtemp: random names until one is new.
-  std::random_device device;
-  std::mt19937_64 generator(device());
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string path = base;
-    for (int i = 0; i < 8; ++i) path.push_back("0123456789abcdef"[generator() % 16]);
-    std::error_code ec;
-    if (std::filesystem::create_directory(path, ec)) return path;
-  }
-  return {};
-#else
-  std::string pattern = base + "XXXXXX";
-  return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-#endif
-}
+  const std::string& Path() const { return path_; }
+  // The native path of a file or folder below the folder; the folders on
+  // the way are made.
+  std::string File(std::string_view relative) const;
+  // The same path written Windows-style, as the filter's own callers write it.
+  std::string WindowsPath(std::string_view relative) const;
 
-}  // namespace sentrel::testsupport
+  // Writes bytes to a file below the folder, creating folders on the way.
+  void Write(const std::string& relative, std::string_view bytes) const;
+  // A file's bytes (empty when it is missing).
+  std::string Read(const std::string& relative) const;
+  bool Exists(const std::string& relative) const;
+  // Makes a folder (and its parents); false when it was already there or
+  // cannot be made.
+  bool MakeFolder(const std::string& relative) const;
+  void Remove(const std::string& relative) const;
+  // The names in a folder below the folder, sorted.
+  std::vector<std::string> List(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace sentrel::test

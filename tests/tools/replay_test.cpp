@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "filter/logging/program_messages.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 #include "tools/replay/replay.h"
 
 namespace sentrel::replay {

@@ -7,7 +7,7 @@
 
 #include "filter/tracking/address_lists.h"
 #include "filter/tracking/address_ranges.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {

@@ -6,7 +6,7 @@
 #include "filter/settings/filter_settings.h"
 #include "filter/tracking/cache_journal.h"
 #include "filter/tracking/client_table.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {

@@ -5,7 +5,7 @@
 #include "filter/logging/program_messages.h"
 #include "filter/settings/filter_settings.h"
 #include "filter/tracking/startup.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "filter/settings/filter_settings.h"
-#include "tests/filter/test_support.h"
+#include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {

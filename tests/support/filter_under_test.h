@@ -1,5 +1,5 @@
-// Shared helpers of the filter tests: a temporary settings folder, module file
-// texts, and a filter instance on a fake clock driven through the test host.
+// A filter under test: a temporary settings folder with its bootstrap file,
+// and a filter instance on a fake clock driven through the test host.
 #pragma once
 
 #include <memory>
@@ -9,58 +9,10 @@
 #include "filter/core/filter.h"
 #include "hosts/testhost/test_host.h"
 #include "platform/clock.h"
+#include "tests/support/module_text.h"
+#include "tests/support/temp_folder.h"
 
 namespace sentrel::test {
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::string& Path() const { return path_; }
-  // Writes bytes to a file below the folder, creating folders on the way.
-  void Write(const std::string& relative, const std::string& bytes) const;
-  std::string Read(const std::string& relative) const;
-  bool Exists(const std::string& relative) const;
-  void MakeFolder(const std::string& relative) const;
-  void Remove(const std::string& relative) const;
-  std::vector<std::string> List(const std::string& relative) const;
-
- private:
-  std::string path_;
-};
-
-// A module file's text with one step of one rule; fields can be changed
-// before Text() is called.
-struct ModuleText {
-  std::string name = "Test module";
-  std::string priority = "";  // empty: no Config section
-  std::string execute = "0";
-  std::string setp = "0";
-  std::string times = "1";
-  std::string dateline = "600";
-  std::string logName = "";
-  std::string logFileName = "";
-  std::string logContent = "";
-  struct RuleText {
-    std::string parameter;
-    std::string compare;
-    std::string pattern;
-  };
-  struct StepText {
-    std::string times = "1";
-    std::string logName;
-    std::string logFileName;
-    std::string logContent;
-    std::vector<RuleText> rules;
-  };
-  std::vector<StepText> steps;
-
-  std::string Text() const;
-};
 
 // A settings folder with a bootstrap file, ready for a filter to load.
 class SettingsFolder {
@@ -84,6 +36,20 @@ class SettingsFolder {
   TempFolder folder_;
 };
 
+// Sends end-of-session notifications to `filter` through `host`, moving
+// `clock` on 4 seconds before each (one stage falls due each time), until the
+// start-up stage `stage` is the next one due or `maxNotifications` were sent.
+// Returns whether it got there.
+template <typename AdvancingClock>
+bool RunStartupUntil(Filter& filter, testhost::TestHost& host, AdvancingClock& clock,
+                     std::uint8_t stage, int maxNotifications = 8) {
+  for (int i = 0; i < maxNotifications && filter.StartupStage() != stage; ++i) {
+    clock.Advance(4);
+    host.EndOfSession();
+  }
+  return filter.StartupStage() == stage;
+}
+
 // A filter instance on a fake clock, with a test host on its entry points.
 class FilterUnderTest {
  public:
@@ -93,9 +59,9 @@ class FilterUnderTest {
   Filter filter;
   testhost::TestHost host;
 
-  // Sends end-of-session notifications 4 seconds apart until the start-up
-  // has completed (or `maxNotifications` were sent).
-  void CompleteStartup(int maxNotifications = 8);
+  // Runs the start-up stages until the start-up has completed (or
+  // `maxNotifications` were sent).
+  void CompleteStartup(int maxNotifications = 8) { RunStartupUntil(filter, host, clock, kStarted, maxNotifications); }
   // One request from an address with extra server variables.
   DWORD Request(const std::string& address,
                 std::map<std::string, std::string> variables = {},

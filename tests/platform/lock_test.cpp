@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/lock.h"
-#include "tests/crash/lock_probe.h"
+#include "tests/support/lock_probe.h"
 
 namespace sentrel::platform {
 namespace {

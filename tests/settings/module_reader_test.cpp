@@ -7,15 +7,15 @@
 #include <string>
 
 #include "filter/settings/module_reader.h"
-#include "tests/modules/module_files.h"
+#include "tests/settings/module_fixtures.h"
 
 namespace sentrel {
 namespace {
 
-using testing::IniText;
-using testing::ProbeModule;
-using testing::RecordingSink;
-using testing::TempFolder;
+using test::IniText;
+using test::ProbeModule;
+using test::RecordingSink;
+using test::TempFolder;
 
 FilterSettings SettingsWithCodePage(bool codePage) {
   FilterSettings settings;

@@ -10,15 +10,15 @@
 #include "filter/settings/module_reader.h"
 #include "filter/settings/module_registry.h"
 #include "platform/clock.h"
-#include "tests/modules/module_files.h"
+#include "tests/settings/module_fixtures.h"
 
 namespace sentrel {
 namespace {
 
-using testing::IniText;
-using testing::RecordingSink;
-using testing::SimpleModule;
-using testing::TempFolder;
+using test::IniText;
+using test::RecordingSink;
+using test::SimpleModule;
+using test::TempFolder;
 
 // GBK bytes of 模块读取成功 (module read).
 constexpr char kModuleRead[] = "\xc4\xa3\xbf\xe9\xb6\xc1\xc8\xa1\xb3\xc9\xb9\xa6";
@@ -33,8 +33,8 @@ std::string ReadAll(const std::string& path) {
 class ModuleStageTest : public ::testing::Test {
  protected:
   ModuleStageTest() : log_(clock_) {
-    std::filesystem::create_directories(folder_.path() + "/Log");
-    settings_.FolderPath = NormaliseFolderPath(folder_.path());
+    std::filesystem::create_directories(folder_.Path() + "/Log");
+    settings_.FolderPath = NormaliseFolderPath(folder_.Path());
     log_.Configure(settings_.FolderPath, 30);
   }
 
@@ -46,7 +46,7 @@ class ModuleStageTest : public ::testing::Test {
   }
 
   std::string LogText() {
-    return ReadAll(folder_.path() + "/Log/Log_" + clock_.FormatNow("%Y-%m-%d") + ".log");
+    return ReadAll(folder_.Path() + "/Log/Log_" + clock_.FormatNow("%Y-%m-%d") + ".log");
   }
 
   platform::FakeClock clock_;
@@ -104,7 +104,7 @@ TEST_F(ModuleStageTest, EveryFileUnusableFailsTheStage) {
   EXPECT_TRUE(registry_.progressTemplate.empty());
   // The cap is not computed when nothing loaded.
   EXPECT_EQ(registry_.requestCap, 99u);
-  EXPECT_FALSE(std::filesystem::exists(folder_.path() + "/Log/Log_" +
+  EXPECT_FALSE(std::filesystem::exists(folder_.Path() + "/Log/Log_" +
                                        clock_.FormatNow("%Y-%m-%d") + ".log"));
 }
 
@@ -116,7 +116,7 @@ TEST_F(ModuleStageTest, FileDeletedBetweenScanAndReadIsSkipped) {
   registry_.OrderScannedPaths();
   ASSERT_EQ(registry_.modulePaths.size(), 3u);
 
-  std::filesystem::remove(folder_.path() + "/Action/sub/two.ini");
+  std::filesystem::remove(folder_.Path() + "/Action/sub/two.ini");
   RecordingSink sink;
   ASSERT_TRUE(LoadModules(registry_, settings_, &log_, &sink));
   ASSERT_EQ(registry_.modules.size(), 2u);

@@ -1,89 +1,17 @@
-// Test helpers: a temporary settings folder and module files built from
-// sections and keys, plus a diagnostic sink that records what the reader says.
+// Module files of the settings tests (the worked example of the format and a
+// minimal usable module) and a diagnostic sink that records what the module
+// reader says.
 #pragma once
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "filter/settings/module_reader.h"
+#include "tests/support/module_text.h"
 #include "tests/support/temp_folder.h"
 
-namespace sentrel::testing {
-
-class TempFolder {
- public:
-  TempFolder() {
-    path_ = testsupport::MakeTempFolder("sentrel-modules-");
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::string& path() const { return path_; }
-  // A path inside the folder; creates its parent folders.
-  std::string File(const std::string& relative) const {
-    std::filesystem::path p = std::filesystem::path(path_) / relative;
-    std::filesystem::create_directories(p.parent_path());
-    return p.string();
-  }
-  void Write(const std::string& relative, const std::string& bytes) const {
-    std::ofstream out(File(relative), std::ios::binary);
-    out << bytes;
-  }
-
- private:
-  std::string path_;
-};
-
-// A settings text as ordered sections of ordered key/value lines.
-class IniText {
- public:
-  IniText& Set(const std::string& section, const std::string& key, const std::string& value) {
-    auto& lines = SectionLines(section);
-    for (auto& line : lines) {
-      if (line.first == key) {
-        line.second = value;
-        return *this;
-      }
-    }
-    lines.emplace_back(key, value);
-    return *this;
-  }
-  IniText& Remove(const std::string& section, const std::string& key) {
-    auto& lines = SectionLines(section);
-    std::erase_if(lines, [&](const auto& line) { return line.first == key; });
-    return *this;
-  }
-  IniText& RemoveSection(const std::string& section) {
-    std::erase_if(sections_, [&](const auto& s) { return s.first == section; });
-    return *this;
-  }
-  std::string Text() const {
-    std::string out;
-    for (const auto& [name, lines] : sections_) {
-      out += "[" + name + "]\r\n";
-      for (const auto& [key, value] : lines) out += key + "=" + value + "\r\n";
-    }
-    return out;
-  }
-
- private:
-  std::vector<std::pair<std::string, std::string>>& SectionLines(const std::string& section) {
-    for (auto& s : sections_) {
-      if (s.first == section) return s.second;
-    }
-    sections_.emplace_back(section, std::vector<std::pair<std::string, std::string>>{});
-    return sections_.back().second;
-  }
-  std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> sections_;
-};
+namespace sentrel::test {
 
 // The worked example of the module file format: one step of two rules.
 inline IniText ProbeModule() {
@@ -152,4 +80,4 @@ class RecordingSink : public ModuleDiagnostics {
   std::vector<LoadedFile> loaded;
 };
 
-}  // namespace sentrel::testing
+}  // namespace sentrel::test

@@ -1,43 +1,30 @@
 // `sentrel lint`: the report on a settings folder and the exit status.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
-#include "tests/modules/module_files.h"
+#include "tests/settings/module_fixtures.h"
+#include "tests/support/run_program.h"
 
 namespace sentrel {
 namespace {
 
-using testing::IniText;
-using testing::SimpleModule;
-using testing::TempFolder;
+using test::IniText;
+using test::SimpleModule;
+using test::ProgramResult;
+using test::TempFolder;
 
-struct ToolResult {
-  std::string output;
-  int status = -1;
-};
-
-ToolResult RunTool(const std::string& arguments) {
-  ToolResult result;
-  const std::string command = std::string("'") + SENTREL_TOOL + "' " + arguments + " 2>&1";
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.output.append(buffer, n);
-  int wait = ::pclose(pipe);
-  if (WIFEXITED(wait)) result.status = WEXITSTATUS(wait);
-  return result;
+// `sentrel` with the arguments, as an administrator runs it.
+ProgramResult Sentrel(const std::vector<std::string>& arguments) {
+  return test::RunProgram(SENTREL_TOOL, arguments);
 }
-
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
 class LintTest : public ::testing::Test {
  protected:
-  ToolResult Lint() { return RunTool("lint " + Quoted(folder_.path())); }
-  std::string Action(const std::string& name) { return folder_.path() + "/Action/" + name; }
+  ProgramResult Lint() { return Sentrel({"lint", folder_.Path()}); }
+  std::string Action(const std::string& name) { return folder_.Path() + "/Action/" + name; }
 
   TempFolder folder_;
 };
@@ -54,9 +41,9 @@ TEST_F(LintTest, ReportsEachFileInLoadOrderAndTheSettings) {
   folder_.Write("Action/old.ini", SimpleModule("Old", "1", {"1"}).Set("About", "Version", "4.2").Text());
   folder_.Write("Action/sub/zero.ini", SimpleModule("Zero", "1", {"0"}).Text());
 
-  ToolResult r = Lint();
-  EXPECT_EQ(r.status, 0) << r.output;
-  const std::string& out = r.output;
+  ProgramResult r = Lint();
+  EXPECT_EQ(r.status, 0) << r.Output();
+  const std::string& out = r.Output();
 
   const auto good = out.find("  " + Action("zgood.ini") + ": loaded as module 1: Good \xe6\xa8\xa1\xe5\x9d\x97\n");
   const auto old = out.find("  " + Action("old.ini") +
@@ -88,28 +75,28 @@ TEST_F(LintTest, ReportsEachFileInLoadOrderAndTheSettings) {
 TEST_F(LintTest, EveryFileRefusedWouldNotLoad) {
   folder_.Write("Action/a.ini", IniText{}.Set("About", "Version", "4.3.0").Text());
   folder_.Write("Action/b.ini", std::string("\x00\xff[\x01=\n", 6));
-  ToolResult r = Lint();
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find(Action("a.ini") + ": skipped: [Cofing] Execute (missing): "),
-            std::string::npos) << r.output;
-  EXPECT_NE(r.output.find(Action("b.ini") + ": skipped: [About] Version (missing)"),
-            std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("  every module file is refused\n"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("requestCap: none"), std::string::npos) << r.output;
+  ProgramResult r = Lint();
+  EXPECT_EQ(r.status, 1) << r.Output();
+  EXPECT_NE(r.Output().find(Action("a.ini") + ": skipped: [Cofing] Execute (missing): "),
+            std::string::npos) << r.Output();
+  EXPECT_NE(r.Output().find(Action("b.ini") + ": skipped: [About] Version (missing)"),
+            std::string::npos) << r.Output();
+  EXPECT_NE(r.Output().find("  every module file is refused\n"), std::string::npos) << r.Output();
+  EXPECT_NE(r.Output().find("requestCap: none"), std::string::npos) << r.Output();
 }
 
 TEST_F(LintTest, NoModuleFileWouldNotLoad) {
   folder_.Write("Action/readme.txt", "not a module");
   folder_.Write("Action/GUARD.INI", SimpleModule("Caps", "1", {"1"}).Text());
-  ToolResult r = Lint();
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("modules (0 files in "), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("no module file"), std::string::npos) << r.output;
+  ProgramResult r = Lint();
+  EXPECT_EQ(r.status, 1) << r.Output();
+  EXPECT_NE(r.Output().find("modules (0 files in "), std::string::npos) << r.Output();
+  EXPECT_NE(r.Output().find("no module file"), std::string::npos) << r.Output();
 
-  std::filesystem::remove_all(folder_.path() + "/Action");
+  std::filesystem::remove_all(folder_.Path() + "/Action");
   r = Lint();
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("the module folder cannot be listed"), std::string::npos) << r.output;
+  EXPECT_EQ(r.status, 1) << r.Output();
+  EXPECT_NE(r.Output().find("the module folder cannot be listed"), std::string::npos) << r.Output();
 }
 
 TEST_F(LintTest, MoreThan64FilesWouldNotLoad) {
@@ -117,29 +104,29 @@ TEST_F(LintTest, MoreThan64FilesWouldNotLoad) {
     folder_.Write("Action/m" + std::to_string(100 + i) + ".ini",
                   SimpleModule("M" + std::to_string(i), "1", {"1"}).Text());
   }
-  ToolResult r = Lint();
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("loaded as module 64: M63\n"), std::string::npos) << r.output;
+  ProgramResult r = Lint();
+  EXPECT_EQ(r.status, 0) << r.Output();
+  EXPECT_NE(r.Output().find("loaded as module 64: M63\n"), std::string::npos) << r.Output();
 
   // The 65th file counts although it is unusable.
   folder_.Write("Action/sub/broken.ini", "garbage");
   r = Lint();
-  EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("  65 module files, more than 64\n"), std::string::npos) << r.output;
+  EXPECT_EQ(r.status, 1) << r.Output();
+  EXPECT_NE(r.Output().find("  65 module files, more than 64\n"), std::string::npos) << r.Output();
 }
 
 TEST(LintUsage, ExitStatus) {
-  EXPECT_EQ(RunTool("lint").status, 2);
-  EXPECT_EQ(RunTool("lint a b").status, 2);
-  EXPECT_EQ(RunTool("lint --verbose").status, 2);
-  EXPECT_EQ(RunTool("lint ''").status, 2);
-  ToolResult help = RunTool("lint --help");
+  EXPECT_EQ(Sentrel({"lint"}).status, 2);
+  EXPECT_EQ(Sentrel({"lint", "a", "b"}).status, 2);
+  EXPECT_EQ(Sentrel({"lint", "--verbose"}).status, 2);
+  EXPECT_EQ(Sentrel({"lint", ""}).status, 2);
+  ProgramResult help = Sentrel({"lint", "--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.output.find("usage: sentrel lint FOLDER"), std::string::npos);
+  EXPECT_NE(help.Output().find("usage: sentrel lint FOLDER"), std::string::npos);
 
-  ToolResult missing = RunTool("lint /nonexistent/sentrel/folder");
-  EXPECT_EQ(missing.status, 1) << missing.output;
-  EXPECT_NE(missing.output.find("not an existing folder"), std::string::npos) << missing.output;
+  ProgramResult missing = Sentrel({"lint", "/nonexistent/sentrel/folder"});
+  EXPECT_EQ(missing.status, 1) << missing.Output();
+  EXPECT_NE(missing.Output().find("not an existing folder"), std::string::npos) << missing.Output();
 }
 
 }  // namespace
@@ -152,26 +139,26 @@ TEST_F(LintTest, AddressListLinesWithTheirCoverageOrReason) {
   folder_.Write("Action/a.ini", SimpleModule("A", "1", {"1"}).Text());
   folder_.Write("LimitIP.txt", "10.0.0.1\r\n\r\n10.0.0.9 bad\r\n10.0.1.*\r\n1.2.3.*-1.2.4.*\r\n");
   folder_.Write("UnLimitIP.txt", "127.255.255.250-128.0.0.5\n10.0.0.7-10.0.0.5\n");
-  ToolResult r = Lint();
-  EXPECT_EQ(r.status, 0) << r.output;
-  const auto allow = r.output.find("  UnLimitIP.txt (always let through): 2 lines accepted, 0 skipped; "
+  ProgramResult r = Lint();
+  EXPECT_EQ(r.status, 0) << r.Output();
+  const auto allow = r.Output().find("  UnLimitIP.txt (always let through): 2 lines accepted, 0 skipped; "
                                    "the accepted lines cover 12 addresses\n");
-  const auto deny = r.output.find("  LimitIP.txt (always refused): 2 lines accepted, 2 skipped; "
+  const auto deny = r.Output().find("  LimitIP.txt (always refused): 2 lines accepted, 2 skipped; "
                                   "the accepted lines cover 257 addresses\n");
-  ASSERT_NE(allow, std::string::npos) << r.output;
-  ASSERT_NE(deny, std::string::npos) << r.output;
+  ASSERT_NE(allow, std::string::npos) << r.Output();
+  ASSERT_NE(deny, std::string::npos) << r.Output();
   EXPECT_LT(allow, deny);
-  EXPECT_NE(r.output.find("    line 1: 127.255.255.250-128.0.0.5: 12 addresses\n"), std::string::npos);
-  EXPECT_NE(r.output.find("    line 2: 10.0.0.7-10.0.0.5: 0 addresses (range ends before it starts"),
+  EXPECT_NE(r.Output().find("    line 1: 127.255.255.250-128.0.0.5: 12 addresses\n"), std::string::npos);
+  EXPECT_NE(r.Output().find("    line 2: 10.0.0.7-10.0.0.5: 0 addresses (range ends before it starts"),
             std::string::npos);
-  EXPECT_NE(r.output.find("    line 3: \"10.0.0.9 bad\": skipped: "), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("    line 5: \"1.2.3.*-1.2.4.*\": skipped: "), std::string::npos) << r.output;
-  EXPECT_EQ(r.output.find("line 2: \"\""), std::string::npos);  // empty lines are not reported
+  EXPECT_NE(r.Output().find("    line 3: \"10.0.0.9 bad\": skipped: "), std::string::npos) << r.Output();
+  EXPECT_NE(r.Output().find("    line 5: \"1.2.3.*-1.2.4.*\": skipped: "), std::string::npos) << r.Output();
+  EXPECT_EQ(r.Output().find("line 2: \"\""), std::string::npos);  // empty lines are not reported
 
-  std::filesystem::remove(folder_.path() + "/UnLimitIP.txt");
+  std::filesystem::remove(folder_.Path() + "/UnLimitIP.txt");
   r = Lint();
-  EXPECT_NE(r.output.find("  UnLimitIP.txt (always let through): missing, an empty list\n"),
-            std::string::npos) << r.output;
+  EXPECT_NE(r.Output().find("  UnLimitIP.txt (always let through): missing, an empty list\n"),
+            std::string::npos) << r.Output();
 }
 
 }  // namespace
