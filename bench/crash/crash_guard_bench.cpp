@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "filter/logging/crash_guard.h"
+#include "filter/crash/crash_guard.h"
 #include "platform/clock.h"
 #include "platform/lock.h"
 

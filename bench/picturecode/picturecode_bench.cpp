@@ -6,7 +6,7 @@
 
 #include "filter/picturecode/bitmap_file.h"
 #include "filter/picturecode/draw_code.h"
-#include "filter/picturecode/font_finder.h"
+#include "filter/picturecode/glyphs.h"
 
 namespace sentrel::picturecode {
 namespace {

@@ -3,8 +3,9 @@
 #include <cstring>
 
 #include "filter/core/evaluation.h"
-#include "filter/core/responses.h"
-#include "filter/logging/crash_guard.h"
+#include "filter/core/block_response.h"
+#include "filter/core/picture_challenge_flow.h"
+#include "filter/crash/crash_guard.h"
 #include "filter/logging/program_messages.h"
 #include "filter/tracking/address_lists.h"
 #include "platform/net.h"

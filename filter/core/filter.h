@@ -14,7 +14,7 @@
 #include "filter/core/evaluation.h"
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
-#include "filter/logging/crash_dump.h"
+#include "filter/crash/crash_dump.h"
 #include "filter/pattern/pattern_cache.h"
 #include "filter/picturecode/picture_code_maker.h"
 #include "filter/settings/filter_settings.h"
@@ -22,7 +22,7 @@
 #include "filter/tracking/address_ranges.h"
 #include "filter/tracking/cache_journal.h"
 #include "filter/tracking/client_table.h"
-#include "filter/tracking/startup.h"
+#include "filter/core/startup.h"
 #include "platform/clock.h"
 #include "platform/lock.h"
 

@@ -65,4 +65,13 @@ void Canvas::Line(int x1, int y1, int x2, int y2, int penWidth) {
   }
 }
 
+int RightmostInk(const Canvas& canvas) {
+  for (int x = canvas.Width() - 1; x >= 0; --x) {
+    for (int y = 0; y < canvas.Height(); ++y) {
+      if (canvas.Pixel(x, y) == kBlack) return x;
+    }
+  }
+  return 0;
+}
+
 }  // namespace sentrel::picturecode

@@ -50,4 +50,8 @@ class Canvas {
   std::vector<Colour> pixels_;  // rows top to bottom
 };
 
+// The rightmost column of the canvas that holds a pure black pixel; 0 when
+// there is none.
+int RightmostInk(const Canvas& canvas);
+
 }  // namespace sentrel::picturecode

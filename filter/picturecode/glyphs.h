@@ -8,11 +8,25 @@
 #include <optional>
 
 #include "filter/picturecode/canvas.h"
-#include "filter/picturecode/font_finder.h"
+#include <string>
 
 namespace sentrel::picturecode {
 
 class CodePainter;
+
+// An outline font file and the face in it. The system's font configuration
+// finds it on Linux; on Windows the "path" is the face name itself.
+struct FontFile {
+  std::string path;
+  int index = 0;  // face index inside the file
+};
+
+// The installed font that best stands for the given family in a heavy,
+// upright weight (a family name the system does not have maps to a
+// metric-compatible or generic face). When that yields nothing usable, any
+// heavy sans-serif face is tried. Empty when no scalable font is installed.
+std::optional<FontFile> FindHeavyFace(const char* family);
+
 
 // A font as the drawing asks for it. The width is always the face's own
 // (proportional) one. Glyphs turn with the line of text: the escapement is
@@ -60,5 +74,15 @@ class GlyphFace {
   struct Backend;
   std::unique_ptr<Backend> backend_;
 };
+
+// Draws the character alone on a white canvas of width x height, with the
+// font, in the rectangle (single line, vertically centred), and returns the
+// rightmost column that holds a pure black pixel; 0 when there is no ink.
+inline int MeasureInkRight(int width, int height, GlyphFace& face, const LogicalFont& font,
+                           const Rect& rect, char ch) {
+  Canvas scratch(width, height);
+  face.DrawChar(scratch, font, rect, ch);
+  return RightmostInk(scratch);
+}
 
 }  // namespace sentrel::picturecode

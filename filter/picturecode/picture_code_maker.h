@@ -2,17 +2,28 @@
 // the whole process.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 
-#include "filter/picturecode/code_digits.h"
-#include "filter/picturecode/font_finder.h"
 #include "filter/picturecode/glyphs.h"
 #include "filter/picturecode/picture_challenge.h"
 #include "platform/clock.h"
 #include "platform/lock.h"
 
 namespace sentrel::picturecode {
+
+// The digit alphabet, picked by index 0 to 9.
+inline constexpr char kDigitAlphabet[] = "1234567890";
+
+// Fills `size` bytes with random bits; false when the source failed.
+using RandomByteSource = bool (*)(void* buffer, std::size_t size);
+
+// Writes `count` characters of the digit alphabet to `digits`, each of the
+// ten with the same chance, from the random bytes of `source` (bytes that
+// would favour some digits are thrown away). False when the source failed;
+// `digits` is then unspecified.
+bool PickCodeDigits(char* digits, int count, RandomByteSource source);
 
 // The family the digits are drawn in; the font configuration maps it to the
 // nearest installed heavy face.

@@ -10,8 +10,8 @@
 #include <ctime>
 #include <string>
 
-#include "filter/logging/crash_dump.h"
-#include "filter/logging/signal_safe_text.h"
+#include "filter/crash/crash_dump.h"
+#include "filter/crash/signal_safe_text.h"
 #include "tests/crash/faults.h"
 #include "tests/support/filter_under_test.h"
 

@@ -7,7 +7,7 @@
 
 #include <thread>
 
-#include "filter/logging/crash_guard.h"
+#include "filter/crash/crash_guard.h"
 #include "tests/crash/faults.h"
 
 namespace sentrel {

@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "filter/logging/crash_guard.h"
+#include "filter/crash/crash_guard.h"
 #include "platform/lock.h"
 #include "tests/crash/faults.h"
 #include "tests/support/filter_under_test.h"

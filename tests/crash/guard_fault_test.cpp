@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "filter/logging/crash_guard.h"
+#include "filter/crash/crash_guard.h"
 #include "platform/lock.h"
 #include "tests/crash/faults.h"
 #include "tests/support/filter_under_test.h"

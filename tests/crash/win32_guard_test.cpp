@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "filter/core/filter.h"
-#include "filter/logging/crash_guard.h"
+#include "filter/crash/crash_guard.h"
 #include "hosts/testhost/test_host.h"
 #include "platform/lock.h"
 #include "tests/support/filter_under_test.h"

@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "filter/core/responses.h"
+#include "filter/core/block_response.h"
+#include "filter/core/picture_challenge_flow.h"
 #include "tests/support/filter_under_test.h"
 
 namespace sentrel {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "filter/logging/minidump_win32.h"
-#include "filter/logging/seh_guard_win32.h"
+#include "filter/crash/win32/minidump.h"
+#include "filter/crash/win32/seh_guard.h"
 #include "tests/support/filter_under_test.h"
 
 namespace sentrel {

@@ -1,4 +1,4 @@
-#include "filter/picturecode/code_digits.h"
+#include "filter/picturecode/picture_code_maker.h"
 
 #include <gtest/gtest.h>
 

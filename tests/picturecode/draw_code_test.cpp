@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "filter/picturecode/ink_measure.h"
+#include "filter/picturecode/glyphs.h"
 #include "platform/random.h"
 #include "tests/picturecode/test_images.h"
 #if defined(_WIN32)
-#include "filter/picturecode/gdi_canvas.h"
+#include "filter/picturecode/win32/gdi_canvas.h"
 #endif
 
 namespace sentrel::picturecode {

@@ -6,7 +6,7 @@
 #include <climits>
 #include <vector>
 
-#include "filter/picturecode/ink_measure.h"
+#include "filter/picturecode/glyphs.h"
 #include "tests/picturecode/test_images.h"
 
 namespace sentrel::picturecode {

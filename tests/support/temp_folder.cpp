@@ -58,7 +58,7 @@ std::string TempFolder::File(std::string_view relative) const {
 }
 
 std::string TempFolder::WindowsPath(std::string_view relative) const {
-  std::string p = File(relative);
+  std::string p = path_ + "/" + std::string(relative);
   std::replace(p.begin(), p.end(), '/', '\\');
   return p;
 }

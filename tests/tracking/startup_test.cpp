@@ -4,7 +4,7 @@
 
 #include "filter/logging/program_messages.h"
 #include "filter/settings/filter_settings.h"
-#include "filter/tracking/startup.h"
+#include "filter/core/startup.h"
 #include "tests/support/filter_under_test.h"
 
 namespace sentrel {

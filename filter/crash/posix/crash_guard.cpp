@@ -33,7 +33,7 @@
 #include <mutex>
 #include <typeinfo>
 
-#include "filter/logging/crash_guard.h"
+#include "filter/crash/crash_guard.h"
 #include "platform/lock.h"
 
 namespace sentrel {

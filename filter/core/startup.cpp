@@ -1,4 +1,4 @@
-#include "filter/tracking/startup.h"
+#include "filter/core/startup.h"
 
 #include "filter/logging/program_messages.h"
 

@@ -1,4 +1,4 @@
-#include "filter/picturecode/font_finder.h"
+#include "filter/picturecode/glyphs.h"
 
 #include <fontconfig/fontconfig.h>
 

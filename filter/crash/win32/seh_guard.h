@@ -4,7 +4,7 @@
 // it, the call is abandoned where it stood and the guard returns.
 //
 // The compiler used for the Windows build has no __try/__except, so the
-// guard is a small assembly frame (seh_guard_win32.S) whose exception handler
+// guard is a small assembly frame (seh_guard.S) whose exception handler
 // is registered in the frame's unwind data, exactly where the platform looks
 // for the handlers of __try blocks. C++ exceptions of this compiler pass
 // through the guard untouched (the caller catches them itself), and so do

@@ -1,10 +1,17 @@
 // Characters drawn and measured with the graphics device interface: the
 // canvas's pixels are put into a device context, the character is drawn
 // there with DrawTextA, and the pixels are read back.
-#include "filter/picturecode/gdi_canvas.h"
-#include "filter/picturecode/glyphs_gdi.h"
+#include "filter/picturecode/win32/gdi_canvas.h"
 
 namespace sentrel::picturecode {
+
+// The interface finds fonts by face name: the face is the family asked for,
+// and its "path" is that name. The font mapper stands in the nearest
+// installed font when the face itself is not installed.
+std::optional<FontFile> FindHeavyFace(const char* family) {
+  if (family == nullptr || *family == '\0') return std::nullopt;
+  return FontFile{family, 0};
+}
 
 GlyphFace::GlyphFace(const std::optional<FontFile>& file) {
   if (!file || file->path.empty()) return;

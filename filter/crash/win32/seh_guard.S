@@ -1,4 +1,4 @@
-# The frame of the structured exception guard (seh_guard_win32.h).
+# The frame of the structured exception guard (seh_guard.h).
 #
 #   int sentrel_seh_guarded_call(void (*call)(void*), void* arg, void* state)
 #

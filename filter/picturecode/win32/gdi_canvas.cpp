@@ -1,4 +1,4 @@
-#include "filter/picturecode/gdi_canvas.h"
+#include "filter/picturecode/win32/gdi_canvas.h"
 
 #include <cstdint>
 #include <vector>

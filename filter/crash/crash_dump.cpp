@@ -1,10 +1,10 @@
 // The parts of the crash dumps every platform shares: calendar arithmetic,
 // the dump name and path, and the target's preparation.
-#include "filter/logging/crash_dump.h"
+#include "filter/crash/crash_dump.h"
 
 #include <cstring>
 
-#include "filter/logging/signal_safe_text.h"
+#include "filter/crash/signal_safe_text.h"
 #include "platform/files.h"
 
 namespace sentrel {

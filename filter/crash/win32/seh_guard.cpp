@@ -1,4 +1,4 @@
-#include "filter/logging/seh_guard_win32.h"
+#include "filter/crash/win32/seh_guard.h"
 
 namespace sentrel {
 

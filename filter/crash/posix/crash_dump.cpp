@@ -15,8 +15,8 @@
 
 #include <cerrno>
 
-#include "filter/logging/crash_dump.h"
-#include "filter/logging/signal_safe_text.h"
+#include "filter/crash/crash_dump.h"
+#include "filter/crash/signal_safe_text.h"
 
 namespace sentrel {
 

@@ -13,7 +13,7 @@
 // guard whose filter calls WriteCrashDump with the exception pointers.
 #pragma once
 
-#include "filter/logging/crash_dump.h"
+#include "filter/crash/crash_dump.h"
 
 namespace sentrel {
 

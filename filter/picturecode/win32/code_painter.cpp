@@ -6,9 +6,7 @@
 #include <string>
 
 #include "filter/picturecode/code_painter.h"
-#include "filter/picturecode/gdi_canvas.h"
-#include "filter/picturecode/glyphs_gdi.h"
-#include "filter/picturecode/ink_measure.h"
+#include "filter/picturecode/win32/gdi_canvas.h"
 
 namespace sentrel::picturecode {
 namespace {

@@ -1,8 +1,8 @@
 // Crash dumps on Windows: a minidump of the process, the platform's normal
-// type, with the exception information of the fault (minidump_win32.h). The
+// type, with the exception information of the fault (minidump.h). The
 // name follows the target's local date and time of the fault.
-#include "filter/logging/crash_dump.h"
-#include "filter/logging/minidump_win32.h"
+#include "filter/crash/crash_dump.h"
+#include "filter/crash/win32/minidump.h"
 
 namespace sentrel {
 

@@ -2,7 +2,6 @@
 // runtime generator's sequence from CrtRand.
 #include "filter/picturecode/code_painter.h"
 
-#include "filter/picturecode/ink_measure.h"
 #include "platform/random.h"
 
 namespace sentrel::picturecode {

@@ -1,4 +1,4 @@
-#include "filter/logging/minidump_win32.h"
+#include "filter/crash/win32/minidump.h"
 
 #include <dbghelp.h>
 

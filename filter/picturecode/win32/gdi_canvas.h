@@ -73,4 +73,11 @@ class GdiCanvas {
   HGDIOBJ originalFont_ = nullptr;
 };
 
+// The state of a face: the face name handed to CreateFontA. The interface's
+// font mapper picks the installed font that best fits the name and the
+// other font parameters.
+struct GlyphFace::Backend {
+  std::string faceName;
+};
+
 }  // namespace sentrel::picturecode

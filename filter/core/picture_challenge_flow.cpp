@@ -1,25 +1,16 @@
-#include "filter/core/responses.h"
+#include "filter/core/picture_challenge_flow.h"
 
 #include <strings.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "filter/core/block_response.h"
 #include "filter/core/server_variables.h"
 
 namespace sentrel {
 
 namespace {
-
-void SendStatus(HTTP_FILTER_CONTEXT* context, const FilterSettings& settings) {
-  context->ServerSupportFunction(context, SF_REQ_SEND_RESPONSE_HEADER,
-                                 const_cast<char*>(settings.Status.c_str()), 0, 0);
-}
-
-void SendBytes(HTTP_FILTER_CONTEXT* context, const void* bytes, std::size_t size) {
-  DWORD length = static_cast<DWORD>(size);
-  context->WriteClient(context, const_cast<void*>(bytes), &length, 0);
-}
 
 // Reads a variable whole, whatever its length; a value the server cannot
 // supply counts as empty.
@@ -44,13 +35,6 @@ void Discard(ClientTally& client) {
 }
 
 }  // namespace
-
-void SendBlockResponse(HTTP_FILTER_CONTEXT* context, const FilterSettings& settings) {
-  SendStatus(context, settings);
-  if (!settings.returnPage.empty()) {
-    SendBytes(context, settings.returnPage.data(), settings.returnPage.size());
-  }
-}
 
 std::uint8_t HandlePictureCode(const PictureCodeEnv& env, HTTP_FILTER_CONTEXT* context,
                                const std::string& address, ClientTally& client) {

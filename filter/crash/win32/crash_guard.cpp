@@ -1,5 +1,5 @@
 // The crash guard on Windows: the structured exception guard of
-// seh_guard_win32.h around the call, whose filter is WriteCrashDump, as a
+// seh_guard.h around the call, whose filter is WriteCrashDump, as a
 // __try/__except(WriteCrashDump(...)) block would be. Every exception that
 // escapes from the call is taken (the dump writer always asks for the handler
 // to run); a C++ exception is caught as such and dumped too. The critical
@@ -10,8 +10,8 @@
 
 #include <exception>
 
-#include "filter/logging/crash_guard.h"
-#include "filter/logging/seh_guard_win32.h"
+#include "filter/crash/crash_guard.h"
+#include "filter/crash/win32/seh_guard.h"
 #include "platform/lock.h"
 
 namespace sentrel {

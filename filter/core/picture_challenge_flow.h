@@ -1,5 +1,6 @@
-// The answers the filter gives itself: the block answer, and the picture-code
-// challenge (the Code page, the "/Code.bmp" image, and the "Code=" answer).
+// The picture-code challenge of a client in state PictureCode: the code and
+// its lifetime, the "/Code.bmp" image, the Code page, and the "Code=" answer
+// that lifts the challenge or, wrong too often, blocks the client.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +14,6 @@
 #include "platform/clock.h"
 
 namespace sentrel {
-
-// Sends the Status line and the Return page (when it is not empty).
-void SendBlockResponse(HTTP_FILTER_CONTEXT* context, const FilterSettings& settings);
 
 // Results of HandlePictureCode.
 enum PictureCodeResult : std::uint8_t {
