@@ -106,7 +106,7 @@ bool ReadSettings(LintRun& run) {
     return false;
   }
   FilterSettings& s = run.settings;
-  s.FolderPath = NormaliseFolderPath(run.folderArgument);
+  s.FolderPath = NormalizeFolderPath(run.folderArgument);
   ReadGeneralSettings(s);
   s.returnPage = ReadResponsePage(s.FolderPath + "Return.html");
   ReadPictureCodeSettings(s);
@@ -146,11 +146,11 @@ void AddressListsSection(LintRun& run) {
   std::printf("\naddress lists:\n");
   struct List {
     const char* file;
-    std::uint8_t state;
+    ClientState state;
     const char* meaning;
   };
-  for (const List& list : {List{kAllowListFile, Allowed, "always let through"},
-                           List{kDenyListFile, Blocked, "always refused"}}) {
+  for (const List& list : {List{kAllowListFile, ClientState::Allowed, "always let through"},
+                           List{kDenyListFile, ClientState::Blocked, "always refused"}}) {
     const std::string path = run.settings.FolderPath + list.file;
     if (!PathExists(path, false)) {
       std::printf("  %s (%s): missing, an empty list\n", list.file, list.meaning);

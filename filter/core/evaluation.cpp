@@ -21,14 +21,14 @@ class Evaluation {
              ClientTally& client)
       : env_(env), context_(context), address_(address), client_(client) {}
 
-  std::uint8_t Run();
+  ClientState Run();
 
  private:
   Outcome RunModule(ModuleProgress& p);
   bool RuleHolds(const Rule& rule);
   bool StepHolds(const Step& step);
   void WriteLogLine(const LogSpec& log);
-  void Decide(std::uint8_t state, std::uint32_t dateline, bool journal);
+  void Decide(ClientState state, std::uint32_t dateline, bool journal);
   void Notify(std::int32_t moduleNumber, const Module* module);
 
   const EvaluationEnv& env_;
@@ -43,14 +43,14 @@ class Evaluation {
   std::string value_;
 };
 
-std::uint8_t Evaluation::Run() {
+ClientState Evaluation::Run() {
   now_ = env_.clock.Now();
   platform::ScopedLock lock(client_.lock);
 
-  if (client_.resetMark == 1) {
-    client_.state.store(Normal, std::memory_order_relaxed);
+  if (client_.resetMark == ResetMark::Decided) {
+    client_.state.store(ClientState::Normal, std::memory_order_relaxed);
     client_.requestCount = 1;
-    client_.resetMark = 2;
+    client_.resetMark = ResetMark::Restarting;
     if (client_.challengeCounts != 0) {
       client_.challenge.reset();
       client_.challengeCounts = 0;
@@ -62,7 +62,7 @@ std::uint8_t Evaluation::Run() {
 
   const std::uint32_t cap = env_.registry.requestCap;
   if (cap != 0 && n_ >= cap) return client_.state.load(std::memory_order_relaxed);
-  if (client_.state.load(std::memory_order_relaxed) != Normal) {
+  if (client_.state.load(std::memory_order_relaxed) != ClientState::Normal) {
     return client_.state.load(std::memory_order_relaxed);
   }
 
@@ -72,22 +72,22 @@ std::uint8_t Evaluation::Run() {
     if (outcome != Outcome::Next) return client_.state.load(std::memory_order_relaxed);
   }
 
-  if (finished_ == client_.progress.size() && client_.state.load(std::memory_order_relaxed) == Normal) {
-    Decide(Allowed, env_.settings.Dateline, true);
+  if (finished_ == client_.progress.size() && client_.state.load(std::memory_order_relaxed) == ClientState::Normal) {
+    Decide(ClientState::Allowed, env_.settings.Dateline, true);
     Notify(0, nullptr);
   } else {
     client_.holdUntil.store(static_cast<std::uint32_t>(now_), std::memory_order_relaxed);
-    if (client_.resetMark == 2) client_.resetMark = 0;
+    if (client_.resetMark == ResetMark::Restarting) client_.resetMark = ResetMark::None;
   }
   return client_.state.load(std::memory_order_relaxed);
 }
 
-void Evaluation::Decide(std::uint8_t state, std::uint32_t dateline, bool journal) {
+void Evaluation::Decide(ClientState state, std::uint32_t dateline, bool journal) {
   client_.state.store(state, std::memory_order_relaxed);
   std::uint32_t holdUntil = static_cast<std::uint32_t>(now_) + dateline;
   client_.holdUntil.store(holdUntil, std::memory_order_relaxed);
   if (journal) env_.journal.WriteCacheLine(address_, state, holdUntil);
-  client_.resetMark = 1;
+  client_.resetMark = ResetMark::Decided;
 }
 
 void Evaluation::Notify(std::int32_t moduleNumber, const Module* module) {
@@ -101,7 +101,7 @@ Outcome Evaluation::RunModule(ModuleProgress& p) {
   const Module* m = env_.registry.ModuleAt(p.moduleNumber);
   if (m == nullptr) return Outcome::Stop;
 
-  if (client_.resetMark == 2) {
+  if (client_.resetMark == ResetMark::Restarting) {
     p.active = 1;
     p.currentStep = 0;
     p.stepHits = 0;
@@ -175,21 +175,22 @@ Outcome Evaluation::RunModule(ModuleProgress& p) {
     WriteLogLine(m->log);
     p.active = 0;
     switch (m->execute) {
-      case 0:
-        Decide(Blocked, static_cast<std::uint32_t>(m->dateline), true);
+      case ModuleAction::Block:
+        Decide(ClientState::Blocked, static_cast<std::uint32_t>(m->dateline), true);
         Notify(p.moduleNumber, m);
         return Outcome::Decided;
-      case 2:
-        Decide(Allowed, static_cast<std::uint32_t>(m->dateline), true);
+      case ModuleAction::Allow:
+        Decide(ClientState::Allowed, static_cast<std::uint32_t>(m->dateline), true);
         Notify(p.moduleNumber, m);
         return Outcome::Decided;
-      case 3:
-        Decide(PictureCode, static_cast<std::uint32_t>(m->dateline), false);
+      case ModuleAction::PictureCode:
+        // The challenge's outcome is journaled, not the challenge itself.
+        Decide(ClientState::PictureCode, static_cast<std::uint32_t>(m->dateline), false);
         Notify(p.moduleNumber, m);
         return Outcome::Decided;
-      default:
+      case ModuleAction::LogOnly:
         Notify(p.moduleNumber, m);
-        break;  // log only: the client stays as it is
+        break;  // the client stays as it is
     }
   }
 
@@ -243,7 +244,7 @@ void Evaluation::WriteLogLine(const LogSpec& log) {
 
 }  // namespace
 
-std::uint8_t EvaluateRequest(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context,
+ClientState EvaluateRequest(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context,
                              const std::string& address, ClientTally& client) {
   Evaluation evaluation(env, context, address, client);
   return evaluation.Run();

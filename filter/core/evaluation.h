@@ -25,7 +25,7 @@ struct DecisionEvent {
   // filter-wide Dateline.
   std::int32_t moduleNumber;
   const Module* module;     // the module that fired; nullptr for 0
-  std::uint8_t state;       // the client's state after the decision
+  ClientState state;        // the client's state after the decision
   std::uint32_t holdUntil;  // the client's holdUntil after the decision
 };
 
@@ -46,7 +46,7 @@ struct EvaluationEnv {
 
 // Evaluates one request of a client whose hold has passed, under the client's
 // lock. Returns the client's state afterwards.
-std::uint8_t EvaluateRequest(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context,
+ClientState EvaluateRequest(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context,
                              const std::string& address, ClientTally& client);
 
 // Wait before asking the server again for a variable a rule needs.

@@ -119,18 +119,19 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context) {
   }
 
   switch (client.state.load(std::memory_order_relaxed)) {
-    case Blocked:
+    case ClientState::Blocked:
       SendBlockResponse(context, settings_);
       return SF_STATUS_REQ_FINISHED;
-    case PictureCode: {
+    case ClientState::PictureCode: {
       if (!settings_.PictureCodeEnabled()) return SF_STATUS_REQ_NEXT_NOTIFICATION;
-      std::uint8_t result = HandlePictureCode(
+      const PictureCodeResult result = HandlePictureCode(
           PictureCodeEnv{settings_, PictureCodes(), journal_, clock_}, context, addressText, client);
-      if (result == kPictureBlocked) {
+      if (result == PictureCodeResult::Blocked) {
         SendBlockResponse(context, settings_);
         return SF_STATUS_REQ_FINISHED;
       }
-      return result == kPictureAnswered ? SF_STATUS_REQ_FINISHED : SF_STATUS_REQ_NEXT_NOTIFICATION;
+      return result == PictureCodeResult::Answered ? SF_STATUS_REQ_FINISHED
+                                                   : SF_STATUS_REQ_NEXT_NOTIFICATION;
     }
     default:
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
@@ -153,8 +154,8 @@ picturecode::PictureCodeMaker& Filter::PictureCodes() {
 void Filter::RunStartupStage() {
   startup_.RunStartupStage(Startup::Stages{
       [this] {
-        LoadAddressList(settings_.FolderPath, kAllowListFile, Allowed, listed_);
-        LoadAddressList(settings_.FolderPath, kDenyListFile, Blocked, listed_);
+        LoadAddressList(settings_.FolderPath, kAllowListFile, ClientState::Allowed, listed_);
+        LoadAddressList(settings_.FolderPath, kDenyListFile, ClientState::Blocked, listed_);
       },
       [this] { journal_.LoadCacheFiles(clients_); },
       [this] { return LoadModules(registry_, settings_, &log_); }});

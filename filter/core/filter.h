@@ -60,7 +60,7 @@ class Filter {
   ClientTable& Clients() { return clients_; }
   CacheJournal& Journal() { return journal_; }
   const AddressRanges& Listed() const { return listed_; }
-  std::uint8_t StartupStage() const { return startup_.Stage(); }
+  StartupStage DueStartupStage() const { return startup_.Stage(); }
   const CrashDumpTarget& CrashDumps() const { return crashDumps_; }
 
  private:

@@ -31,38 +31,51 @@ std::string ReadWhole(HTTP_FILTER_CONTEXT* context, const char* name) {
 
 void Discard(ClientTally& client) {
   client.challenge.reset();
-  client.challengeCounts = 0;
+  client.SetChallengeCounts(0, 0);
+}
+
+// The result for a client whose state is not (or no longer) PictureCode.
+PictureCodeResult ResultForState(ClientState state) {
+  switch (state) {
+    case ClientState::Blocked:
+      return PictureCodeResult::Blocked;
+    case ClientState::Allowed:
+      return PictureCodeResult::Allowed;
+    default:
+      return PictureCodeResult::Normal;
+  }
 }
 
 }  // namespace
 
-std::uint8_t HandlePictureCode(const PictureCodeEnv& env, HTTP_FILTER_CONTEXT* context,
-                               const std::string& address, ClientTally& client) {
+PictureCodeResult HandlePictureCode(const PictureCodeEnv& env, HTTP_FILTER_CONTEXT* context,
+                                    const std::string& address, ClientTally& client) {
   platform::ScopedLock lock(client.lock);
-  const std::uint8_t state = client.state.load(std::memory_order_relaxed);
-  if (state != PictureCode) return state;
+  const ClientState state = client.state.load(std::memory_order_relaxed);
+  if (state != ClientState::PictureCode) return ResultForState(state);
 
   const std::int64_t now = env.clock.Now();
   if (client.challengeCounts == 0 || client.challenge == nullptr) {
     client.challenge = env.maker.NewPictureChallenge();
-    client.challengeCounts = 1;
+    client.SetChallengeCounts(1, 0);
   } else if (static_cast<std::int64_t>(client.challenge->createdAt) + kCodeLifetimeSeconds < now) {
     client.challenge.reset();
-    const int issued = client.challengeCounts % 10;
-    if (issued >= 3) {
-      client.state.store(Blocked, std::memory_order_relaxed);
-      env.journal.WriteCacheLine(address, Blocked, client.holdUntil.load(std::memory_order_relaxed));
-      client.challengeCounts = 0;
-      return kPictureBlocked;
+    const int issued = client.CodesIssued();
+    if (issued >= kMaxCodesIssued) {
+      client.state.store(ClientState::Blocked, std::memory_order_relaxed);
+      env.journal.WriteCacheLine(address, ClientState::Blocked,
+                                 client.holdUntil.load(std::memory_order_relaxed));
+      client.SetChallengeCounts(0, 0);
+      return PictureCodeResult::Blocked;
     }
     client.challenge = env.maker.NewPictureChallenge();
-    client.challengeCounts = static_cast<std::uint8_t>(issued + 1);
+    client.SetChallengeCounts(issued + 1, 0);
   }
   if (client.challenge == nullptr) {
     // No code could be made (the system's random source failed): nothing to
     // check an answer against, so the request passes on as if unfiltered.
-    client.challengeCounts = 0;
-    return kPictureNormal;
+    client.SetChallengeCounts(0, 0);
+    return PictureCodeResult::Normal;
   }
   picturecode::PictureChallenge& challenge = *client.challenge;
 
@@ -71,30 +84,34 @@ std::uint8_t HandlePictureCode(const PictureCodeEnv& env, HTTP_FILTER_CONTEXT* c
     if (challenge.imageSize == 0) env.maker.RenderPictureChallenge(challenge);
     SendStatus(context, env.settings);
     SendBytes(context, challenge.imageBytes.data(), challenge.imageSize);
-    return kPictureAnswered;
+    return PictureCodeResult::Answered;
   }
 
   const std::string query = ReadWhole(context, "QUERY_STRING");
-  const std::size_t answerLength = static_cast<std::size_t>(env.settings.Length) + 5;
-  if (query.size() == answerLength && strncasecmp(query.c_str(), challenge.expectedQuery, 5) == 0) {
+  const std::size_t prefixLength = picturecode::kQueryPrefixLength;
+  const std::size_t answerLength = static_cast<std::size_t>(env.settings.Length) + prefixLength;
+  if (query.size() == answerLength &&
+      strncasecmp(query.c_str(), challenge.expectedQuery, prefixLength) == 0) {
     if (strncasecmp(query.c_str(), challenge.expectedQuery, answerLength) == 0) {
-      client.state.store(Allowed, std::memory_order_relaxed);
-      env.journal.WriteCacheLine(address, Allowed, client.holdUntil.load(std::memory_order_relaxed));
+      client.state.store(ClientState::Allowed, std::memory_order_relaxed);
+      env.journal.WriteCacheLine(address, ClientState::Allowed,
+                                 client.holdUntil.load(std::memory_order_relaxed));
       Discard(client);
-      return kPictureAllowed;
+      return PictureCodeResult::Allowed;
     }
-    client.challengeCounts = static_cast<std::uint8_t>(client.challengeCounts + 10);
-    if (client.challengeCounts / 10 % 10 > 3) {
-      client.state.store(Blocked, std::memory_order_relaxed);
-      env.journal.WriteCacheLine(address, Blocked, client.holdUntil.load(std::memory_order_relaxed));
+    client.SetChallengeCounts(client.CodesIssued(), client.WrongAnswers() + 1);
+    if (client.WrongAnswers() > kMaxWrongAnswers) {
+      client.state.store(ClientState::Blocked, std::memory_order_relaxed);
+      env.journal.WriteCacheLine(address, ClientState::Blocked,
+                                 client.holdUntil.load(std::memory_order_relaxed));
       Discard(client);
-      return kPictureBlocked;
+      return PictureCodeResult::Blocked;
     }
   }
 
   SendStatus(context, env.settings);
   SendBytes(context, env.settings.codePage.data(), env.settings.codePage.size());
-  return kPictureAnswered;
+  return PictureCodeResult::Answered;
 }
 
 }  // namespace sentrel

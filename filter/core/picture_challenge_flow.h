@@ -16,15 +16,19 @@
 namespace sentrel {
 
 // Results of HandlePictureCode.
-enum PictureCodeResult : std::uint8_t {
-  kPictureBlocked = 0,   // the client is (now) blocked: send the block answer
-  kPictureNormal = 1,    // the client is Normal: pass the request on
-  kPictureAllowed = 2,   // right answer: pass the request on
-  kPictureAnswered = 3,  // the image or the Code page has been sent
+enum class PictureCodeResult : std::uint8_t {
+  Blocked = 0,   // the client is (now) blocked: send the block answer
+  Normal = 1,    // the client is Normal: pass the request on
+  Allowed = 2,   // right answer: pass the request on
+  Answered = 3,  // the image or the Code page has been sent
 };
 
 // A code older than this is replaced at the client's next request.
 inline constexpr std::int64_t kCodeLifetimeSeconds = 60;
+// A code that runs out after this many were issued blocks the client.
+inline constexpr int kMaxCodesIssued = 3;
+// The wrong answer after this many to one code blocks the client.
+inline constexpr int kMaxWrongAnswers = 3;
 
 struct PictureCodeEnv {
   const FilterSettings& settings;
@@ -34,7 +38,7 @@ struct PictureCodeEnv {
 };
 
 // Runs the challenge for a client in state PictureCode, under its lock.
-std::uint8_t HandlePictureCode(const PictureCodeEnv& env, HTTP_FILTER_CONTEXT* context,
+PictureCodeResult HandlePictureCode(const PictureCodeEnv& env, HTTP_FILTER_CONTEXT* context,
                                const std::string& address, ClientTally& client);
 
 }  // namespace sentrel

@@ -8,38 +8,38 @@ void Startup::Message(const char* text) { log_.WriteLog("Log", text, "", LogMode
 
 void Startup::RunStartupStage(const Stages& stages) {
   std::int64_t now = clock_.Now();
-  if (now - lastStageTime_.load() <= 3) return;
+  if (now - lastStageTime_.load() <= kStageGapSeconds) return;
   lastStageTime_.store(now);
 
   platform::ScopedLock lock(startupLock_);
   switch (startupStage_.load()) {
-    case kListsDue:
-      startupStage_ = kBusyOrHalted;
+    case StartupStage::ListsDue:
+      startupStage_ = StartupStage::BusyOrHalted;
       if (stages.addressLists) stages.addressLists();
       lastStageTime_.store(clock_.Now());
-      startupStage_ = kCacheDue;
+      startupStage_ = StartupStage::CacheDue;
       break;
-    case kCacheDue:
-      startupStage_ = kBusyOrHalted;
+    case StartupStage::CacheDue:
+      startupStage_ = StartupStage::BusyOrHalted;
       if (stages.cache) stages.cache();
       lastStageTime_.store(clock_.Now());
-      startupStage_ = kModulesDue;
+      startupStage_ = StartupStage::ModulesDue;
       break;
-    case kModulesDue:
-      startupStage_ = kBusyOrHalted;
+    case StartupStage::ModulesDue:
+      startupStage_ = StartupStage::BusyOrHalted;
       if (!stages.modules || !stages.modules()) {
         // No usable module: the start-up halts for the life of the library.
         Message(messages::kNoModule);
         return;
       }
       lastStageTime_.store(clock_.Now());
-      startupStage_ = kStartDue;
+      startupStage_ = StartupStage::StartDue;
       break;
-    case kStartDue:
-      startupStage_ = kBusyOrHalted;
+    case StartupStage::StartDue:
+      startupStage_ = StartupStage::BusyOrHalted;
       Message(messages::kStarting);
       Message(messages::kStarted);
-      startupStage_ = kStarted;
+      startupStage_ = StartupStage::Started;
       startupPending_.store(0, std::memory_order_release);
       break;
     default:

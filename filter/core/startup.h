@@ -14,14 +14,19 @@
 
 namespace sentrel {
 
-enum StartupStage : std::uint8_t {
-  kListsDue = 0,
-  kCacheDue = 1,
-  kModulesDue = 2,
-  kStartDue = 3,
-  kStarted = 4,
-  kBusyOrHalted = 5,
+// The stage due next; its value is the start-up's progress counter.
+enum class StartupStage : std::uint8_t {
+  ListsDue = 0,
+  CacheDue = 1,
+  ModulesDue = 2,
+  StartDue = 3,
+  Started = 4,
+  BusyOrHalted = 5,  // a stage is running, or the start-up halted for good
 };
+
+// A stage runs only when more than this many seconds have passed since the
+// library was loaded or the previous stage ran.
+inline constexpr std::int64_t kStageGapSeconds = 3;
 
 class Startup {
  public:
@@ -39,7 +44,7 @@ class Startup {
 
   void RunStartupStage(const Stages& stages);
 
-  std::uint8_t Stage() const { return startupStage_.load(); }
+  StartupStage Stage() const { return startupStage_.load(); }
   platform::CriticalSection& StartupLock() { return startupLock_; }
 
  private:
@@ -48,7 +53,7 @@ class Startup {
   platform::Clock& clock_;
   ActivityLog& log_;
   std::atomic<std::uint8_t>& startupPending_;
-  std::atomic<std::uint8_t> startupStage_{kListsDue};
+  std::atomic<StartupStage> startupStage_{StartupStage::ListsDue};
   std::atomic<std::int64_t> lastStageTime_{0};
   platform::CriticalSection startupLock_;
 };

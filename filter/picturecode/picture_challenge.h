@@ -20,7 +20,7 @@ inline constexpr int kMaxCodeLength = 24;
 inline constexpr int kMaxImageSide = 512;
 // The answer's fixed start; the digits follow it.
 inline constexpr char kQueryPrefix[] = "Code=";
-inline constexpr int kQueryPrefixLength = 5;
+inline constexpr int kQueryPrefixLength = sizeof(kQueryPrefix) - 1;
 
 struct PictureChallenge {
   std::uint32_t createdAt = 0;  // seconds since 1970

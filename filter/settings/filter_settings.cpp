@@ -12,7 +12,7 @@ bool PathExists(const std::string& path, bool wantDirectory) {
   return isDirectory ? wantDirectory : !wantDirectory;
 }
 
-std::string NormaliseFolderPath(const std::string& folderPath) {
+std::string NormalizeFolderPath(const std::string& folderPath) {
   std::string withSlash = folderPath + "\\";
   std::string out;
   out.reserve(withSlash.size());
@@ -27,7 +27,7 @@ bool ReadFolderPath(const std::string& bootstrapPath, std::string& folderPath) {
   std::string value = platform::ReadProfileString(bootstrapPath, "Config", "FolderPath", "", 1024);
   if (value.empty()) return false;
   if (!PathExists(value, true)) return false;
-  folderPath = NormaliseFolderPath(value);
+  folderPath = NormalizeFolderPath(value);
   return true;
 }
 

@@ -31,10 +31,10 @@ bool PathExists(const std::string& path, bool wantDirectory);
 
 // Appends one backslash, then collapses every pair of consecutive backslashes
 // into one, left to right without overlap.
-std::string NormaliseFolderPath(const std::string& folderPath);
+std::string NormalizeFolderPath(const std::string& folderPath);
 
 // Reads FolderPath from the bootstrap file. False when it is empty or does not
-// name an existing directory; on success `folderPath` is normalised.
+// name an existing directory; on success `folderPath` is normalized.
 bool ReadFolderPath(const std::string& bootstrapPath, std::string& folderPath);
 
 // Reads Status, Dateline, LogMin and CacheMin from folderPath + "Config.ini",

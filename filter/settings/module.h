@@ -28,9 +28,19 @@ struct Step {
   std::vector<Rule> rules;
 };
 
+// What a module does when it fires, stored as these values in the module
+// file's Execute key. Each deciding action sets the client state of the same
+// value.
+enum class ModuleAction : std::uint8_t {
+  Block = 0,
+  LogOnly = 1,
+  Allow = 2,
+  PictureCode = 3,
+};
+
 struct Module {
   std::string name;
-  std::uint8_t execute = 0;  // 0 block, 1 log only, 2 allow, 3 picture code
+  ModuleAction execute = ModuleAction::Block;
   std::uint32_t setpLow = 0;
   std::uint32_t setpHigh = 0;
   std::int32_t stepCount = 0;

@@ -240,7 +240,7 @@ bool ReadModule(const std::string& path, const FilterSettings& settings, Module&
     in.Note(ModuleIssue::ExecuteAsBlock, "Cofing", "Execute", "3");
     execute = 0;
   }
-  read.execute = static_cast<std::uint8_t>(execute);
+  read.execute = static_cast<ModuleAction>(execute);
 
   std::string setp = in.Text("Cofing", "Setp", "", kShortValueMax);
   RangeValue window;

@@ -62,7 +62,7 @@ AddressListLine ParseAddressListLine(const std::string& line) {
 }
 
 bool LoadAddressList(const std::string& folderPath, const std::string& fileName,
-                     std::uint8_t state, AddressRanges& ranges,
+                     ClientState state, AddressRanges& ranges,
                      const AddressListObserver& observer) {
   platform::TextFile in;
   if (!in.Open(folderPath + fileName, platform::TextFile::Mode::Read)) return true;

@@ -33,7 +33,7 @@ using AddressListObserver =
 // Reads folderPath + fileName and lists every accepted address with `state`.
 // A missing file is an empty list. Always returns true.
 bool LoadAddressList(const std::string& folderPath, const std::string& fileName,
-                     std::uint8_t state, AddressRanges& ranges,
+                     ClientState state, AddressRanges& ranges,
                      const AddressListObserver& observer = {});
 
 }  // namespace sentrel

@@ -2,7 +2,7 @@
 
 namespace sentrel {
 
-void AddressRanges::Add(std::uint32_t first, std::uint32_t last, std::uint8_t state) {
+void AddressRanges::Add(std::uint32_t first, std::uint32_t last, ClientState state) {
   if (first > last) return;
   // Cut the interval that starts before `first` and reaches into the new one.
   auto it = intervals_.lower_bound(first);
@@ -27,7 +27,7 @@ void AddressRanges::Add(std::uint32_t first, std::uint32_t last, std::uint8_t st
   intervals_[first] = Interval{last, state};
 }
 
-std::optional<std::uint8_t> AddressRanges::Find(std::uint32_t key) const {
+std::optional<ClientState> AddressRanges::Find(std::uint32_t key) const {
   auto it = intervals_.upper_bound(key);
   if (it == intervals_.begin()) return std::nullopt;
   --it;

@@ -10,21 +10,23 @@
 #include <map>
 #include <optional>
 
+#include "filter/tracking/client_tally.h"
+
 namespace sentrel {
 
 class AddressRanges {
  public:
   // Lists every address from first to last inclusive with the state.
-  void Add(std::uint32_t first, std::uint32_t last, std::uint8_t state);
+  void Add(std::uint32_t first, std::uint32_t last, ClientState state);
   // The state of a listed address, or nothing.
-  std::optional<std::uint8_t> Find(std::uint32_t key) const;
+  std::optional<ClientState> Find(std::uint32_t key) const;
   std::size_t IntervalCount() const { return intervals_.size(); }
   bool Empty() const { return intervals_.empty(); }
 
  private:
   struct Interval {
     std::uint32_t last;
-    std::uint8_t state;
+    ClientState state;
   };
   std::map<std::uint32_t, Interval> intervals_;  // keyed by first address
 };

@@ -20,7 +20,7 @@ std::string CacheJournal::DayFilePath() const {
   return folderPath_ + "Cache\\" + clock_.FormatNow("%Y-%m-%d") + ".txt";
 }
 
-bool CacheJournal::WriteCacheLine(const std::string& address, std::uint8_t state,
+bool CacheJournal::WriteCacheLine(const std::string& address, ClientState state,
                                   std::uint32_t holdUntil) {
   char head[32];
   std::snprintf(head, sizeof(head), "%d,%d,", static_cast<int>(holdUntil), static_cast<int>(state));
@@ -97,7 +97,7 @@ void CacheJournal::ReadDayFile(const std::string& path, std::int64_t now, Client
     if (key == 0 || key == 0xFFFFFFFFu) continue;
 
     ClientTally& client = table.LookupClient(key);
-    client.state.store(static_cast<std::uint8_t>(state), std::memory_order_relaxed);
+    client.state.store(static_cast<ClientState>(state), std::memory_order_relaxed);
     client.holdUntil.store(holdUntil, std::memory_order_relaxed);
   }
   in.Close();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "filter/tracking/client_tally.h"
 #include "platform/clock.h"
 #include "platform/lock.h"
 
@@ -25,7 +26,7 @@ class CacheJournal {
   // Appends "holdUntil,state,address" to the pending lines; writes them all to
   // today's day file when CacheMin lines are pending. False when a due write
   // failed (the lines stay pending).
-  bool WriteCacheLine(const std::string& address, std::uint8_t state, std::uint32_t holdUntil);
+  bool WriteCacheLine(const std::string& address, ClientState state, std::uint32_t holdUntil);
 
   // Reads every day file back into the client table. False only when the
   // Cache folder cannot be listed.

@@ -64,7 +64,7 @@ enum class CopyResult { Copied, NoSuchVariable, BufferTooSmall, InvalidArgument 
 CopyResult CopyVariableValue(std::string_view value, void* buffer, DWORD* size);
 
 // The value of the URL variable for a raw request path: decoded, then
-// normalised.
+// normalized.
 std::string UrlVariable(std::string_view rawPath);
 
 }  // namespace sentrel::hosts

@@ -73,8 +73,8 @@ class FilterFaults : public ::testing::Test {
     ASSERT_EQ(host->Load(), TRUE);
   }
 
-  // Runs the start-up stages until `stage` is due (kStarted: all done).
-  void StartUpTo(std::uint8_t stage) {
+  // Runs the start-up stages until `stage` is due (Started: all done).
+  void StartUpTo(StartupStage stage) {
     ASSERT_TRUE(test::RunStartupUntil(*filter, *host, clock, stage));
   }
 
@@ -101,7 +101,7 @@ class FilterFaults : public ::testing::Test {
 };
 
 TEST_F(FilterFaults, FaultsInServerCallbacksAreDumpedAndTheRequestPassedOn) {
-  StartUpTo(kStarted);
+  StartUpTo(StartupStage::Started);
   struct Case {
     const char* name;
     const char* variable;  // the lookup that fails
@@ -150,11 +150,11 @@ TEST_F(FilterFaults, FaultsInServerCallbacksAreDumpedAndTheRequestPassedOn) {
   // And the module still fires for it.
   EXPECT_EQ(Request("evilbot/1.0"), SF_STATUS_REQ_FINISHED);
   EXPECT_EQ(last->statusLine, "404 Object Not Found");
-  EXPECT_EQ(filter->Clients().Find(kClientKey)->state.load(), Blocked);
+  EXPECT_EQ(filter->Clients().Find(kClientKey)->state.load(), ClientState::Blocked);
 }
 
 TEST_F(FilterFaults, FaultInTheEndOfSessionPathReleasesTheStartupAndLogLocks) {
-  StartUpTo(kStartDue);
+  StartUpTo(StartupStage::StartDue);
   // The last stage logs its messages under the start-up lock; the second
   // clock reading of the first message is the log file's date, taken under
   // the log lock.
@@ -189,7 +189,7 @@ class ChallengeFaults : public FilterFaults {
 };
 
 TEST_F(ChallengeFaults, FaultUnderThePictureCodeLockReleasesItAndTheClientLock) {
-  StartUpTo(kStarted);
+  StartUpTo(StartupStage::Started);
   // Making the challenge waits under the client's lock and the picture-code
   // lock; that wait faults.
   clock.Arm(test::FaultingClock::Call::Sleep);
@@ -199,7 +199,7 @@ TEST_F(ChallengeFaults, FaultUnderThePictureCodeLockReleasesItAndTheClientLock) 
   EXPECT_EQ(Dumps().size(), 1u);
   ClientTally* client = filter->Clients().Find(kClientKey);
   ASSERT_NE(client, nullptr);
-  EXPECT_EQ(client->state.load(), PictureCode);
+  EXPECT_EQ(client->state.load(), ClientState::PictureCode);
   ASSERT_TRUE(FreeForOthers(client->lock));
   // The next request gets its challenge page (the picture-code lock is free).
   EXPECT_EQ(Request("evilbot/1.0"), SF_STATUS_REQ_FINISHED);
@@ -208,7 +208,7 @@ TEST_F(ChallengeFaults, FaultUnderThePictureCodeLockReleasesItAndTheClientLock) 
 }
 
 TEST_F(FilterFaults, NoLogFolderNoDumpRequestPassedOn) {
-  StartUpTo(kStarted);
+  StartUpTo(StartupStage::Started);
   folder.Folder().Remove("site/Log");
   const DWORD status = Request("evilbot/1.0", [](const std::string& name) {
     if (name == "HTTP_USER_AGENT") test::RaiseFault(test::FaultKind::InvalidAccess);
@@ -219,7 +219,7 @@ TEST_F(FilterFaults, NoLogFolderNoDumpRequestPassedOn) {
 }
 
 TEST_F(FilterFaults, ConcurrencyFaultsOnSomeThreadsDoNotStopTheOthers) {
-  StartUpTo(kStarted);
+  StartUpTo(StartupStage::Started);
   constexpr int kThreads = 4;
   constexpr int kRequests = 60;
   std::atomic<int> passed{0};
@@ -247,7 +247,7 @@ TEST_F(FilterFaults, ConcurrencyFaultsOnSomeThreadsDoNotStopTheOthers) {
   ClientTally* shared = filter->Clients().Find((10u << 24) | 9u);
   ASSERT_NE(shared, nullptr);
   EXPECT_TRUE(FreeForOthers(shared->lock));
-  EXPECT_EQ(shared->state.load(), Normal);
+  EXPECT_EQ(shared->state.load(), ClientState::Normal);
   EXPECT_FALSE(Dumps().empty());
 }
 

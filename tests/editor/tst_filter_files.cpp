@@ -102,7 +102,7 @@ class TestFilterFiles : public QObject {
     sentrel::Module module;
     QVERIFY(sentrel::ReadModule(QFile::encodeName(file).toStdString(), settings, module));
     QCOMPARE(module.name, Gbk("防采集模块").toStdString());
-    QCOMPARE(module.execute, 2);
+    QCOMPARE(module.execute, sentrel::ModuleAction::Allow);
     QCOMPARE(module.setpLow, 3u);
     QCOMPARE(module.setpHigh, 10u);
     QCOMPARE(module.log.LogName, Gbk("采集拦截").toStdString());

@@ -14,7 +14,7 @@ class ActivityLogTest : public ::testing::Test {
   test::SettingsFolder folder;
   platform::FakeClock clock{1700000000};  // 2023-11-14 22:13:20 UTC
   ActivityLog log{clock};
-  void SetUp() override { log.Configure(NormaliseFolderPath(folder.Root()), 3); }
+  void SetUp() override { log.Configure(NormalizeFolderPath(folder.Root()), 3); }
 };
 
 TEST_F(ActivityLogTest, PlainLinesAreWrittenInBlocksOfLogMin) {
@@ -94,7 +94,7 @@ TEST(ActivityLogBlockSize, LogMinOneWritesEveryLine) {
   test::SettingsFolder folder;
   platform::FakeClock clock{1700000000};
   ActivityLog log{clock};
-  log.Configure(NormaliseFolderPath(folder.Root()), 1);
+  log.Configure(NormalizeFolderPath(folder.Root()), 1);
   EXPECT_TRUE(log.WriteLog("One", "a", "", LogMode::Plain));
   EXPECT_TRUE(log.WriteLog("One", "b", "", LogMode::Stamped));
   EXPECT_EQ(folder.Read("Log/One_2023-11-14.log"), "a\r\n22:13:20\tb\r\n");

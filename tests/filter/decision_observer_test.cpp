@@ -17,7 +17,7 @@ struct Seen {
   std::string address;
   std::int32_t moduleNumber;
   std::string moduleName;
-  std::uint8_t state;
+  ClientState state;
   std::uint32_t holdUntil;
 };
 
@@ -67,13 +67,13 @@ TEST_F(DecisionObserverTest, EachActionReportsTheStateAndHoldItLeaves) {
   struct Case {
     const char* execute;
     const char* address;
-    std::uint8_t state;
+    ClientState state;
     bool held;
   };
   // One fresh filter per case, on the same folder; each case has its own
   // client so that nothing a previous instance journaled can interfere.
-  for (const Case& c : {Case{"0", "10.0.0.1", Blocked, true}, Case{"1", "10.0.0.2", Normal, false},
-                        Case{"2", "10.0.0.3", Allowed, true}, Case{"3", "10.0.0.4", PictureCode, true}}) {
+  for (const Case& c : {Case{"0", "10.0.0.1", ClientState::Blocked, true}, Case{"1", "10.0.0.2", ClientState::Normal, false},
+                        Case{"2", "10.0.0.3", ClientState::Allowed, true}, Case{"3", "10.0.0.4", ClientState::PictureCode, true}}) {
     SCOPED_TRACE(c.execute);
     seen.clear();
     folder.Folder().Remove("site/Action");
@@ -102,10 +102,10 @@ TEST_F(DecisionObserverTest, LogOnlyFiringIsReportedBeforeTheDecidingOne) {
   Ua("crawlbot", "10.0.0.9");
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0].moduleName, "Watch");
-  EXPECT_EQ(seen[0].state, Normal);
+  EXPECT_EQ(seen[0].state, ClientState::Normal);
   EXPECT_EQ(seen[1].moduleName, "Block");
   EXPECT_EQ(seen[1].moduleNumber, 2);
-  EXPECT_EQ(seen[1].state, Blocked);
+  EXPECT_EQ(seen[1].state, ClientState::Blocked);
   EXPECT_EQ(seen[1].holdUntil, In(900));
   EXPECT_EQ(seen[1].address, "10.0.0.9");
 }
@@ -121,7 +121,7 @@ TEST_F(DecisionObserverTest, ClientAllowedAfterEveryModuleFinishedIsModuleZero) 
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].moduleNumber, 0);
   EXPECT_EQ(seen[0].moduleName, "");
-  EXPECT_EQ(seen[0].state, Allowed);
+  EXPECT_EQ(seen[0].state, ClientState::Allowed);
   EXPECT_EQ(seen[0].holdUntil, In(3600));
 }
 

@@ -82,7 +82,7 @@ TEST_F(Evaluation, BotBlockedAtItsThirdRequestForTheHold) {
   // After the hold the next request is request 1 again, from step 1.
   f->clock.Advance(1);
   EXPECT_EQ(Ua("GoodBot/1.0"), SF_STATUS_REQ_NEXT_NOTIFICATION);
-  EXPECT_EQ(Client().state.load(), Normal);
+  EXPECT_EQ(Client().state.load(), ClientState::Normal);
   EXPECT_EQ(Client().requestCount, 2u);
   EXPECT_EQ(Ua("GoodBot/1.0"), SF_STATUS_REQ_NEXT_NOTIFICATION);
   EXPECT_EQ(Ua("GoodBot/1.0"), SF_STATUS_REQ_FINISHED);
@@ -110,7 +110,7 @@ TEST_F(Evaluation, ValuesAreLowerCasedPatternsAreNot) {
   folder.AddModule("lower.ini", lower);
   Start();
   EXPECT_EQ(Ua("BOT", "10.0.0.1"), SF_STATUS_REQ_NEXT_NOTIFICATION);
-  EXPECT_EQ(Client(KeyOf(10, 0, 0, 1)).state.load(), Allowed);  // "bot" matched "BOT"
+  EXPECT_EQ(Client(KeyOf(10, 0, 0, 1)).state.load(), ClientState::Allowed);  // "bot" matched "BOT"
 }
 
 TEST_F(Evaluation, TwoStepModuleEndsStepOneBelowItsHigh) {
@@ -142,7 +142,7 @@ TEST_F(Evaluation, TwoStepModuleEndsStepOneBelowItsHigh) {
   EXPECT_EQ(get("/list", "10.0.0.2"), SF_STATUS_REQ_NEXT_NOTIFICATION);
   EXPECT_EQ(get("/item", "10.0.0.2"), SF_STATUS_REQ_NEXT_NOTIFICATION);
   EXPECT_EQ(get("/item", "10.0.0.2"), SF_STATUS_REQ_NEXT_NOTIFICATION);
-  EXPECT_EQ(Client(KeyOf(10, 0, 0, 2)).state.load(), Normal);
+  EXPECT_EQ(Client(KeyOf(10, 0, 0, 2)).state.load(), ClientState::Normal);
 }
 
 TEST_F(Evaluation, SingleStepRangeReArmsWithTheFailingRequestCounted) {
@@ -184,14 +184,14 @@ TEST_F(Evaluation, PictureCodeActionWithAndWithoutCodePage) {
   {
     Start();  // no Code.html: the action is read as a block
     EXPECT_EQ(Ua("bot"), SF_STATUS_REQ_FINISHED);
-    EXPECT_EQ(Client().state.load(), Blocked);
+    EXPECT_EQ(Client().state.load(), ClientState::Blocked);
   }
   folder.Write("Code.html", "<form>code</form>\r\n");
   folder.Folder().Remove("site/Cache");  // no journal restore across the two loads
   folder.Folder().MakeFolder("site/Cache");
   Start();
   EXPECT_EQ(Ua("bot"), SF_STATUS_REQ_FINISHED);
-  EXPECT_EQ(Client().state.load(), PictureCode);
+  EXPECT_EQ(Client().state.load(), ClientState::PictureCode);
   EXPECT_EQ(f->last->body, "<form>code</form>\n");
   EXPECT_EQ(Journal(), "");  // challenged clients are not journaled
 }
@@ -206,11 +206,11 @@ TEST_F(Evaluation, RequestWindowAndFinalAllow) {
   ASSERT_EQ(f->filter.Registry().requestCap, 11u);
   for (int i = 1; i <= 9; ++i) {
     EXPECT_EQ(f->Request("10.0.0.7", {{"URL", "/"}}), SF_STATUS_REQ_NEXT_NOTIFICATION);
-    EXPECT_EQ(Client().state.load(), Normal) << i;
+    EXPECT_EQ(Client().state.load(), ClientState::Normal) << i;
   }
   // Request 10 is past the re-arm window: every module is finished.
   EXPECT_EQ(f->Request("10.0.0.7", {{"URL", "/"}}), SF_STATUS_REQ_NEXT_NOTIFICATION);
-  EXPECT_EQ(Client().state.load(), Allowed);
+  EXPECT_EQ(Client().state.load(), ClientState::Allowed);
   const std::uint32_t hold = static_cast<std::uint32_t>(f->clock.Now() + 3600);
   EXPECT_EQ(Client().holdUntil.load(), hold);
   EXPECT_EQ(Journal(), std::to_string(hold) + ",2,10.0.0.7\r\n");
@@ -312,7 +312,7 @@ TEST_F(Evaluation, RequestCapStopsEvaluation) {
     EXPECT_EQ(f->Request("10.0.0.8", {{"URL", "/y"}}), SF_STATUS_REQ_NEXT_NOTIFICATION) << i;
   }
   EXPECT_EQ(Client(KeyOf(10, 0, 0, 8)).requestCount, 21u);
-  EXPECT_EQ(Client(KeyOf(10, 0, 0, 8)).state.load(), Normal);
+  EXPECT_EQ(Client(KeyOf(10, 0, 0, 8)).state.load(), ClientState::Normal);
 }
 
 TEST_F(Evaluation, ListedClientsAreAnsweredWithoutEvaluation) {
@@ -349,7 +349,7 @@ TEST_F(Evaluation, JournaledBlockSurvivesAReload) {
   Start();
   EXPECT_EQ(Ua("bot", "10.0.0.7"), SF_STATUS_REQ_NEXT_NOTIFICATION);
   for (int i = 0; i < 3; ++i) Ua("bot", "10.0.0.8");
-  EXPECT_EQ(Client(KeyOf(10, 0, 0, 8)).state.load(), Blocked);
+  EXPECT_EQ(Client(KeyOf(10, 0, 0, 8)).state.load(), ClientState::Blocked);
   EXPECT_EQ(Journal(), "");  // pending: below CacheMin
   // A journaled block of the listed address, written by an earlier run.
   folder.Write("Cache/earlier.txt", std::to_string(f->clock.Now() + 900) + ",0,10.0.0.7\r\n");

@@ -80,7 +80,7 @@ TEST(Load, FolderPathBackslashPairsCollapse) {
       {"C:\\a\\\\\\b", "C:\\a\\\\b\\"},  // three in a row: one pair, one left
       {"C:\\a\\\\\\\\b", "C:\\a\\\\b\\"},
   };
-  for (const auto& c : cases) EXPECT_EQ(NormaliseFolderPath(c.written), c.folder) << c.written;
+  for (const auto& c : cases) EXPECT_EQ(NormalizeFolderPath(c.written), c.folder) << c.written;
 
   SettingsFolder folder;
   folder.Write("Action/a.ini", PriorityFile("0"));

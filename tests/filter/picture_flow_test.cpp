@@ -56,7 +56,7 @@ class PictureFlow : public ::testing::Test {
 };
 
 TEST_F(PictureFlow, FirstRequestGetsTheCodePageWithTheStatusLine) {
-  EXPECT_EQ(Client().state.load(), PictureCode);
+  EXPECT_EQ(Client().state.load(), ClientState::PictureCode);
   EXPECT_EQ(f->last->statusLine, "403 Forbidden");
   EXPECT_EQ(f->last->body, "<img src=/Code.bmp>\n");
   EXPECT_EQ(Client().challengeCounts, 1);
@@ -77,7 +77,7 @@ TEST_F(PictureFlow, ImageRequestsInAnyCaseGetTheSameImage) {
 TEST_F(PictureFlow, RightAnswerInAnyCaseAllowsAndJournals) {
   const std::uint32_t hold = Client().holdUntil.load();
   EXPECT_EQ(Get("/page", "cODE=" + Code()), SF_STATUS_REQ_NEXT_NOTIFICATION);
-  EXPECT_EQ(Client().state.load(), Allowed);
+  EXPECT_EQ(Client().state.load(), ClientState::Allowed);
   EXPECT_EQ(Client().holdUntil.load(), hold);  // the hold is not moved
   EXPECT_EQ(Client().challenge, nullptr);
   EXPECT_EQ(Client().challengeCounts, 0);
@@ -92,17 +92,17 @@ TEST_F(PictureFlow, AnswerOfAnotherLengthIsNoAnswer) {
   }
   EXPECT_EQ(Get("/", "Kode=" + Code()), SF_STATUS_REQ_FINISHED);
   EXPECT_EQ(Client().challengeCounts, 1);
-  EXPECT_EQ(Client().state.load(), PictureCode);
+  EXPECT_EQ(Client().state.load(), ClientState::PictureCode);
 }
 
 TEST_F(PictureFlow, FourthWrongAnswerBlocks) {
   const std::uint32_t hold = Client().holdUntil.load();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Get("/", Wrong()), SF_STATUS_REQ_FINISHED);
-  EXPECT_EQ(Client().state.load(), PictureCode);
+  EXPECT_EQ(Client().state.load(), ClientState::PictureCode);
   EXPECT_EQ(Client().challengeCounts, 31);
   EXPECT_EQ(Get("/", Wrong()), SF_STATUS_REQ_FINISHED);
   EXPECT_EQ(f->last->body, "blocked\n");
-  EXPECT_EQ(Client().state.load(), Blocked);
+  EXPECT_EQ(Client().state.load(), ClientState::Blocked);
   EXPECT_EQ(Client().holdUntil.load(), hold);
   EXPECT_EQ(Journal(), std::to_string(hold) + ",0,10.0.0.7\r\n");
 }
@@ -110,7 +110,7 @@ TEST_F(PictureFlow, FourthWrongAnswerBlocks) {
 TEST_F(PictureFlow, ThreeWrongThenTheRightOneAllows) {
   for (int i = 0; i < 3; ++i) Get("/", Wrong());
   EXPECT_EQ(Get("/", "Code=" + Code()), SF_STATUS_REQ_NEXT_NOTIFICATION);
-  EXPECT_EQ(Client().state.load(), Allowed);
+  EXPECT_EQ(Client().state.load(), ClientState::Allowed);
 }
 
 TEST_F(PictureFlow, ExpiredCodeRestartsTheWrongAnswerCount) {
@@ -119,7 +119,7 @@ TEST_F(PictureFlow, ExpiredCodeRestartsTheWrongAnswerCount) {
   EXPECT_EQ(Get("/", ""), SF_STATUS_REQ_FINISHED);  // a new code, count 2
   EXPECT_EQ(Client().challengeCounts, 2);
   for (int i = 0; i < 3; ++i) Get("/", Wrong());
-  EXPECT_EQ(Client().state.load(), PictureCode);
+  EXPECT_EQ(Client().state.load(), ClientState::PictureCode);
 }
 
 TEST_F(PictureFlow, ThirdExpiredCodeBlocks) {
@@ -129,11 +129,11 @@ TEST_F(PictureFlow, ThirdExpiredCodeBlocks) {
   f->clock.Advance(61);
   Get("/", "");
   EXPECT_EQ(Client().challengeCounts, 3);
-  EXPECT_EQ(Client().state.load(), PictureCode);
+  EXPECT_EQ(Client().state.load(), ClientState::PictureCode);
   f->clock.Advance(61);
   EXPECT_EQ(Get("/", ""), SF_STATUS_REQ_FINISHED);
   EXPECT_EQ(f->last->body, "blocked\n");
-  EXPECT_EQ(Client().state.load(), Blocked);
+  EXPECT_EQ(Client().state.load(), ClientState::Blocked);
   EXPECT_EQ(Journal(), std::to_string(hold) + ",0,10.0.0.7\r\n");
 }
 
@@ -150,7 +150,7 @@ TEST_F(PictureFlow, StateChangedWhileWaitingGetsItsNewTreatment) {
   f->clock.Advance(3601);
   EXPECT_EQ(f->Request("10.0.0.7", {{"HTTP_USER_AGENT", "Mozilla"}, {"URL", "/"}}),
             SF_STATUS_REQ_NEXT_NOTIFICATION);
-  EXPECT_EQ(Client().state.load(), Normal);
+  EXPECT_EQ(Client().state.load(), ClientState::Normal);
   EXPECT_EQ(Client().challenge, nullptr);
   EXPECT_EQ(Client().challengeCounts, 0);
 }
@@ -170,13 +170,17 @@ TEST(HandlePictureCodeDirect, StateChangedWhileWaiting) {
   picturecode::PictureCodeMaker maker(clock, picturecode::PictureCodeSettings{4, 60, 20});
   test::SettingsFolder folder;
   CacheJournal journal(clock);
-  journal.Configure(NormaliseFolderPath(folder.Root()), 1);
+  journal.Configure(NormalizeFolderPath(folder.Root()), 1);
   PictureCodeEnv env{settings, maker, journal, clock};
-  for (std::uint8_t state : {Blocked, Normal, Allowed}) {
+  const std::pair<ClientState, PictureCodeResult> cases[] = {
+      {ClientState::Blocked, PictureCodeResult::Blocked},
+      {ClientState::Normal, PictureCodeResult::Normal},
+      {ClientState::Allowed, PictureCodeResult::Allowed}};
+  for (const auto& [state, result] : cases) {
     ClientTally client;
     client.state = state;
     testhost::TestRequest request(std::map<std::string, std::string>{{"URL", "/Code.bmp"}});
-    EXPECT_EQ(HandlePictureCode(env, request.Context(), "10.0.0.7", client), state);
+    EXPECT_EQ(HandlePictureCode(env, request.Context(), "10.0.0.7", client), result);
     EXPECT_FALSE(request.headerSent);
     EXPECT_EQ(client.challenge, nullptr);
   }

@@ -1,4 +1,4 @@
-// Filter-wide settings: clamps, folder path normalisation and response pages.
+// Filter-wide settings: clamps, folder path normalization and response pages.
 #include <gtest/gtest.h>
 
 #include "filter/settings/filter_settings.h"
@@ -22,7 +22,7 @@ TEST_P(GeneralClamps, ReadWithDefaultsAndClamps) {
   SettingsFolder folder;
   folder.Write("Config.ini", GetParam().config);
   FilterSettings s;
-  s.FolderPath = NormaliseFolderPath(folder.Root());
+  s.FolderPath = NormalizeFolderPath(folder.Root());
   ReadGeneralSettings(s);
   EXPECT_EQ(s.Dateline, GetParam().dateline);
   EXPECT_EQ(s.LogMin, GetParam().logMin);
@@ -54,7 +54,7 @@ TEST_P(CodeClamps, PictureCodeSettings) {
   SettingsFolder folder;
   folder.Write("Config.ini", GetParam().config);
   FilterSettings s;
-  s.FolderPath = NormaliseFolderPath(folder.Root());
+  s.FolderPath = NormalizeFolderPath(folder.Root());
   ReadPictureCodeSettings(s);
   EXPECT_EQ(s.Length, GetParam().length);
   if (s.Length != 0) {
@@ -78,14 +78,14 @@ TEST(PictureCodeSettings, DisabledCodeReadsNoSize) {
   SettingsFolder folder;
   folder.Write("Config.ini", "[Code]\nLength=25\nWidth=20\nheight=20\n");
   FilterSettings s;
-  s.FolderPath = NormaliseFolderPath(folder.Root());
+  s.FolderPath = NormalizeFolderPath(folder.Root());
   ReadPictureCodeSettings(s);
   EXPECT_EQ(s.Length, 0);
   EXPECT_EQ(s.Width, 300);
   EXPECT_EQ(s.height, 100);
 }
 
-TEST(FolderPath, NormalisationTable) {
+TEST(FolderPath, NormalizationTable) {
   struct Case {
     const char* in;
     const char* out;
@@ -97,7 +97,7 @@ TEST(FolderPath, NormalisationTable) {
       {"C:\\a\\\\\\b", "C:\\a\\\\b\\"},  // three become two
       {"/srv/site", "/srv/site\\"},
   };
-  for (const auto& c : cases) EXPECT_EQ(NormaliseFolderPath(c.in), c.out) << c.in;
+  for (const auto& c : cases) EXPECT_EQ(NormalizeFolderPath(c.in), c.out) << c.in;
 }
 
 TEST(FolderPath, ReadFromBootstrap) {
@@ -120,7 +120,7 @@ TEST(ResponsePage, LinesEndInLineFeed) {
   SettingsFolder folder;
   folder.Write("Return.html", "one\r\ntwo\r\nthree");
   folder.Write("Code.html", "a\nb\n");
-  const std::string root = NormaliseFolderPath(folder.Root());
+  const std::string root = NormalizeFolderPath(folder.Root());
   EXPECT_EQ(ReadResponsePage(root + "Return.html"), "one\ntwo\nthree\n");
   EXPECT_EQ(ReadResponsePage(root + "Code.html"), "a\nb\n");
   EXPECT_EQ(ReadResponsePage(root + "Missing.html"), "");
@@ -132,7 +132,7 @@ TEST(ResponsePage, LinesEndInLineFeed) {
 TEST(PathExists, DirectoryAndFileFlag) {
   SettingsFolder folder;
   folder.Write("Config.ini", "x");
-  const std::string root = NormaliseFolderPath(folder.Root());
+  const std::string root = NormalizeFolderPath(folder.Root());
   EXPECT_TRUE(PathExists(root + "Action", true));
   EXPECT_FALSE(PathExists(root + "Action", false));
   EXPECT_TRUE(PathExists(root + "Config.ini", false));

@@ -53,7 +53,7 @@ TEST_F(ModuleReaderTest, WorkedExampleReadsAsDescribed) {
   EXPECT_TRUE(sink_.adjustments.empty());
 
   EXPECT_EQ(m.name, "Probe check");
-  EXPECT_EQ(m.execute, 0);
+  EXPECT_EQ(m.execute, ModuleAction::Block);
   EXPECT_EQ(m.setpLow, 1u);
   EXPECT_EQ(m.setpHigh, 10u);
   EXPECT_EQ(m.stepCount, 1);
@@ -231,12 +231,13 @@ TEST_F(ModuleReaderTest, ActionAndPictureCode) {
   struct Case {
     std::string execute;
     bool codePage;
-    int expected;
+    ModuleAction expected;
     bool adjusted;
   };
+  using A = ModuleAction;
   const Case cases[] = {
-      {"0", true, 0, false}, {"1", true, 1, false}, {"2", false, 2, false},
-      {"3", true, 3, false}, {"3", false, 0, true}, {"x", true, 0, false},
+      {"0", true, A::Block, false},       {"1", true, A::LogOnly, false}, {"2", false, A::Allow, false},
+      {"3", true, A::PictureCode, false}, {"3", false, A::Block, true},   {"x", true, A::Block, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.execute + (c.codePage ? " with Code page" : " without Code page"));
@@ -251,7 +252,7 @@ TEST_F(ModuleReaderTest, ActionAndPictureCode) {
   folder_.Write("Action/m.ini", ProbeModule().Set("Cofing", "Execute", "3").Text());
   Module m;
   ASSERT_TRUE(ReadModule(folder_.File("Action/m.ini"), enabledButEmpty, m));
-  EXPECT_EQ(m.execute, 0);
+  EXPECT_EQ(m.execute, ModuleAction::Block);
 }
 
 TEST_F(ModuleReaderTest, WindowForms) {
@@ -505,7 +506,7 @@ TEST_F(ModuleReaderTest, BinaryGarbageNeverCrashes) {
       EXPECT_EQ(sink_.refusals.size(), 1u);
     } else {
       EXPECT_TRUE(sink_.refusals.empty());
-      EXPECT_LE(m.execute, 3);
+      EXPECT_LE(static_cast<int>(m.execute), 3);
       EXPECT_GE(m.stepCount, 1);
       EXPECT_LE(m.stepCount, 128);
       EXPECT_EQ(m.steps.size(), static_cast<std::size_t>(m.stepCount));

@@ -34,7 +34,7 @@ class ModuleStageTest : public ::testing::Test {
  protected:
   ModuleStageTest() : log_(clock_) {
     std::filesystem::create_directories(folder_.Path() + "/Log");
-    settings_.FolderPath = NormaliseFolderPath(folder_.Path());
+    settings_.FolderPath = NormalizeFolderPath(folder_.Path());
     log_.Configure(settings_.FolderPath, 30);
   }
 

@@ -42,12 +42,12 @@ class SettingsFolder {
 // Returns whether it got there.
 template <typename AdvancingClock>
 bool RunStartupUntil(Filter& filter, testhost::TestHost& host, AdvancingClock& clock,
-                     std::uint8_t stage, int maxNotifications = 8) {
-  for (int i = 0; i < maxNotifications && filter.StartupStage() != stage; ++i) {
+                     StartupStage stage, int maxNotifications = 8) {
+  for (int i = 0; i < maxNotifications && filter.DueStartupStage() != stage; ++i) {
     clock.Advance(4);
     host.EndOfSession();
   }
-  return filter.StartupStage() == stage;
+  return filter.DueStartupStage() == stage;
 }
 
 // A filter instance on a fake clock, with a test host on its entry points.
@@ -61,7 +61,7 @@ class FilterUnderTest {
 
   // Runs the start-up stages until the start-up has completed (or
   // `maxNotifications` were sent).
-  void CompleteStartup(int maxNotifications = 8) { RunStartupUntil(filter, host, clock, kStarted, maxNotifications); }
+  void CompleteStartup(int maxNotifications = 8) { RunStartupUntil(filter, host, clock, StartupStage::Started, maxNotifications); }
   // One request from an address with extra server variables.
   DWORD Request(const std::string& address,
                 std::map<std::string, std::string> variables = {},

@@ -43,7 +43,8 @@ ReplayReport SampleReport() {
   r.blocked = 3;
   r.challenged = 1;
   r.moduleFiles = 3;
-  r.modules = {ModuleSummary{1, "Bots", 0, 600, 2, 1}, ModuleSummary{2, kCrawlerGbk, 3, 3600, 1, 1}};
+  r.modules = {ModuleSummary{1, "Bots", ModuleAction::Block, 600, 2, 1},
+               ModuleSummary{2, kCrawlerGbk, ModuleAction::PictureCode, 3600, 1, 1}};
   r.dateline = 86400;
   r.allowedAfterModules = 5;
   r.decisions = {MakeDecision("10.0.0.7", DecisionSource::Module, 1, "Bots", Answer::Blocked, kT0 + 600, 2),

@@ -58,24 +58,27 @@ TEST(AddressListLine, FormsAndRefusals) {
   }
 }
 
+constexpr ClientState kBlock = ClientState::Blocked;
+constexpr ClientState kAllow = ClientState::Allowed;
+
 TEST(AddressRanges, LaterEntriesWinOverTheirOverlap) {
   AddressRanges r;
-  r.Add(10, 20, 2);
-  r.Add(15, 17, 0);
-  r.Add(19, 30, 0);
-  r.Add(5, 11, 2);
+  r.Add(10, 20, kAllow);
+  r.Add(15, 17, kBlock);
+  r.Add(19, 30, kBlock);
+  r.Add(5, 11, kAllow);
   EXPECT_FALSE(r.Find(4).has_value());
-  EXPECT_EQ(r.Find(5), 2);
-  EXPECT_EQ(r.Find(14), 2);
-  EXPECT_EQ(r.Find(15), 0);
-  EXPECT_EQ(r.Find(18), 2);
-  EXPECT_EQ(r.Find(19), 0);
-  EXPECT_EQ(r.Find(30), 0);
+  EXPECT_EQ(r.Find(5), kAllow);
+  EXPECT_EQ(r.Find(14), kAllow);
+  EXPECT_EQ(r.Find(15), kBlock);
+  EXPECT_EQ(r.Find(18), kAllow);
+  EXPECT_EQ(r.Find(19), kBlock);
+  EXPECT_EQ(r.Find(30), kBlock);
   EXPECT_FALSE(r.Find(31).has_value());
-  r.Add(0, 0xFFFFFFFFu, 2);  // the whole space in one interval
+  r.Add(0, 0xFFFFFFFFu, kAllow);  // the whole space in one interval
   EXPECT_EQ(r.IntervalCount(), 1u);
-  EXPECT_EQ(r.Find(0xFFFFFFFFu), 2);
-  EXPECT_EQ(r.Find(0), 2);
+  EXPECT_EQ(r.Find(0xFFFFFFFFu), kAllow);
+  EXPECT_EQ(r.Find(0), kAllow);
 }
 
 // The table answers exactly as one record per listed address would.
@@ -83,10 +86,10 @@ TEST(AddressRanges, AgreesWithOneRecordPerAddress) {
   std::mt19937 rng(7);
   for (int round = 0; round < 200; ++round) {
     AddressRanges ranges;
-    std::map<std::uint32_t, std::uint8_t> records;
+    std::map<std::uint32_t, ClientState> records;
     for (int i = 0; i < 8; ++i) {
       std::uint32_t a = rng() % 64, b = rng() % 64;
-      std::uint8_t state = (rng() % 2) ? 2 : 0;
+      const ClientState state = (rng() % 2) ? ClientState::Allowed : ClientState::Blocked;
       ranges.Add(a, b, state);
       for (std::uint32_t k = a; k <= b; ++k) records[k] = state;
     }
@@ -106,16 +109,16 @@ TEST(LoadAddressList, ReadsLinesAndReportsEach) {
   folder.Write("LimitIP.txt", "10.0.0.1\r\n\r\n10.0.0.9 bad\r\n10.0.1.*\r\n");
   AddressRanges ranges;
   std::vector<std::pair<int, bool>> seen;
-  EXPECT_TRUE(LoadAddressList(folder.Root() + "\\", "LimitIP.txt", 0, ranges,
+  EXPECT_TRUE(LoadAddressList(folder.Root() + "\\", "LimitIP.txt", kBlock, ranges,
                               [&](int n, const std::string&, const AddressListLine& r) {
                                 seen.emplace_back(n, r.accepted);
                               }));
   EXPECT_EQ(seen, (std::vector<std::pair<int, bool>>{{1, true}, {3, false}, {4, true}}));
-  EXPECT_EQ(ranges.Find(Key(10, 0, 0, 1)), 0);
+  EXPECT_EQ(ranges.Find(Key(10, 0, 0, 1)), kBlock);
   EXPECT_FALSE(ranges.Find(Key(10, 0, 0, 9)).has_value());
-  EXPECT_EQ(ranges.Find(Key(10, 0, 1, 200)), 0);
+  EXPECT_EQ(ranges.Find(Key(10, 0, 1, 200)), kBlock);
   // A missing list is an empty one.
-  EXPECT_TRUE(LoadAddressList(folder.Root() + "\\", "UnLimitIP.txt", 2, ranges));
+  EXPECT_TRUE(LoadAddressList(folder.Root() + "\\", "UnLimitIP.txt", kAllow, ranges));
 }
 
 }  // namespace

@@ -24,16 +24,16 @@ class JournalTest : public ::testing::Test {
   AddressRanges listed;
   ClientTable table{pending, progressTemplate, listed};
 
-  void Configure(int cacheMin) { journal.Configure(NormaliseFolderPath(folder.Root()), cacheMin); }
+  void Configure(int cacheMin) { journal.Configure(NormalizeFolderPath(folder.Root()), cacheMin); }
   std::string Today() { return folder.Read("Cache/2023-11-14.txt"); }
 };
 
 TEST_F(JournalTest, BatchesOfCacheMin) {
   Configure(5);
-  for (int i = 0; i < 4; ++i) EXPECT_TRUE(journal.WriteCacheLine("10.0.0.7", 0, 1700000600));
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(journal.WriteCacheLine("10.0.0.7", ClientState::Blocked, 1700000600));
   EXPECT_FALSE(folder.Exists("Cache/2023-11-14.txt"));
   EXPECT_EQ(journal.PendingCount(), 4);
-  EXPECT_TRUE(journal.WriteCacheLine("10.0.0.8", 2, 1700000600));
+  EXPECT_TRUE(journal.WriteCacheLine("10.0.0.8", ClientState::Allowed, 1700000600));
   std::string expected;
   for (int i = 0; i < 4; ++i) expected += "1700000600,0,10.0.0.7\r\n";
   expected += "1700000600,2,10.0.0.8\r\n";
@@ -45,16 +45,16 @@ TEST_F(JournalTest, CacheMinZeroAndOneWriteAtOnce) {
   for (int cacheMin : {0, 1}) {
     folder.Folder().Remove("site/Cache/2023-11-14.txt");
     Configure(cacheMin);
-    EXPECT_TRUE(journal.WriteCacheLine("10.0.0.7", 2, 1700000001));
+    EXPECT_TRUE(journal.WriteCacheLine("10.0.0.7", ClientState::Allowed, 1700000001));
     EXPECT_EQ(Today(), "1700000001,2,10.0.0.7\r\n") << cacheMin;
   }
 }
 
 TEST_F(JournalTest, PendingLinesGoToTheDayOfTheWrite) {
   Configure(2);
-  journal.WriteCacheLine("10.0.0.7", 0, 1700000600);
+  journal.WriteCacheLine("10.0.0.7", ClientState::Blocked, 1700000600);
   clock.Advance(3 * 3600);
-  journal.WriteCacheLine("10.0.0.8", 0, 1700011400);
+  journal.WriteCacheLine("10.0.0.8", ClientState::Blocked, 1700011400);
   EXPECT_FALSE(folder.Exists("Cache/2023-11-14.txt"));
   EXPECT_EQ(folder.Read("Cache/2023-11-15.txt"), "1700000600,0,10.0.0.7\r\n1700011400,0,10.0.0.8\r\n");
 }
@@ -62,15 +62,15 @@ TEST_F(JournalTest, PendingLinesGoToTheDayOfTheWrite) {
 TEST_F(JournalTest, MissingCacheFolderKeepsLinesPending) {
   Configure(1);
   folder.Folder().Remove("site/Cache");
-  EXPECT_FALSE(journal.WriteCacheLine("10.0.0.7", 0, 1700000600));
+  EXPECT_FALSE(journal.WriteCacheLine("10.0.0.7", ClientState::Blocked, 1700000600));
   folder.Folder().MakeFolder("site/Cache");
-  EXPECT_TRUE(journal.WriteCacheLine("10.0.0.8", 0, 1700000600));
+  EXPECT_TRUE(journal.WriteCacheLine("10.0.0.8", ClientState::Blocked, 1700000600));
   EXPECT_EQ(Today(), "1700000600,0,10.0.0.7\r\n1700000600,0,10.0.0.8\r\n");
 }
 
 TEST_F(JournalTest, FlushWritesPendingLines) {
   Configure(100);
-  journal.WriteCacheLine("10.0.0.7", 0, 1700000600);
+  journal.WriteCacheLine("10.0.0.7", ClientState::Blocked, 1700000600);
   EXPECT_TRUE(journal.Flush());
   EXPECT_EQ(Today(), "1700000600,0,10.0.0.7\r\n");
   EXPECT_TRUE(journal.Flush());
@@ -92,16 +92,16 @@ TEST_F(JournalTest, ReadingRestoresDecisionsAndLaterLinesWin) {
   EXPECT_TRUE(journal.LoadCacheFiles(table));
   ClientTally* a = table.Find(kTenSevenKey);
   ASSERT_NE(a, nullptr);
-  EXPECT_EQ(a->state.load(), Allowed);  // the later file's line
+  EXPECT_EQ(a->state.load(), ClientState::Allowed);  // the later file's line
   EXPECT_EQ(a->holdUntil.load(), 1700001200u);
   EXPECT_EQ(a->requestCount, 1u);
-  EXPECT_EQ(a->resetMark, 0);
+  EXPECT_EQ(a->resetMark, ResetMark::None);
   EXPECT_TRUE(a->progress.empty());
-  EXPECT_EQ(table.Find((10u << 24) | 8)->state.load(), Allowed);
-  EXPECT_EQ(table.Find((10u << 24) | 9)->state.load(), PictureCode);
+  EXPECT_EQ(table.Find((10u << 24) | 8)->state.load(), ClientState::Allowed);
+  EXPECT_EQ(table.Find((10u << 24) | 9)->state.load(), ClientState::PictureCode);
   EXPECT_EQ(table.Find((10u << 24) | 10), nullptr);
   EXPECT_EQ(table.Find((10u << 24) | 11), nullptr);
-  EXPECT_EQ(table.Find((10u << 24) | 12)->state.load(), Blocked);
+  EXPECT_EQ(table.Find((10u << 24) | 12)->state.load(), ClientState::Blocked);
   EXPECT_EQ(table.ClientCount(), 4u);
 }
 
@@ -125,7 +125,7 @@ TEST_F(JournalTest, ExpiredAndMalformedLines) {
   EXPECT_EQ(table.Find((10u << 24) | 1), nullptr);
   EXPECT_EQ(table.Find((10u << 24) | 4), nullptr);
   ASSERT_NE(table.Find((10u << 24) | 5), nullptr);
-  EXPECT_EQ(table.Find((10u << 24) | 5)->state.load(), Blocked);
+  EXPECT_EQ(table.Find((10u << 24) | 5)->state.load(), ClientState::Blocked);
   ASSERT_NE(table.Find((10u << 24) | 6), nullptr);  // notes.txt.old is read as a day file
   EXPECT_EQ(table.Find((10u << 24) | 8), nullptr);
 }
@@ -169,7 +169,7 @@ TEST_F(JournalTest, TimeFieldSignAndWidth) {
     ClientTally* client = table.Find((10u << 24) | (9u << 8) | static_cast<std::uint32_t>(host++));
     EXPECT_EQ(client != nullptr, c.restored) << c.time;
     if (client != nullptr && c.restored) {
-      EXPECT_EQ(client->state.load(), Blocked) << c.time;
+      EXPECT_EQ(client->state.load(), ClientState::Blocked) << c.time;
       EXPECT_EQ(client->holdUntil.load(), c.holdUntil) << c.time;
     }
     EXPECT_EQ(folder.Exists(std::string("Cache/") + c.file), c.fileKept) << c.time;

@@ -25,10 +25,10 @@ struct TableFixture {
 TEST(ClientTable, NewRecordDefaults) {
   TableFixture f;
   ClientTally& c = f.table.LookupClient(0x0A000007);
-  EXPECT_EQ(c.state.load(), Normal);
+  EXPECT_EQ(c.state.load(), ClientState::Normal);
   EXPECT_EQ(c.requestCount, 1u);
   EXPECT_EQ(c.holdUntil.load(), 0u);
-  EXPECT_EQ(c.resetMark, 0);
+  EXPECT_EQ(c.resetMark, ResetMark::None);
   EXPECT_EQ(c.challengeCounts, 0);
   EXPECT_EQ(c.challenge, nullptr);
   ASSERT_EQ(c.progress.size(), 2u);
@@ -48,15 +48,15 @@ TEST(ClientTable, NoProgressWhileStartupIsPending) {
 
 TEST(ClientTable, ListedAddressesGetTheListStateAndAnEndlessHold) {
   TableFixture f;
-  f.listed.Add(0x0A000000, 0x0A0000FF, Allowed);
-  f.listed.Add(0x0A000010, 0x0A000010, Blocked);
-  EXPECT_EQ(f.table.LookupClient(0x0A000005).state.load(), Allowed);
+  f.listed.Add(0x0A000000, 0x0A0000FF, ClientState::Allowed);
+  f.listed.Add(0x0A000010, 0x0A000010, ClientState::Blocked);
+  EXPECT_EQ(f.table.LookupClient(0x0A000005).state.load(), ClientState::Allowed);
   EXPECT_EQ(f.table.LookupClient(0x0A000005).holdUntil.load(), kHoldForever);
-  EXPECT_EQ(f.table.LookupClient(0x0A000010).state.load(), Blocked);
-  EXPECT_EQ(f.table.LookupClient(0x0A000100).state.load(), Normal);
+  EXPECT_EQ(f.table.LookupClient(0x0A000010).state.load(), ClientState::Blocked);
+  EXPECT_EQ(f.table.LookupClient(0x0A000100).state.load(), ClientState::Normal);
   EXPECT_EQ(f.table.LookupClient(0x0A000100).holdUntil.load(), 0u);
   // Extreme keys work.
-  EXPECT_EQ(f.table.LookupClient(0xFFFFFFFE).state.load(), Normal);
+  EXPECT_EQ(f.table.LookupClient(0xFFFFFFFE).state.load(), ClientState::Normal);
   EXPECT_NE(f.table.Find(0xFFFFFFFE), nullptr);
   EXPECT_EQ(f.table.Find(0x01020304), nullptr);
 }
@@ -68,7 +68,7 @@ TEST(ClientTableConcurrency, OneRecordPerAddressUnderContention) {
   test::SettingsFolder folder;
   platform::FakeClock clock{1700000000};
   CacheJournal journal{clock};
-  journal.Configure(NormaliseFolderPath(folder.Root()), 3);
+  journal.Configure(NormalizeFolderPath(folder.Root()), 3);
 
   constexpr int kThreads = 8;
   constexpr int kAddresses = 2000;
@@ -87,7 +87,7 @@ TEST(ClientTableConcurrency, OneRecordPerAddressUnderContention) {
           platform::ScopedLock lock(c.lock);
           c.requestCount++;
         } else if (i % 50 == 0) {
-          journal.WriteCacheLine("11.0.0.1", 0, 1700000600);
+          journal.WriteCacheLine("11.0.0.1", ClientState::Blocked, 1700000600);
         }
       }
     });

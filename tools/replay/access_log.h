@@ -49,7 +49,7 @@ using hosts::DecodeUrlPath;
 using hosts::NormalizeUrlPath;
 
 // The URL variable the server reports for a raw request path: decoded, then
-// normalised, so rules see the path that is served ("/a/../admin/" is
+// normalized, so rules see the path that is served ("/a/../admin/" is
 // "/admin/").
 std::string UrlVariable(std::string_view rawPath);
 

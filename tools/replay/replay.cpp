@@ -42,7 +42,7 @@ struct ClientRecord {
 
 struct Fired {
   std::int32_t moduleNumber;
-  std::uint8_t state;
+  ClientState state;
   std::uint32_t holdUntil;
 };
 
@@ -153,7 +153,7 @@ void Replayer::Feed(std::uint64_t lineNumber, const AccessLogEntry& entry) {
   if (key == 0) ++report_.notIpv4Requests;
 
   ClientTally* tally = key != 0 ? filter_->Clients().Find(key) : nullptr;
-  const std::uint8_t stateBefore = tally != nullptr ? tally->state.load() : std::uint8_t{Normal};
+  const ClientState stateBefore = tally != nullptr ? tally->state.load() : ClientState::Normal;
 
   std::map<std::string, std::string> variables{{"REMOTE_ADDR", entry.address},
                                                {"URL", entry.url},
@@ -172,8 +172,8 @@ void Replayer::Feed(std::uint64_t lineNumber, const AccessLogEntry& entry) {
   if (tally == nullptr && key != 0) tally = filter_->Clients().Find(key);
   Answer answer = Answer::Passed;
   if (status == SF_STATUS_REQ_FINISHED) {
-    const std::uint8_t state = tally != nullptr ? tally->state.load() : std::uint8_t{Blocked};
-    answer = state == PictureCode ? Answer::Challenged : Answer::Blocked;
+    const ClientState state = tally != nullptr ? tally->state.load() : ClientState::Blocked;
+    answer = state == ClientState::PictureCode ? Answer::Challenged : Answer::Blocked;
   }
 
   std::int64_t decidedNow = -1;
@@ -190,10 +190,10 @@ void Replayer::Feed(std::uint64_t lineNumber, const AccessLogEntry& entry) {
       client.modulesFired |= bit;
       ++m.clients;
     }
-    if (f.state == Blocked || f.state == PictureCode) {
+    if (f.state == ClientState::Blocked || f.state == ClientState::PictureCode) {
       decidedNow = static_cast<std::int64_t>(NewDecision(entry, lineNumber, DecisionSource::Module,
                                                          f.moduleNumber,
-                                                         f.state == Blocked ? Answer::Blocked : Answer::Challenged,
+                                                         f.state == ClientState::Blocked ? Answer::Blocked : Answer::Challenged,
                                                          f.holdUntil));
       client.decision = decidedNow;
     }
@@ -214,7 +214,7 @@ void Replayer::Feed(std::uint64_t lineNumber, const AccessLogEntry& entry) {
       // the client's last refused request: find where it came from.
       DecisionSource source = DecisionSource::Journal;
       std::int32_t moduleNumber = 0;
-      if (stateBefore == PictureCode && answer == Answer::Blocked && current != nullptr &&
+      if (stateBefore == ClientState::PictureCode && answer == Answer::Blocked && current != nullptr &&
           current->action == Answer::Challenged) {
         source = DecisionSource::Challenge;
         moduleNumber = current->moduleNumber;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/settings/module.h"
 #include "tools/replay/access_log.h"
 
 namespace sentrel::replay {
@@ -55,7 +56,7 @@ struct UnparsableLine {
 struct ModuleSummary {
   std::int32_t number;
   std::string name;  // as in the module file (code-page text)
-  std::uint8_t execute;
+  ModuleAction execute;
   std::int32_t dateline;
   std::uint64_t firings = 0;
   std::uint64_t clients = 0;  // distinct clients it fired for

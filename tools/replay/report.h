@@ -28,7 +28,7 @@ std::string PrintableMessage(const std::string& codePageLine, const char* tabAs)
 // A length of time in words: "45 s", "10 min", "1 h 30 min", "2 d 3 h".
 std::string DescribeDuration(std::int64_t seconds);
 // "block", "log only", "allow", "picture code".
-const char* DescribeAction(std::uint8_t execute);
+const char* DescribeAction(ModuleAction execute);
 const char* DescribeAnswer(Answer answer);
 const char* DescribeSource(DecisionSource source);
 // The end of a hold in the log's form at its offset, or "never".

@@ -176,7 +176,7 @@ void ModulesSection(const ReplayReport& r, std::string& out) {
   t.Row({"#", "module", "action", "hold", "firings", "clients"});
   for (const ModuleSummary& m : r.modules) {
     t.Row({std::to_string(m.number), Printable(m.name), DescribeAction(m.execute),
-           m.execute == 1 ? "-" : DescribeDuration(m.dateline), Count(m.firings), Count(m.clients)});
+           m.execute == ModuleAction::LogOnly ? "-" : DescribeDuration(m.dateline), Count(m.firings), Count(m.clients)});
   }
   out += t.Render("  ");
   out += "  let through after every module finished without firing: " + Count(r.allowedAfterModules) +
@@ -278,14 +278,14 @@ std::string DescribeDuration(std::int64_t seconds) {
   return part(s, "s");
 }
 
-const char* DescribeAction(std::uint8_t execute) {
+const char* DescribeAction(ModuleAction execute) {
   switch (execute) {
-    case 0: return "block";
-    case 1: return "log only";
-    case 2: return "allow";
-    case 3: return "picture code";
-    default: return "unknown";
+    case ModuleAction::Block: return "block";
+    case ModuleAction::LogOnly: return "log only";
+    case ModuleAction::Allow: return "allow";
+    case ModuleAction::PictureCode: return "picture code";
   }
+  return "unknown";
 }
 
 const char* DescribeAnswer(Answer answer) {

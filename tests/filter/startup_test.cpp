@@ -26,7 +26,7 @@ class StartupTest : public ::testing::Test {
                          }};
 
   void SetUp() override {
-    log.Configure(NormaliseFolderPath(folder.Root()), 30);
+    log.Configure(NormalizeFolderPath(folder.Root()), 30);
     startup.Arm();
   }
   void At(std::int64_t offset) {
@@ -39,7 +39,7 @@ TEST_F(StartupTest, StagesRunInOrderMoreThanThreeSecondsApart) {
   At(1);
   At(3);
   EXPECT_TRUE(ran.empty());
-  EXPECT_EQ(startup.Stage(), kListsDue);
+  EXPECT_EQ(startup.Stage(), StartupStage::ListsDue);
   At(4);
   EXPECT_EQ(ran, std::vector<std::string>{"lists"});
   At(7);
@@ -48,10 +48,10 @@ TEST_F(StartupTest, StagesRunInOrderMoreThanThreeSecondsApart) {
   At(8);
   EXPECT_EQ(ran, (std::vector<std::string>{"lists", "cache"}));
   At(12);
-  EXPECT_EQ(startup.Stage(), kStartDue);
+  EXPECT_EQ(startup.Stage(), StartupStage::StartDue);
   EXPECT_EQ(pending.load(), 1);
   At(16);
-  EXPECT_EQ(startup.Stage(), kStarted);
+  EXPECT_EQ(startup.Stage(), StartupStage::Started);
   EXPECT_EQ(pending.load(), 0);
   At(100);
   At(200);
@@ -64,7 +64,7 @@ TEST_F(StartupTest, NoUsableModuleHaltsTheStartup) {
   modulesLoad = false;
   for (int t = 4; t <= 40; t += 4) At(t);
   EXPECT_EQ(ran, (std::vector<std::string>{"lists", "cache", "modules"}));
-  EXPECT_EQ(startup.Stage(), kBusyOrHalted);
+  EXPECT_EQ(startup.Stage(), StartupStage::BusyOrHalted);
   EXPECT_EQ(pending.load(), 1);
   EXPECT_EQ(test::ProgramLog(folder, clock),
             std::string("22:13:32\t") + messages::kNoModule + "\r\n");
