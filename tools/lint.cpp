@@ -15,6 +15,7 @@
 #include "filter/settings/filter_settings.h"
 #include "filter/settings/module_reader.h"
 #include "filter/settings/module_registry.h"
+#include "filter/settings/settings_folder.h"
 #include "filter/tracking/address_lists.h"
 #include "filter/tracking/client_tally.h"
 #include "platform/codepage.h"
@@ -93,6 +94,7 @@ struct LintRun {
   std::string folderArgument;
   FilterSettings settings;
   ModuleRegistry registry;
+  bool moduleFolderListed = false;
   std::vector<std::string> blockers;  // why the filter would not load
 };
 
@@ -107,10 +109,7 @@ bool ReadSettings(LintRun& run) {
   }
   FilterSettings& s = run.settings;
   s.FolderPath = NormalizeFolderPath(run.folderArgument);
-  ReadGeneralSettings(s);
-  s.returnPage = ReadResponsePage(s.FolderPath + "Return.html");
-  ReadPictureCodeSettings(s);
-  if (s.PictureCodeEnabled()) s.codePage = ReadResponsePage(s.FolderPath + "Code.html");
+  run.moduleFolderListed = ReadSettingsFolder(s, run.registry);
   std::printf("settings folder: %s\n", PrintablePath(s.FolderPath).c_str());
   return true;
 }
@@ -118,8 +117,7 @@ bool ReadSettings(LintRun& run) {
 void ModulesSection(LintRun& run) {
   ModuleRegistry& registry = run.registry;
   const std::string folder = run.settings.FolderPath + "Action";
-  bool listed = ScanModuleFolder(folder, registry);
-  registry.OrderScannedPaths();
+  const bool listed = run.moduleFolderListed;
   std::printf("\nmodules (%zu %s in %s):\n", registry.modulePaths.size(),
               registry.modulePaths.size() == 1 ? "file" : "files", PrintablePath(folder).c_str());
   if (!listed) std::printf("  the module folder cannot be listed\n");

@@ -230,7 +230,7 @@ bool Evaluation::RuleHolds(const Rule& rule) {
       env_.clock.SleepMs(kMissingVariableWaitMs);
       continue;
     }
-    env_.log.WriteLog("Log", messages::kNoServerVariable, "", LogMode::Stamped);
+    env_.log.WriteLog(kProgramLogName, messages::kNoServerVariable, "", LogMode::Stamped);
     return false;
   }
 }

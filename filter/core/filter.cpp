@@ -7,6 +7,7 @@
 #include "filter/core/picture_challenge_flow.h"
 #include "filter/crash/crash_guard.h"
 #include "filter/logging/program_messages.h"
+#include "filter/settings/settings_folder.h"
 #include "filter/tracking/address_lists.h"
 #include "platform/net.h"
 
@@ -20,22 +21,13 @@ Filter::Filter(platform::Clock& clock, std::string bootstrapPath)
       journal_(clock),
       startup_(clock, log_, startupPending_) {}
 
-void Filter::ProgramMessage(const std::string& text) {
-  log_.WriteLog("Log", text, "", LogMode::Immediate);
-}
-
 BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
   if (!ReadFolderPath(bootstrapPath_, settings_.FolderPath)) return FALSE;
   crashDumps_.Configure(settings_.FolderPath, clock_);
 
-  ReadGeneralSettings(settings_);
+  ReadSettingsFolder(settings_, registry_);
   log_.Configure(settings_.FolderPath, settings_.LogMin);
   journal_.Configure(settings_.FolderPath, settings_.CacheMin);
-  settings_.returnPage = ReadResponsePage(settings_.FolderPath + "Return.html");
-  ReadPictureCodeSettings(settings_);
-  if (settings_.PictureCodeEnabled()) {
-    settings_.codePage = ReadResponsePage(settings_.FolderPath + "Code.html");
-  }
 
   if (version != nullptr) {
     version->dwFilterVersion = kFilterRevision;
@@ -44,18 +36,15 @@ BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
     version->dwFlags = kFilterFlags;
   }
 
-  ScanModuleFolder(settings_.FolderPath + "Action", registry_);
-  registry_.OrderScannedPaths();
-
   if (registry_.modulePaths.empty()) {
-    ProgramMessage(messages::kNoModule);
+    log_.WriteProgramMessage(messages::kNoModule);
     return FALSE;
   }
   if (registry_.modulePaths.size() > kMaxModuleFiles) {
-    ProgramMessage(messages::kTooManyModules);
+    log_.WriteProgramMessage(messages::kTooManyModules);
     return FALSE;
   }
-  ProgramMessage(messages::kLoaded);
+  log_.WriteProgramMessage(messages::kLoaded);
   startupPending_.store(1, std::memory_order_release);
   startup_.Arm();
   return TRUE;
@@ -92,7 +81,7 @@ DWORD Filter::Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType) {
 BOOL Filter::TerminateExtension(DWORD) {
   journal_.Flush();
   log_.FlushAll();
-  ProgramMessage(messages::kUnloaded);
+  log_.WriteProgramMessage(messages::kUnloaded);
   return TRUE;
 }
 

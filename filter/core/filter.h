@@ -67,7 +67,6 @@ class Filter {
   // The body of HttpFilterProc, run inside the crash guard.
   DWORD Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType);
   DWORD HandleUrlMap(HTTP_FILTER_CONTEXT* context);
-  void ProgramMessage(const std::string& text);
   void RunStartupStage();
   picturecode::PictureCodeMaker& PictureCodes();
 

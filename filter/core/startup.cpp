@@ -4,8 +4,6 @@
 
 namespace sentrel {
 
-void Startup::Message(const char* text) { log_.WriteLog("Log", text, "", LogMode::Immediate); }
-
 void Startup::RunStartupStage(const Stages& stages) {
   std::int64_t now = clock_.Now();
   if (now - lastStageTime_.load() <= kStageGapSeconds) return;
@@ -29,7 +27,7 @@ void Startup::RunStartupStage(const Stages& stages) {
       startupStage_ = StartupStage::BusyOrHalted;
       if (!stages.modules || !stages.modules()) {
         // No usable module: the start-up halts for the life of the library.
-        Message(messages::kNoModule);
+        log_.WriteProgramMessage(messages::kNoModule);
         return;
       }
       lastStageTime_.store(clock_.Now());
@@ -37,8 +35,8 @@ void Startup::RunStartupStage(const Stages& stages) {
       break;
     case StartupStage::StartDue:
       startupStage_ = StartupStage::BusyOrHalted;
-      Message(messages::kStarting);
-      Message(messages::kStarted);
+      log_.WriteProgramMessage(messages::kStarting);
+      log_.WriteProgramMessage(messages::kStarted);
       startupStage_ = StartupStage::Started;
       startupPending_.store(0, std::memory_order_release);
       break;

@@ -48,8 +48,6 @@ class Startup {
   platform::CriticalSection& StartupLock() { return startupLock_; }
 
  private:
-  void Message(const char* text);
-
   platform::Clock& clock_;
   ActivityLog& log_;
   std::atomic<std::uint8_t>& startupPending_;

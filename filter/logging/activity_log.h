@@ -18,6 +18,9 @@ enum class LogMode : std::uint8_t {
   Immediate = 2,  // time stamp, written at once
 };
 
+// The log of the program messages.
+inline constexpr char kProgramLogName[] = "Log";
+
 class ActivityLog {
  public:
   explicit ActivityLog(platform::Clock& clock) : clock_(clock) {}
@@ -31,6 +34,11 @@ class ActivityLog {
   // Formats, collects or writes one line. Returns true when something was
   // handed to a file (an Immediate line or a flushed block).
   bool WriteLog(std::string name, std::string text, std::string fileName, LogMode mode);
+
+  // A program message: a stamped line in the log "Log", written at once.
+  bool WriteProgramMessage(std::string text) {
+    return WriteLog(kProgramLogName, std::move(text), "", LogMode::Immediate);
+  }
 
   // Appends content to the log file; true when it was written.
   bool WriteLogFile(const std::string& name, const std::string& content,

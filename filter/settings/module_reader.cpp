@@ -301,7 +301,7 @@ bool ReadModuleFile(const std::string& path, const FilterSettings& settings,
   if (!ReadModule(path, settings, module, diagnostics)) return false;
   const std::string name = module.name;
   std::int32_t number = registry.AddModule(std::move(module));
-  if (log != nullptr) log->WriteLog("Log", ModuleReadMessage(name), "", LogMode::Immediate);
+  if (log != nullptr) log->WriteProgramMessage(ModuleReadMessage(name));
   if (diagnostics != nullptr) diagnostics->Loaded(path, number, *registry.ModuleAt(number));
   return true;
 }
