@@ -17,6 +17,7 @@
 #include "hosts/testhost/test_host.h"
 #include "tests/crash/faults.h"
 #include "tests/support/filter_under_test.h"
+#include "tests/support/run_together.h"
 #include "tests/support/lock_probe.h"
 
 namespace sentrel {
@@ -223,26 +224,19 @@ TEST_F(FilterFaults, ConcurrencyFaultsOnSomeThreadsDoNotStopTheOthers) {
   constexpr int kThreads = 4;
   constexpr int kRequests = 60;
   std::atomic<int> passed{0};
-  std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      while (!go.load()) std::this_thread::yield();
-      for (int i = 0; i < kRequests; ++i) {
-        // One shared client, whose lock the faulting requests hold.
-        testhost::TestRequest r(std::map<std::string, std::string>{{"REMOTE_ADDR", "10.0.0.9"},
-                                                                    {"HTTP_USER_AGENT", "reader"}});
-        if ((i + t) % 6 == 0) {
-          r.onGetServerVariable = [](const std::string& name) {
-            if (name == "HTTP_USER_AGENT") test::RaiseFault(test::FaultKind::InvalidAccess);
-          };
-        }
-        if (host->Request(r) == SF_STATUS_REQ_NEXT_NOTIFICATION) ++passed;
+  test::RunTogether(kThreads, [&](int t) {
+    for (int i = 0; i < kRequests; ++i) {
+      // One shared client, whose lock the faulting requests hold.
+      testhost::TestRequest r(std::map<std::string, std::string>{{"REMOTE_ADDR", "10.0.0.9"},
+                                                                  {"HTTP_USER_AGENT", "reader"}});
+      if ((i + t) % 6 == 0) {
+        r.onGetServerVariable = [](const std::string& name) {
+          if (name == "HTTP_USER_AGENT") test::RaiseFault(test::FaultKind::InvalidAccess);
+        };
       }
-    });
-  }
-  go = true;
-  for (auto& th : threads) th.join();
+      if (host->Request(r) == SF_STATUS_REQ_NEXT_NOTIFICATION) ++passed;
+    }
+  });
   EXPECT_EQ(passed.load(), kThreads * kRequests);
   ClientTally* shared = filter->Clients().Find((10u << 24) | 9u);
   ASSERT_NE(shared, nullptr);

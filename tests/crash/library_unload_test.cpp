@@ -20,12 +20,8 @@ TEST(LibraryUnload, TheGuardLeavesWithTheLibrary) {
   ASSERT_EQ(sigaction(SIGSEGV, nullptr, &before), 0);
 
   test::SettingsFolder folder;
-  folder.Write("Action/a.ini", "[Config]\r\nPriority=1\r\n");
   hosts::FilterLibrary library;
-  std::string error;
-  ASSERT_TRUE(library.Open(SENTREL_LIBRARY_PATH, error)) << error;
-  // The bootstrap file is ".\sh_Sentrel.ini" in the folder made current.
-  ASSERT_TRUE(library.Start(folder.Folder().Path(), error)) << error;
+  ASSERT_TRUE(test::StartFilterLibrary(library, SENTREL_LIBRARY_PATH, folder));
   testhost::TestHost host(library);
 
   // Notifications on this thread and on threads that end afterwards: each

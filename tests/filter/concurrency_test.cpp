@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/filter_under_test.h"
+#include "tests/support/run_together.h"
 
 namespace sentrel {
 namespace {
@@ -38,23 +39,16 @@ TEST(FilterConcurrency, EveryRequestIsCountedOnce) {
   constexpr int kThreads = 6;
   constexpr int kRequests = 400;
   constexpr int kClients = 50;
-  std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      while (!go.load()) std::this_thread::yield();
-      for (int i = 0; i < kRequests; ++i) {
-        // Every other request goes to the shared client 10.1.0.1.
-        std::string address = i % 2 ? "10.1.0.1" : "10.2." + std::to_string(t) + "." + std::to_string((i / 2) % kClients);
-        testhost::TestRequest r(std::map<std::string, std::string>{
-            {"REMOTE_ADDR", address}, {"URL", "/page/" + std::to_string(i)}});
-        f.host.Request(r);
-        if (i % 37 == 0) f.host.EndOfSession();
-      }
-    });
-  }
-  go = true;
-  for (auto& th : threads) th.join();
+  test::RunTogether(kThreads, [&](int t) {
+    for (int i = 0; i < kRequests; ++i) {
+      // Every other request goes to the shared client 10.1.0.1.
+      std::string address = i % 2 ? "10.1.0.1" : "10.2." + std::to_string(t) + "." + std::to_string((i / 2) % kClients);
+      testhost::TestRequest r(std::map<std::string, std::string>{
+          {"REMOTE_ADDR", address}, {"URL", "/page/" + std::to_string(i)}});
+      f.host.Request(r);
+      if (i % 37 == 0) f.host.EndOfSession();
+    }
+  });
 
   ClientTally* shared = f.filter.Clients().Find((10u << 24) | (1u << 16) | 1u);
   ASSERT_NE(shared, nullptr);

@@ -37,14 +37,8 @@ TEST(Exports, OnlyTheThreeEntryPoints) {
 
 TEST(Exports, LoadThroughTheLibrary) {
   test::SettingsFolder folder;
-  folder.Write("Action/a.ini", "[Config]\r\nPriority=1\r\n");
-
-  // As a server loads it: the bootstrap file ".\sh_Sentrel.ini" is read in the
-  // current folder, which the host kit makes the settings folder for the call.
   hosts::FilterLibrary library;
-  std::string error;
-  ASSERT_TRUE(library.Open(SENTREL_LIBRARY_PATH, error)) << error;
-  ASSERT_TRUE(library.Start(folder.Folder().Path(), error)) << error;
+  ASSERT_TRUE(test::StartFilterLibrary(library, SENTREL_LIBRARY_PATH, folder));
   EXPECT_EQ(library.Description(), "Tarnwick ISAPI filter, Version 4.3");
 
   testhost::TestHost host(library);

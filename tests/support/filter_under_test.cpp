@@ -30,4 +30,15 @@ std::string ProgramLog(const SettingsFolder& settings, platform::FakeClock& cloc
   return settings.Read("Log/Log_" + clock.FormatNow("%Y-%m-%d") + ".log");
 }
 
+::testing::AssertionResult StartFilterLibrary(hosts::FilterLibrary& library, const std::string& path,
+                                              const SettingsFolder& settings) {
+  settings.Write("Action/a.ini", "[Config]\r\nPriority=1\r\n");
+  std::string error;
+  // The bootstrap file is ".\sh_Sentrel.ini" in the folder made current.
+  if (!library.Open(path, error) || !library.Start(settings.Folder().Path(), error)) {
+    return ::testing::AssertionFailure() << error;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 }  // namespace sentrel::test

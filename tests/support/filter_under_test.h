@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "filter/core/filter.h"
+#include "hosts/common/filter_library.h"
 #include "hosts/testhost/test_host.h"
 #include "platform/clock.h"
 #include "tests/support/module_text.h"
@@ -71,5 +74,10 @@ class FilterUnderTest {
 
 // The activity log file "Log_<date>.log" text for the fake clock's date.
 std::string ProgramLog(const SettingsFolder& settings, platform::FakeClock& clock);
+
+// Loads the built filter library at `path` as a server does, with a module
+// file in `settings` and the settings folder as the bootstrap file's folder.
+::testing::AssertionResult StartFilterLibrary(hosts::FilterLibrary& library, const std::string& path,
+                                              const SettingsFolder& settings);
 
 }  // namespace sentrel::test

@@ -11,6 +11,7 @@
 #include "filter/tracking/cache_journal.h"
 #include "filter/tracking/client_table.h"
 #include "tests/support/filter_under_test.h"
+#include "tests/support/run_together.h"
 
 namespace sentrel {
 namespace {
@@ -73,27 +74,20 @@ TEST(ClientTableConcurrency, OneRecordPerAddressUnderContention) {
   constexpr int kThreads = 8;
   constexpr int kAddresses = 2000;
   std::vector<std::vector<ClientTally*>> seen(kThreads, std::vector<ClientTally*>(kAddresses));
-  std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      while (!go.load()) std::this_thread::yield();
-      for (int i = 0; i < kAddresses; ++i) {
-        // Spread over many nodes: vary every byte.
-        std::uint32_t key = 0x0B000000u + static_cast<std::uint32_t>(i) * 0x00010101u;
-        ClientTally& c = f.table.LookupClient(key);
-        seen[t][i] = &c;
-        if (t % 2 == 0) {
-          platform::ScopedLock lock(c.lock);
-          c.requestCount++;
-        } else if (i % 50 == 0) {
-          journal.WriteCacheLine("11.0.0.1", ClientState::Blocked, 1700000600);
-        }
+  test::RunTogether(kThreads, [&](int t) {
+    for (int i = 0; i < kAddresses; ++i) {
+      // Spread over many nodes: vary every byte.
+      std::uint32_t key = 0x0B000000u + static_cast<std::uint32_t>(i) * 0x00010101u;
+      ClientTally& c = f.table.LookupClient(key);
+      seen[t][i] = &c;
+      if (t % 2 == 0) {
+        platform::ScopedLock lock(c.lock);
+        c.requestCount++;
+      } else if (i % 50 == 0) {
+        journal.WriteCacheLine("11.0.0.1", ClientState::Blocked, 1700000600);
       }
-    });
-  }
-  go = true;
-  for (auto& th : threads) th.join();
+    }
+  });
 
   for (int i = 0; i < kAddresses; ++i) {
     for (int t = 1; t < kThreads; ++t) ASSERT_EQ(seen[t][i], seen[0][i]) << i;
