@@ -4,6 +4,7 @@
 // read from the file again whenever the step is chosen.
 #pragma once
 
+#include <QList>
 #include <QWidget>
 #include <cstdint>
 #include <optional>
@@ -153,12 +154,13 @@ class frmMain : public QWidget {
  private:
   enum class Move { Top, Up, Down, Bottom };
 
-  // Window load and its parts.
+  // Window load and its parts: the layout (frm_main_layout.cpp), then the
+  // variable list and the wiring (frm_main.cpp).
   void BuildControls();
   void PlaceControls();
-  void ConnectCommands();
   void LoadFixedContents();
   void LoadVariableList();
+  void ConnectCommands();
   void Unload();
 
   // The three document states.
@@ -168,6 +170,7 @@ class frmMain : public QWidget {
   bool LoadModule();
 
   // Cell editors.
+  QList<QWidget*> CellEditors() const;
   void InstallCellEditor(QWidget* editor);
   void OpenCellEditor(FlexGrid* grid, QWidget* editor, int row, int col);
   FlexGrid* GridOf(const QWidget* editor) const;

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 
 #include "editor/common.h"
@@ -149,6 +150,8 @@ bool frmMain::LoadModule() {
   msfConfig->SetTextMatrix(7, 1, ReadIniValue(kCofing, QStringLiteral("Times"), file));
   msfConfig->SetTextMatrix(8, 1, ReadIniValue(kCofing, QStringLiteral("Dateline"), file));
 
+  const QSignalBlocker quietSteps(lvwSetp);
+  const QSignalBlocker quietRules(lvwRules);
   lvwSetp->clear();
   const int count = ListedCount(ReadIniValue(kStep, QStringLiteral("Count"), file));
   for (int i = 1; i <= count; ++i) {

@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 
 #include "editor/common.h"
@@ -48,6 +49,7 @@ QTreeWidgetItem* frmMain::SelectedRow(const QTreeWidget* list) {
 }
 
 void frmMain::SelectRow(QTreeWidget* list, int position) {
+  const QSignalBlocker quiet(list);
   QTreeWidgetItem* row = list->topLevelItem(position - 1);
   if (row == nullptr) return;
   list->clearSelection();
@@ -74,6 +76,8 @@ void frmMain::cmdSetpAdd_Click() {
     Inform(QStringLiteral("标识名不合法！"), kTitleHint);
     return;
   }
+  const QSignalBlocker quietSteps(lvwSetp);
+  const QSignalBlocker quietRules(lvwRules);
   const int position = lvwSetp->topLevelItemCount() + 1;
   AddStepItem(lvwSetp, position, *answer, QStringLiteral("1"), QString(), QString(), QString());
   lvwRules->clear();
@@ -102,6 +106,7 @@ void frmMain::cmdSetpDel_Click() {
     Inform(kNoStepChosen, kTitleHint);
     return;
   }
+  const QSignalBlocker quiet(lvwSetp);
   delete lvwSetp->takeTopLevelItem(lvwSetp->indexOfTopLevelItem(row));
   lvwSetp->clearSelection();
 }
@@ -117,6 +122,7 @@ void frmMain::MoveStep(Move move) {
                                 move == Move::Top || move == Move::Up,
                                 move == Move::Top || move == Move::Bottom);
   if (target == 0) return;
+  const QSignalBlocker quiet(lvwSetp);
   const QStringList texts = RowTexts(row, 5);
   delete lvwSetp->takeTopLevelItem(position - 1);
   AddStepItem(lvwSetp, target, texts[0], texts[1], texts[2], texts[3], texts[4]);
@@ -140,6 +146,7 @@ void frmMain::lvwSetp_Click() {
 }
 
 void frmMain::LoadStepRules(const QString& identifier) {
+  const QSignalBlocker quiet(lvwRules);
   lvwRules->clear();
   const QString& file = common_.ModulePath;
   const int count = ListedCount(ReadIniValue(identifier, QStringLiteral("Count"), file));
@@ -173,6 +180,7 @@ void frmMain::cmdRuleSave_Click() {
     Inform(QStringLiteral("出现异常错误！"), kTitleError);
     return;
   }
+  const QSignalBlocker quiet(lvwRules);
   if (CurrentRulePos <= count) delete lvwRules->takeTopLevelItem(CurrentRulePos - 1);
   AddRuleItem(lvwRules, CurrentRulePos, comParameter->currentText(), comCompare->currentText(),
               txtRule->text());
@@ -219,6 +227,7 @@ void frmMain::cmdRuleDel_Click() {
     Inform(kNoRuleChosen, kTitleHint);
     return;
   }
+  const QSignalBlocker quiet(lvwRules);
   delete lvwRules->takeTopLevelItem(lvwRules->indexOfTopLevelItem(row));
   lvwRules->clearSelection();
 }
@@ -234,6 +243,7 @@ void frmMain::MoveRule(Move move) {
                                 move == Move::Top || move == Move::Up,
                                 move == Move::Top || move == Move::Bottom);
   if (target == 0) return;
+  const QSignalBlocker quiet(lvwRules);
   const QStringList texts = RowTexts(row, 3);
   delete lvwRules->takeTopLevelItem(position - 1);
   AddRuleItem(lvwRules, target, texts[0], texts[1], texts[2]);

@@ -388,6 +388,53 @@ class TestEditing : public QObject {
              (QStringList{"URL|匹配|a", "URL|匹配|b", "URL|匹配|c", "QUERY_STRING|不匹配|"}));
   }
 
+  // A step or rule chosen with the keyboard is loaded as a click loads it, so
+  // a save then writes the step that is shown into its own section.
+  void keyboardChoiceLoadsTheStepOrRule_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<int>("ruleTo");  // from rule `from` of step `to`
+    QTest::newRow("down") << int(Qt::Key_Down) << 1 << 2 << 2;
+    QTest::newRow("up") << int(Qt::Key_Up) << 2 << 1 << 1;
+    QTest::newRow("home") << int(Qt::Key_Home) << 2 << 1 << 1;
+    QTest::newRow("end") << int(Qt::Key_End) << 1 << 2 << 4;
+  }
+  void keyboardChoiceLoadsTheStepOrRule() {
+    QFETCH(int, key);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(int, ruleTo);
+    const QList<QStringList> stepCells = {{"3", "步骤日志", "f.log", "c"}, {"1", "", "", ""}};
+    const QList<QStringList> stepRules = {
+        {"REMOTE_ADDR|匹配|^10\\.", "HTTP_USER_AGENT|不匹配|爬虫"},
+        {"URL|匹配|a", "URL|匹配|b", "URL|匹配|c", "QUERY_STRING|不匹配|"}};
+    frmMain* w = OpenSample();
+    ClickRow(w->lvwSetp, from);
+    PressKey(w->lvwSetp, key);
+    QCOMPARE(SelectedPosition(w->lvwSetp), to);
+    QCOMPARE(Cells(w->msfSetp), stepCells[to - 1]);
+    QCOMPARE(Rows(w->lvwRules), stepRules[to - 1]);
+    Click(w->cmdRulesSave);
+    // Both steps keep their own rules in the file.
+    for (const int step : {from, to}) {
+      ClickRow(w->lvwSetp, step);
+      QCOMPARE(Rows(w->lvwRules), stepRules[step - 1]);
+    }
+
+    // The same on the rule list: the confirm replaces the rule that is shown.
+    ClickRow(w->lvwRules, from);
+    PressKey(w->lvwRules, key);
+    QCOMPARE(w->CurrentRulePos, ruleTo);
+    QCOMPARE(w->comParameter->currentText() + "|" + w->comCompare->currentText() + "|" +
+                 w->txtRule->text(),
+             stepRules[to - 1][ruleTo - 1]);
+    w->txtRule->setText("改");
+    Click(w->cmdRuleSave);
+    QVERIFY(Rows(w->lvwRules)[ruleTo - 1].endsWith("|改"));
+    QCOMPARE(Rows(w->lvwRules)[from - 1], stepRules[to - 1][from - 1]);
+  }
+
   void clickBesideTheRowsWithNothingSelectedDoesNothing() {
     frmMain* w = OpenSample();
     ClickBesideRows(w->lvwSetp);
