@@ -19,7 +19,6 @@ namespace sentrel::editor {
 
 frmMain::frmMain(Common& common, QWidget* parent) : QWidget(parent), common_(common) {
   setObjectName(QStringLiteral("frmMain"));
-  setWindowTitle(QString::fromUtf8(kWindowCaption));
   setFont(QFont(QStringLiteral("Tahoma"), 9));
   common_.AddWindow(this);
 
@@ -36,6 +35,7 @@ frmMain::frmMain(Common& common, QWidget* parent) : QWidget(parent), common_(com
   LoadVariableList();
   ConnectCommands();
   common_.Hooks().HookGridWheel(this);
+  ShowTitle();
 }
 
 frmMain::~frmMain() { Unload(); }

@@ -22,6 +22,7 @@ namespace sentrel::editor {
 
 class Common;
 class FlexGrid;
+enum class FileChoice;
 
 // The window's title: the product name, a blank and the editor's name.
 inline constexpr const char* kWindowCaption = "Tarnwick Rulesmith";
@@ -166,8 +167,20 @@ class frmMain : public QWidget {
   // The three document states.
   void ShowAboutSave(bool shown);
 
-  // Open, steps 5 to 9; false at the first value that does not fit.
-  bool LoadModule();
+  // The choices of a module file that Open checks before it changes
+  // anything: list indexes of comExecute (-1 for none) and comPriority.
+  struct ModuleChoices {
+    int execute = -1;
+    int priority = 0;
+  };
+  // False when the file holds an action the editor cannot show.
+  bool ReadChoices(const QString& file, ModuleChoices& choices) const;
+  // Fills the window from ModulePath.
+  void LoadModule(const ModuleChoices& choices);
+  // Asks for a module file in the folder of the current one.
+  QString ChooseModuleFile(FileChoice choice);
+  // The caption, followed by the module file's path when there is one.
+  void ShowTitle();
 
   // Cell editors.
   QList<QWidget*> CellEditors() const;

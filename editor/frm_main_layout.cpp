@@ -49,6 +49,9 @@ QComboBox* MakeCombo(QWidget* parent, const char* name, bool typedText) {
   auto* combo = Make<QComboBox>(parent, name);
   combo->setEditable(typedText);
   combo->setInsertPolicy(QComboBox::NoInsert);
+  // No completion: a typed "HTTP_X" must stay "HTTP_X" and never become a
+  // longer item of the list such as "HTTP_X_FORWARDED_FOR".
+  if (typedText) combo->setCompleter(nullptr);
   return combo;
 }
 
@@ -186,7 +189,10 @@ void frmMain::ShowAboutSave(bool shown) {
 void frmMain::LoadFixedContents() {
   const Twips tw(this);
   comExecute->clear();
-  comExecute->addItems({QStringLiteral("拦截"), QStringLiteral("不处理"), QStringLiteral("不限制")});
+  // The item's position is the stored action: 0 block, 1 log only, 2 allow,
+  // 3 picture-code challenge.
+  comExecute->addItems({QStringLiteral("拦截"), QStringLiteral("不处理"), QStringLiteral("不限制"),
+                        QStringLiteral("验证码")});
   comExecute->setCurrentIndex(-1);
   comPriority->clear();
   comPriority->addItems({QStringLiteral("低"), QStringLiteral("中"), QStringLiteral("高")});
@@ -195,7 +201,9 @@ void frmMain::LoadFixedContents() {
   comTimes->addItems({QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("0-3")});
   comCompare->clear();
   comCompare->addItems({QStringLiteral("匹配"), QStringLiteral("不匹配")});
-  comCompare->setCurrentIndex(-1);
+  // A new rule wants a match unless another choice is made; a rule without a
+  // choice would be stored as one that must not match.
+  comCompare->setCurrentIndex(0);
 
   SetUpList(lvwSetp, tw,
             {{QStringLiteral("唯一标识"), 1800},

@@ -19,7 +19,6 @@ namespace sentrel::editor {
 namespace {
 
 const QString kTitleHint = QStringLiteral("提示");
-const QString kTitleError = QStringLiteral("Error");
 const QString kNoStepChosen = QStringLiteral("请选择要操作的步骤！");
 const QString kNoRuleChosen = QStringLiteral("请选择要操作的规则！");
 const QString kMatch = QStringLiteral("匹配");
@@ -140,6 +139,9 @@ void frmMain::lvwSetp_Click() {
   if (row == nullptr) return;
   for (int i = 1; i <= 4; ++i) msfSetp->SetTextMatrix(i, 1, row->text(i));
   LoadStepRules(row->text(0));
+  // A rule position left over from the previous step would let the confirm
+  // replace a rule of this step that was never chosen.
+  CurrentRulePos = 0;
   comParameter->setEditText(QString());
   txtRule->clear();
   fraRule->setEnabled(true);
@@ -177,7 +179,7 @@ void frmMain::cmdRuleSave_Click() {
   }
   const int count = lvwRules->topLevelItemCount();
   if (CurrentRulePos < 1 || CurrentRulePos > count + 1) {
-    Inform(QStringLiteral("出现异常错误！"), kTitleError);
+    Inform(QStringLiteral("请先点击“添加”新建规则，或在规则列表中选择要修改的规则！"), kTitleHint);
     return;
   }
   const QSignalBlocker quiet(lvwRules);

@@ -89,7 +89,7 @@ class TestFilterFiles : public QObject {
       Click(w->cmdRuleSave);
       Click(w->cmdRuleAdd);
       w->comParameter->setEditText("HTTP_USER_AGENT");
-      w->comCompare->setCurrentIndex(-1);
+      w->comCompare->setCurrentIndex(1);
       w->txtRule->clear();
       Click(w->cmdRuleSave);
       Click(w->cmdRulesSave);
@@ -124,7 +124,7 @@ class TestFilterFiles : public QObject {
     QVERIFY(first.rules[0].compare);
     QCOMPARE(first.rules[1].parameter, std::string("HTTP_USER_AGENT"));
     QCOMPARE(first.rules[1].pattern, std::string());
-    QVERIFY(!first.rules[1].compare);  // no compare choice is written as "0"
+    QVERIFY(!first.rules[1].compare);
 
     const sentrel::Step& second = module.steps[1];
     QCOMPARE(second.timesLow, 2u);
