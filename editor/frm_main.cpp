@@ -13,6 +13,7 @@
 #include "editor/common.h"
 #include "editor/flex_grid.h"
 #include "editor/ini.h"
+#include "editor/save_warnings.h"
 #include "editor/user_dialogs.h"
 
 namespace sentrel::editor {
@@ -108,6 +109,12 @@ void frmMain::closeEvent(QCloseEvent* event) {
 
 void frmMain::Inform(const QString& text, const QString& title) {
   common_.Dialogs().ShowMessage(this, text, title, MessageIcon::Information);
+}
+
+bool frmMain::ConfirmSave(const SaveWarnings& warnings) {
+  if (warnings.IsEmpty()) return true;
+  return common_.Dialogs().AskYesNo(this, warnings.Question(), QStringLiteral("提示"),
+                                    MessageIcon::Warning);
 }
 
 }  // namespace sentrel::editor

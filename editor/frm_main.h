@@ -22,6 +22,7 @@ namespace sentrel::editor {
 
 class Common;
 class FlexGrid;
+class SaveWarnings;
 enum class FileChoice;
 
 // The window's title: the product name, a blank and the editor's name.
@@ -201,6 +202,9 @@ class frmMain : public QWidget {
   void LoadStepRules(const QString& identifier);
 
   void Inform(const QString& text, const QString& title);
+  // True when nothing was noted, or when the administrator chooses to save
+  // what was noted anyway.
+  bool ConfirmSave(const SaveWarnings& warnings);
 
   Common& common_;
   bool unloaded_ = false;

@@ -6,6 +6,7 @@
 #include <climits>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -18,6 +19,7 @@
 #include "editor/frm_main.h"
 #include "editor/ini.h"
 #include "editor/list_rows.h"
+#include "editor/save_warnings.h"
 #include "editor/user_dialogs.h"
 
 namespace sentrel::editor {
@@ -218,6 +220,13 @@ void frmMain::cmdAboutSave_Click() {
   about.replace(QStringLiteral("\r\n"), QStringLiteral("\\n"));
   about.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
   about.replace(QLatin1Char('\r'), QStringLiteral("\\n"));
+  SaveWarnings warnings;
+  warnings.CheckVersion(txtVersion->text());
+  warnings.CheckCodePage(lblName->text(), txtName->text());
+  warnings.CheckCodePage(lblAuthor->text(), txtAuthor->text());
+  warnings.CheckCodePage(lblVersion->text(), txtVersion->text());
+  warnings.CheckCodePage(lblAbout->text(), about);
+  if (!ConfirmSave(warnings)) return;
   WriteIniValue(kAbout, QStringLiteral("Name"), txtName->text(), file);
   WriteIniValue(kAbout, QStringLiteral("Author"), txtAuthor->text(), file);
   WriteIniValue(kAbout, QStringLiteral("Version"), txtVersion->text(), file);
@@ -238,6 +247,11 @@ void frmMain::cmdSave_Click() {
     Inform(QStringLiteral("开始步骤不符合规则！"), kTitleHint);
     return;
   }
+  SaveWarnings warnings;
+  for (const int row : {2, 3, 4, 6, 7, 8}) {
+    warnings.CheckCodePage(msfConfig->TextMatrix(row, 0), msfConfig->TextMatrix(row, 1));
+  }
+  if (!ConfirmSave(warnings)) return;
   const QString& file = common_.ModulePath;
   const QString priority = QString::number(comPriority->currentIndex());
   WriteIniValue(kCofing, QStringLiteral("Priority"), priority, file);

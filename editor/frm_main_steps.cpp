@@ -12,6 +12,7 @@
 #include "editor/frm_main.h"
 #include "editor/ini.h"
 #include "editor/list_rows.h"
+#include "editor/save_warnings.h"
 #include "editor/user_dialogs.h"
 
 namespace sentrel::editor {
@@ -91,6 +92,13 @@ void frmMain::cmdSetpAdd_Click() {
 void frmMain::cmdSetpSave_Click() {
   const QString& file = common_.ModulePath;
   const int count = lvwSetp->topLevelItemCount();
+  SaveWarnings warnings;
+  warnings.CheckCount(QStringLiteral("步骤"), count);
+  for (int i = 1; i <= count; ++i) {
+    warnings.CheckCodePage(QStringLiteral("第 %1 个步骤的唯一标识").arg(i),
+                           lvwSetp->topLevelItem(i - 1)->text(0));
+  }
+  if (!ConfirmSave(warnings)) return;
   WriteIniValue(QStringLiteral("Step"), QStringLiteral("Count"), QString::number(count), file);
   for (int i = 1; i <= count; ++i) {
     WriteIniValue(QStringLiteral("Step"), QString::number(i), lvwSetp->topLevelItem(i - 1)->text(0),
@@ -205,6 +213,19 @@ void frmMain::cmdRulesSave_Click() {
   const QString section = step->text(0);
   const QString& file = common_.ModulePath;
   const int count = lvwRules->topLevelItemCount();
+  SaveWarnings warnings;
+  warnings.CheckCount(QStringLiteral("规则"), count);
+  warnings.CheckCodePage(QStringLiteral("唯一标识"), section);
+  for (int row = 1; row <= 4; ++row) {
+    warnings.CheckCodePage(QStringLiteral("步骤的") + msfSetp->TextMatrix(row, 0),
+                           msfSetp->TextMatrix(row, 1));
+  }
+  for (int i = 1; i <= count; ++i) {
+    const QTreeWidgetItem* rule = lvwRules->topLevelItem(i - 1);
+    warnings.CheckCodePage(QStringLiteral("第 %1 条规则的参数").arg(i), rule->text(0));
+    warnings.CheckCodePage(QStringLiteral("第 %1 条规则的规则").arg(i), rule->text(2));
+  }
+  if (!ConfirmSave(warnings)) return;
   WriteIniValue(section, QStringLiteral("Count"), QString::number(count), file);
   WriteIniValue(section, QStringLiteral("Times"), msfSetp->TextMatrix(1, 1), file);
   WriteIniValue(section, QStringLiteral("LogName"), msfSetp->TextMatrix(2, 1), file);
