@@ -10,6 +10,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <array>
+#include <utility>
 
 #include "editor/flex_grid.h"
 #include "editor/frm_main.h"
@@ -31,6 +33,17 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
   button->setText(caption);
   button->setAutoDefault(false);
   return button;
+}
+
+// The row of buttons under a list, from the left: add, save, delete, to the
+// top, up, down, to the bottom.
+void MakeListButtons(QWidget* frame,
+                     const std::array<std::pair<QPushButton**, const char*>, 7>& buttons) {
+  static const char16_t* const kCaptions[] = {u"添加", u"保存", u"删除", u"置顶",
+                                              u"上移", u"下移", u"置底"};
+  for (std::size_t i = 0; i < buttons.size(); ++i) {
+    *buttons[i].first = MakeButton(frame, buttons[i].second, QString::fromUtf16(kCaptions[i]));
+  }
 }
 
 QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption) {
@@ -102,23 +115,23 @@ void frmMain::BuildControls() {
 
   fraStep = MakeFrame(this, "fraStep", QStringLiteral("步骤"));
   lvwSetp = Make<QTreeWidget>(fraStep, "lvwSetp");
-  cmdSetpAdd = MakeButton(fraStep, "cmdSetpAdd", QStringLiteral("添加"));
-  cmdSetpSave = MakeButton(fraStep, "cmdSetpSave", QStringLiteral("保存"));
-  cmdSetpDel = MakeButton(fraStep, "cmdSetpDel", QStringLiteral("删除"));
-  cmdSetpTop = MakeButton(fraStep, "cmdSetpTop", QStringLiteral("置顶"));
-  cmdSetpUp = MakeButton(fraStep, "cmdSetpUp", QStringLiteral("上移"));
-  cmdSetpDown = MakeButton(fraStep, "cmdSetpDown", QStringLiteral("下移"));
-  cmdSetpBottom = MakeButton(fraStep, "cmdSetpBottom", QStringLiteral("置底"));
+  MakeListButtons(fraStep, {{{&cmdSetpAdd, "cmdSetpAdd"},
+                             {&cmdSetpSave, "cmdSetpSave"},
+                             {&cmdSetpDel, "cmdSetpDel"},
+                             {&cmdSetpTop, "cmdSetpTop"},
+                             {&cmdSetpUp, "cmdSetpUp"},
+                             {&cmdSetpDown, "cmdSetpDown"},
+                             {&cmdSetpBottom, "cmdSetpBottom"}}});
 
   fraRule = MakeFrame(this, "fraRule", QStringLiteral("规则"));
   lvwRules = Make<QTreeWidget>(fraRule, "lvwRules");
-  cmdRuleAdd = MakeButton(fraRule, "cmdRuleAdd", QStringLiteral("添加"));
-  cmdRulesSave = MakeButton(fraRule, "cmdRulesSave", QStringLiteral("保存"));
-  cmdRuleDel = MakeButton(fraRule, "cmdRuleDel", QStringLiteral("删除"));
-  cmdRuleTop = MakeButton(fraRule, "cmdRuleTop", QStringLiteral("置顶"));
-  cmdRuleUp = MakeButton(fraRule, "cmdRuleUp", QStringLiteral("上移"));
-  cmdRuleDown = MakeButton(fraRule, "cmdRuleDown", QStringLiteral("下移"));
-  cmdRuleBottom = MakeButton(fraRule, "cmdRuleBottom", QStringLiteral("置底"));
+  MakeListButtons(fraRule, {{{&cmdRuleAdd, "cmdRuleAdd"},
+                             {&cmdRulesSave, "cmdRulesSave"},
+                             {&cmdRuleDel, "cmdRuleDel"},
+                             {&cmdRuleTop, "cmdRuleTop"},
+                             {&cmdRuleUp, "cmdRuleUp"},
+                             {&cmdRuleDown, "cmdRuleDown"},
+                             {&cmdRuleBottom, "cmdRuleBottom"}}});
   lblParameter = MakeLabel(fraRule, "lblParameter", QStringLiteral("参数"));
   comParameter = MakeCombo(fraRule, "comParameter", true);
   lblCompare = MakeLabel(fraRule, "lblCompare", QStringLiteral("比较"));
