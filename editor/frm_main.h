@@ -25,7 +25,8 @@ class FlexGrid;
 class SaveWarnings;
 enum class FileChoice;
 
-// The window's title: the product name, a blank and the editor's name.
+// The window's caption: the product name, a blank and the editor's name. With
+// a module file chosen, the title adds " - " and the file's path.
 inline constexpr const char* kWindowCaption = "Tarnwick Rulesmith";
 
 // The file of offered server-variable names, looked up in the current folder.
@@ -43,9 +44,10 @@ bool IsNumeric(const QString& text);
 // any other text.
 std::optional<std::int32_t> ParseNumber(const QString& text);
 
-// The number of steps or rules a count key lists: its value when it is
-// numeric, at most kMaxListedEntries; 0 when it is empty, not numeric or
-// below 1.
+// The number of steps or rules a count key lists, read as the filter reads a
+// count: the number at the start of the value ("2 steps" lists 2), at most
+// kMaxListedEntries; 0 when the value does not start with a number or the
+// number is below 1.
 int ListedCount(const QString& text);
 
 class frmMain : public QWidget {
