@@ -1,6 +1,6 @@
 // The state the editor's windows share: the module file being edited, whether
 // it was made with New, the grid wheel hook table, the user-dialog
-// implementation, the program's folder and the open windows. One instance
+// implementation, the folders the file dialogs open in and the open windows. One instance
 // lives for the whole program and every window holds a reference to it.
 #pragma once
 
@@ -18,8 +18,9 @@ class UserDialogs;
 
 class Common {
  public:
-  Common(UserDialogs& dialogs, QString programFolder)
-      : dialogs_(dialogs), programFolder_(std::move(programFolder)) {}
+  // `startFolder` is where the file dialogs open before any file was chosen.
+  Common(UserDialogs& dialogs, QString startFolder)
+      : dialogs_(dialogs), startFolder_(std::move(startFolder)) {}
   Common(const Common&) = delete;
   Common& operator=(const Common&) = delete;
 
@@ -30,7 +31,13 @@ class Common {
 
   GridWheelHooks& Hooks() { return hooks_; }
   UserDialogs& Dialogs() { return dialogs_; }
-  const QString& AppPath() const { return programFolder_; }
+
+  // The folder a file dialog opens in: the current module's folder, else the
+  // folder of the file chosen last, else the start folder; each only while it
+  // exists.
+  QString DialogFolder() const;
+  // Notes the folder of a file chosen in a file dialog.
+  void RememberChosenFile(const QString& path);
 
   // The windows that are loaded and not yet unloaded, oldest first.
   void AddWindow(QWidget* window) { windows_.append(window); }
@@ -45,7 +52,8 @@ class Common {
 
  private:
   UserDialogs& dialogs_;
-  QString programFolder_;
+  QString startFolder_;
+  QString lastFolder_;
   GridWheelHooks hooks_;
   QList<QPointer<QWidget>> windows_;
 };

@@ -1,89 +1,25 @@
-// The main window's controls, their layout and fixed contents, window load and
-// unload, and the editors that open over grid cells.
+// Window load and unload, the variable list, and the wiring of the controls
+// to the commands.
 #include "editor/frm_main.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include "editor/common.h"
 #include "editor/flex_grid.h"
 #include "editor/ini.h"
-#include "editor/twips.h"
+#include "editor/save_warnings.h"
 #include "editor/user_dialogs.h"
 
 namespace sentrel::editor {
 
-namespace {
-
-template <typename T>
-T* Make(QWidget* parent, const char* name) {
-  auto* widget = new T(parent);
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption) {
-  auto* button = Make<QPushButton>(parent, name);
-  button->setText(caption);
-  button->setAutoDefault(false);
-  return button;
-}
-
-QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption) {
-  auto* frame = Make<QGroupBox>(parent, name);
-  frame->setTitle(caption);
-  return frame;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption) {
-  auto* label = Make<QLabel>(parent, name);
-  label->setText(caption);
-  return label;
-}
-
-QComboBox* MakeCombo(QWidget* parent, const char* name, bool typedText) {
-  auto* combo = Make<QComboBox>(parent, name);
-  combo->setEditable(typedText);
-  combo->setInsertPolicy(QComboBox::NoInsert);
-  return combo;
-}
-
-void SetUpList(QTreeWidget* list, const Twips& tw, const QList<std::pair<QString, int>>& columns) {
-  list->setRootIsDecorated(false);
-  list->setItemsExpandable(false);
-  list->setUniformRowHeights(true);
-  list->setAllColumnsShowFocus(true);
-  list->setSelectionMode(QAbstractItemView::SingleSelection);
-  list->setSelectionBehavior(QAbstractItemView::SelectRows);
-  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  list->header()->setVisible(true);
-  list->header()->setStretchLastSection(false);
-  list->header()->setSectionsMovable(false);
-  list->clear();
-  list->setColumnCount(0);
-  QStringList captions;
-  for (const auto& column : columns) captions << column.first;
-  list->setColumnCount(static_cast<int>(columns.size()));
-  list->setHeaderLabels(captions);
-  for (int i = 0; i < columns.size(); ++i) list->setColumnWidth(i, tw.X(columns[i].second));
-}
-
-}  // namespace
-
 frmMain::frmMain(Common& common, QWidget* parent) : QWidget(parent), common_(common) {
   setObjectName(QStringLiteral("frmMain"));
-  setWindowTitle(QString::fromUtf8(kWindowCaption));
   setFont(QFont(QStringLiteral("Tahoma"), 9));
   common_.AddWindow(this);
 
@@ -100,172 +36,10 @@ frmMain::frmMain(Common& common, QWidget* parent) : QWidget(parent), common_(com
   LoadVariableList();
   ConnectCommands();
   common_.Hooks().HookGridWheel(this);
+  ShowTitle();
 }
 
 frmMain::~frmMain() { Unload(); }
-
-void frmMain::BuildControls() {
-  cmdNew = MakeButton(this, "cmdNew", QStringLiteral("新建(&New)"));
-  cmdOpen = MakeButton(this, "cmdOpen", QStringLiteral("打开(&Open)"));
-
-  fraAbout = MakeFrame(this, "fraAbout", QStringLiteral("关于"));
-  lblName = MakeLabel(fraAbout, "lblName", QStringLiteral("名称"));
-  txtName = Make<QLineEdit>(fraAbout, "txtName");
-  lblAuthor = MakeLabel(fraAbout, "lblAuthor", QStringLiteral("作者"));
-  txtAuthor = Make<QLineEdit>(fraAbout, "txtAuthor");
-  lblVersion = MakeLabel(fraAbout, "lblVersion", QStringLiteral("版本"));
-  txtVersion = Make<QLineEdit>(fraAbout, "txtVersion");
-  lblAbout = MakeLabel(fraAbout, "lblAbout", QStringLiteral("说明介绍"));
-  txtAbout = Make<QPlainTextEdit>(fraAbout, "txtAbout");
-  cmdAboutSave = MakeButton(fraAbout, "cmdAboutSave", QStringLiteral("保存"));
-
-  fraSet = MakeFrame(this, "fraSet", QStringLiteral("参数"));
-  msfConfig = Make<FlexGrid>(fraSet, "msfConfig");
-  comPriority = MakeCombo(fraSet, "comPriority", false);
-  comExecute = MakeCombo(fraSet, "comExecute", false);
-  comConfig = MakeCombo(fraSet, "comConfig", true);
-  txtConfig = Make<QLineEdit>(fraSet, "txtConfig");
-  cmdSave = MakeButton(fraSet, "cmdSave", QStringLiteral("保存"));
-
-  fraStep = MakeFrame(this, "fraStep", QStringLiteral("步骤"));
-  lvwSetp = Make<QTreeWidget>(fraStep, "lvwSetp");
-  cmdSetpAdd = MakeButton(fraStep, "cmdSetpAdd", QStringLiteral("添加"));
-  cmdSetpSave = MakeButton(fraStep, "cmdSetpSave", QStringLiteral("保存"));
-  cmdSetpDel = MakeButton(fraStep, "cmdSetpDel", QStringLiteral("删除"));
-  cmdSetpTop = MakeButton(fraStep, "cmdSetpTop", QStringLiteral("置顶"));
-  cmdSetpUp = MakeButton(fraStep, "cmdSetpUp", QStringLiteral("上移"));
-  cmdSetpDown = MakeButton(fraStep, "cmdSetpDown", QStringLiteral("下移"));
-  cmdSetpBottom = MakeButton(fraStep, "cmdSetpBottom", QStringLiteral("置底"));
-
-  fraRule = MakeFrame(this, "fraRule", QStringLiteral("规则"));
-  lvwRules = Make<QTreeWidget>(fraRule, "lvwRules");
-  cmdRuleAdd = MakeButton(fraRule, "cmdRuleAdd", QStringLiteral("添加"));
-  cmdRulesSave = MakeButton(fraRule, "cmdRulesSave", QStringLiteral("保存"));
-  cmdRuleDel = MakeButton(fraRule, "cmdRuleDel", QStringLiteral("删除"));
-  cmdRuleTop = MakeButton(fraRule, "cmdRuleTop", QStringLiteral("置顶"));
-  cmdRuleUp = MakeButton(fraRule, "cmdRuleUp", QStringLiteral("上移"));
-  cmdRuleDown = MakeButton(fraRule, "cmdRuleDown", QStringLiteral("下移"));
-  cmdRuleBottom = MakeButton(fraRule, "cmdRuleBottom", QStringLiteral("置底"));
-  lblParameter = MakeLabel(fraRule, "lblParameter", QStringLiteral("参数"));
-  comParameter = MakeCombo(fraRule, "comParameter", true);
-  lblCompare = MakeLabel(fraRule, "lblCompare", QStringLiteral("比较"));
-  comCompare = MakeCombo(fraRule, "comCompare", false);
-  lblRule = MakeLabel(fraRule, "lblRule", QStringLiteral("规则"));
-  txtRule = Make<QLineEdit>(fraRule, "txtRule");
-  cmdRuleSave = MakeButton(fraRule, "cmdRuleSave", QStringLiteral("确定"));
-  fraStepConfig = MakeFrame(fraRule, "fraStepConfig", QStringLiteral("参数"));
-  msfSetp = Make<FlexGrid>(fraStepConfig, "msfSetp");
-  comTimes = MakeCombo(fraStepConfig, "comTimes", true);
-  txtStepConfig = Make<QLineEdit>(fraStepConfig, "txtStepConfig");
-
-  for (QWidget* editor : std::initializer_list<QWidget*>{comTimes, txtStepConfig, comPriority,
-                                                         comExecute, comConfig, txtConfig}) {
-    editor->hide();
-    InstallCellEditor(editor);
-  }
-  lvwSetp->viewport()->installEventFilter(this);
-  lvwRules->viewport()->installEventFilter(this);
-}
-
-void frmMain::PlaceControls() {
-  const Twips tw(this);
-  setFixedSize(tw.X(12405), tw.Y(7665));
-
-  fraAbout->setGeometry(tw.Rect(120, 120, 3375, 3375));
-  lblName->setGeometry(tw.Rect(120, 270, 480, 255));
-  txtName->setGeometry(tw.Rect(600, 240, 2655, 285));
-  lblAuthor->setGeometry(tw.Rect(120, 630, 480, 255));
-  txtAuthor->setGeometry(tw.Rect(600, 600, 1215, 285));
-  lblVersion->setGeometry(tw.Rect(1980, 630, 600, 255));
-  txtVersion->setGeometry(tw.Rect(2640, 600, 615, 285));
-  lblAbout->setGeometry(tw.Rect(120, 1020, 3135, 255));
-  txtAbout->setGeometry(tw.Rect(120, 1320, 3135, 1935));
-  cmdAboutSave->setGeometry(tw.Rect(1200, 2880, 1035, 315));
-
-  fraSet->setGeometry(tw.Rect(120, 3600, 3375, 3255));
-  msfConfig->setGeometry(tw.Rect(120, 240, 3135, 2415));
-  cmdSave->setGeometry(tw.Rect(1200, 2760, 1035, 315));
-
-  fraStep->setGeometry(tw.Rect(3600, 120, 8655, 2775));
-  lvwSetp->setGeometry(tw.Rect(120, 240, 8415, 1935));
-  const int rowLefts[] = {120, 1360, 2600, 3840, 5080, 6320, 7560};
-  QPushButton* stepButtons[] = {cmdSetpAdd, cmdSetpSave, cmdSetpDel,   cmdSetpTop,
-                                cmdSetpUp,  cmdSetpDown, cmdSetpBottom};
-  for (int i = 0; i < 7; ++i) stepButtons[i]->setGeometry(tw.Rect(rowLefts[i], 2280, 915, 375));
-
-  fraRule->setGeometry(tw.Rect(3600, 3000, 8655, 4575));
-  lvwRules->setGeometry(tw.Rect(120, 240, 8415, 2055));
-  QPushButton* ruleButtons[] = {cmdRuleAdd, cmdRulesSave, cmdRuleDel,   cmdRuleTop,
-                                cmdRuleUp,  cmdRuleDown,  cmdRuleBottom};
-  for (int i = 0; i < 7; ++i) ruleButtons[i]->setGeometry(tw.Rect(rowLefts[i], 2400, 915, 375));
-  lblParameter->setGeometry(tw.Rect(120, 3150, 480, 255));
-  comParameter->setGeometry(tw.Rect(600, 3120, 2415, 315));
-  lblCompare->setGeometry(tw.Rect(120, 3630, 480, 255));
-  comCompare->setGeometry(tw.Rect(600, 3600, 1335, 315));
-  lblRule->setGeometry(tw.Rect(120, 4095, 480, 255));
-  txtRule->setGeometry(tw.Rect(600, 4080, 4455, 285));
-  cmdRuleSave->setGeometry(tw.Rect(3720, 3480, 1275, 435));
-  fraStepConfig->setGeometry(tw.Rect(5400, 2880, 3135, 1575));
-  msfSetp->setGeometry(tw.Rect(120, 240, 2895, 1215));
-
-  cmdOpen->setGeometry(tw.Rect(120, 6960, 1515, 555));
-  cmdNew->setGeometry(tw.Rect(1960, 6960, 1515, 555));
-}
-
-void frmMain::ShowAboutSave(bool shown) {
-  const Twips tw(this);
-  cmdAboutSave->setVisible(shown);
-  txtAbout->setGeometry(tw.Rect(120, 1320, 3135, shown ? 1440 : 1935));
-}
-
-void frmMain::LoadFixedContents() {
-  const Twips tw(this);
-  comExecute->clear();
-  comExecute->addItems({QStringLiteral("拦截"), QStringLiteral("不处理"), QStringLiteral("不限制")});
-  comExecute->setCurrentIndex(-1);
-  comPriority->clear();
-  comPriority->addItems({QStringLiteral("低"), QStringLiteral("中"), QStringLiteral("高")});
-  comPriority->setCurrentIndex(-1);
-  comTimes->clear();
-  comTimes->addItems({QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("0-3")});
-  comCompare->clear();
-  comCompare->addItems({QStringLiteral("匹配"), QStringLiteral("不匹配")});
-  comCompare->setCurrentIndex(-1);
-
-  SetUpList(lvwSetp, tw,
-            {{QStringLiteral("唯一标识"), 1800},
-             {QStringLiteral("次数"), 1200},
-             {QStringLiteral("日志类型"), 1200},
-             {QStringLiteral("日志文件"), 1200},
-             {QStringLiteral("日志内容"), 2600}});
-  SetUpList(lvwRules, tw,
-            {{QStringLiteral("参数"), 1800},
-             {QStringLiteral("比较"), 1200},
-             {QStringLiteral("规则"), 5200}});
-
-  const int fixedRowHeight = std::max(tw.Y(240), fontMetrics().height() + 6);
-  msfSetp->SetSize(5, 2);
-  msfSetp->SetColWidth(0, tw.X(800));
-  msfSetp->SetColWidth(1, tw.X(1850));
-  msfSetp->SetRowHeight(0, fixedRowHeight);
-  for (int row = 1; row <= 4; ++row) msfSetp->SetRowHeight(row, tw.Y(300));
-  const QString stepLabels[] = {QStringLiteral("匹配次数"), QStringLiteral("日志类型"),
-                                QStringLiteral("日志文件"), QStringLiteral("日志内容")};
-  for (int row = 1; row <= 4; ++row) msfSetp->SetTextMatrix(row, 0, stepLabels[row - 1]);
-  msfSetp->SetCurrentCell(1, 1);
-
-  msfConfig->SetSize(9, 2);
-  msfConfig->SetColWidth(0, tw.X(850));
-  msfConfig->SetColWidth(1, tw.X(1900));
-  msfConfig->SetRowHeight(0, fixedRowHeight);
-  for (int row = 1; row <= 8; ++row) msfConfig->SetRowHeight(row, tw.Y(300));
-  const QString configLabels[] = {QStringLiteral("优先级"),   QStringLiteral("日志类型"),
-                                  QStringLiteral("日志文件"), QStringLiteral("日志内容"),
-                                  QStringLiteral("执行操作"), QStringLiteral("开始步骤"),
-                                  QStringLiteral("匹配次数"), QStringLiteral("有效时间")};
-  for (int row = 1; row <= 8; ++row) msfConfig->SetTextMatrix(row, 0, configLabels[row - 1]);
-  msfConfig->SetCurrentCell(1, 1);
-}
 
 void frmMain::LoadVariableList() {
   QFile file(QString::fromUtf8(kVariableListFile));
@@ -281,6 +55,15 @@ void frmMain::LoadVariableList() {
 }
 
 void frmMain::ConnectCommands() {
+  for (QWidget* editor : CellEditors()) InstallCellEditor(editor);
+  lvwSetp->viewport()->installEventFilter(this);
+  lvwRules->viewport()->installEventFilter(this);
+  // A step or rule chosen with the keyboard is loaded exactly as a clicked
+  // one. Changes the commands make themselves are made with the lists'
+  // signals blocked.
+  connect(lvwSetp, &QTreeWidget::itemSelectionChanged, this, &frmMain::lvwSetp_Click);
+  connect(lvwRules, &QTreeWidget::itemSelectionChanged, this, &frmMain::lvwRules_Click);
+
   connect(cmdNew, &QPushButton::clicked, this, &frmMain::cmdNew_Click);
   connect(cmdOpen, &QPushButton::clicked, this, &frmMain::cmdOpen_Click);
   connect(cmdAboutSave, &QPushButton::clicked, this, &frmMain::cmdAboutSave_Click);
@@ -328,162 +111,10 @@ void frmMain::Inform(const QString& text, const QString& title) {
   common_.Dialogs().ShowMessage(this, text, title, MessageIcon::Information);
 }
 
-// ---- Cell editors ----------------------------------------------------------
-
-void frmMain::InstallCellEditor(QWidget* editor) {
-  editor->installEventFilter(this);
-  if (auto* combo = qobject_cast<QComboBox*>(editor); combo != nullptr && combo->lineEdit()) {
-    combo->lineEdit()->installEventFilter(this);
-  }
-}
-
-FlexGrid* frmMain::GridOf(const QWidget* editor) const {
-  if (editor == comTimes || editor == txtStepConfig) return msfSetp;
-  return msfConfig;
-}
-
-QWidget* frmMain::CellEditorOf(QObject* watched) const {
-  for (QWidget* editor : {static_cast<QWidget*>(comTimes), static_cast<QWidget*>(txtStepConfig),
-                          static_cast<QWidget*>(comPriority), static_cast<QWidget*>(comExecute),
-                          static_cast<QWidget*>(comConfig), static_cast<QWidget*>(txtConfig)}) {
-    if (watched == editor) return editor;
-    if (auto* combo = qobject_cast<QComboBox*>(editor);
-        combo != nullptr && combo->lineEdit() != nullptr && watched == combo->lineEdit()) {
-      return editor;
-    }
-  }
-  return nullptr;
-}
-
-QString frmMain::EditorText(const QWidget* editor) {
-  if (const auto* combo = qobject_cast<const QComboBox*>(editor)) return combo->currentText();
-  if (const auto* line = qobject_cast<const QLineEdit*>(editor)) return line->text();
-  return QString();
-}
-
-void frmMain::OpenCellEditor(FlexGrid* grid, QWidget* editor, int row, int col) {
-  const Twips tw(this);
-  const QPoint origin = grid->geometry().topLeft();
-  editor->setGeometry(origin.x() + grid->ColPos(col) + tw.X(50),
-                      origin.y() + grid->RowPos(row) + tw.Y(50), grid->ColWidth(col) - tw.X(20),
-                      grid->RowHeight(row));
-  editor->raise();
-  editor->show();
-  editor->setFocus(Qt::OtherFocusReason);
-}
-
-void frmMain::msfSetp_Click() {
-  const int row = msfSetp->Row();
-  const int col = msfSetp->Col();
-  if (row < 1 || col < 1) return;
-  if (row == 1) {
-    comTimes->setEditText(msfSetp->TextMatrix(row, col));
-    txtStepConfig->hide();
-    OpenCellEditor(msfSetp, comTimes, row, col);
-  } else {
-    txtStepConfig->setText(msfSetp->TextMatrix(row, col));
-    comTimes->hide();
-    OpenCellEditor(msfSetp, txtStepConfig, row, col);
-  }
-}
-
-void frmMain::msfConfig_Click() {
-  const int row = msfConfig->Row();
-  const int col = msfConfig->Col();
-  if (row < 1 || col < 1) return;
-  txtConfig->hide();
-  comPriority->hide();
-  comExecute->hide();
-  comConfig->hide();
-  switch (row) {
-    case 1:
-      OpenCellEditor(msfConfig, comPriority, row, col);
-      break;
-    case 5:
-      OpenCellEditor(msfConfig, comExecute, row, col);
-      break;
-    case 6:
-      comConfig->clear();
-      comConfig->addItems({QStringLiteral("1"), QStringLiteral("1-10")});
-      comConfig->setEditText(msfConfig->TextMatrix(row, col));
-      OpenCellEditor(msfConfig, comConfig, row, col);
-      break;
-    default:
-      txtConfig->setText(msfConfig->TextMatrix(row, col));
-      OpenCellEditor(msfConfig, txtConfig, row, col);
-      break;
-  }
-}
-
-void frmMain::CommitCellEdit(QWidget* editor) {
-  FlexGrid* grid = GridOf(editor);
-  if (editor == comPriority) {
-    grid->SetTextMatrix(1, 1, EditorText(editor));
-  } else {
-    grid->SetTextMatrix(grid->Row(), grid->Col(), EditorText(editor));
-  }
-  editor->hide();
-  grid->setFocus(Qt::OtherFocusReason);
-}
-
-void frmMain::DropCellEdit(QWidget* editor) {
-  editor->hide();
-  GridOf(editor)->setFocus(Qt::OtherFocusReason);
-}
-
-void frmMain::CellItemChosen(QComboBox* editor) {
-  FlexGrid* grid = GridOf(editor);
-  if (editor == comPriority) {
-    grid->SetTextMatrix(1, 1, editor->currentText());
-  } else {
-    grid->SetTextMatrix(grid->Row(), grid->Col(), editor->currentText());
-  }
-}
-
-bool frmMain::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::MouseButtonRelease) {
-    if (watched == lvwSetp->viewport()) {
-      lvwSetp_Click();
-    } else if (watched == lvwRules->viewport()) {
-      lvwRules_Click();
-    }
-    return false;
-  }
-  QWidget* editor = CellEditorOf(watched);
-  if (editor == nullptr) return false;
-  if (event->type() == QEvent::KeyPress) {
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-      CommitCellEdit(editor);
-      return true;
-    }
-    if (key->key() == Qt::Key_Escape) {
-      DropCellEdit(editor);
-      return true;
-    }
-    return false;
-  }
-  if (event->type() == QEvent::FocusOut && editor->isVisible()) {
-    const auto* focus = static_cast<QFocusEvent*>(event);
-    if (focus->reason() == Qt::PopupFocusReason || focus->reason() == Qt::ActiveWindowFocusReason) {
-      return false;
-    }
-    // Focus moving between a combo box, its own text field and its list stays
-    // inside the editor.
-    QWidget* now = QApplication::focusWidget();
-    if (now != nullptr && (now == editor || editor->isAncestorOf(now))) return false;
-    if (auto* combo = qobject_cast<QComboBox*>(editor);
-        combo != nullptr && now != nullptr && now->window() == combo->view()->window()) {
-      return false;
-    }
-    editor->hide();
-    QPointer<FlexGrid> grid = GridOf(editor);
-    QTimer::singleShot(0, this, [grid] {
-      if (grid) grid->setFocus(Qt::OtherFocusReason);
-    });
-    return false;
-  }
-  return false;
+bool frmMain::ConfirmSave(const SaveWarnings& warnings) {
+  if (warnings.IsEmpty()) return true;
+  return common_.Dialogs().AskYesNo(this, warnings.Question(), QStringLiteral("提示"),
+                                    MessageIcon::Warning);
 }
 
 }  // namespace sentrel::editor

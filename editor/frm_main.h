@@ -4,6 +4,7 @@
 // read from the file again whenever the step is chosen.
 #pragma once
 
+#include <QList>
 #include <QWidget>
 #include <cstdint>
 #include <optional>
@@ -21,8 +22,11 @@ namespace sentrel::editor {
 
 class Common;
 class FlexGrid;
+class SaveWarnings;
+enum class FileChoice;
 
-// The window's title: the product name, a blank and the editor's name.
+// The window's caption: the product name, a blank and the editor's name. With
+// a module file chosen, the title adds " - " and the file's path.
 inline constexpr const char* kWindowCaption = "Tarnwick Rulesmith";
 
 // The file of offered server-variable names, looked up in the current folder.
@@ -40,9 +44,10 @@ bool IsNumeric(const QString& text);
 // any other text.
 std::optional<std::int32_t> ParseNumber(const QString& text);
 
-// The number of steps or rules a count key lists: its value when it is
-// numeric, at most kMaxListedEntries; 0 when it is empty, not numeric or
-// below 1.
+// The number of steps or rules a count key lists, read as the filter reads a
+// count: the number at the start of the value ("2 steps" lists 2), at most
+// kMaxListedEntries; 0 when the value does not start with a number or the
+// number is below 1.
 int ListedCount(const QString& text);
 
 class frmMain : public QWidget {
@@ -153,21 +158,35 @@ class frmMain : public QWidget {
  private:
   enum class Move { Top, Up, Down, Bottom };
 
-  // Window load and its parts.
+  // Window load and its parts: the layout (frm_main_layout.cpp), then the
+  // variable list and the wiring (frm_main.cpp).
   void BuildControls();
   void PlaceControls();
-  void ConnectCommands();
   void LoadFixedContents();
   void LoadVariableList();
+  void ConnectCommands();
   void Unload();
 
   // The three document states.
   void ShowAboutSave(bool shown);
 
-  // Open, steps 5 to 9; false at the first value that does not fit.
-  bool LoadModule();
+  // The choices of a module file that Open checks before it changes
+  // anything: list indexes of comExecute (-1 for none) and comPriority.
+  struct ModuleChoices {
+    int execute = -1;
+    int priority = 0;
+  };
+  // False when the file holds an action the editor cannot show.
+  bool ReadChoices(const QString& file, ModuleChoices& choices) const;
+  // Fills the window from ModulePath.
+  void LoadModule(const ModuleChoices& choices);
+  // Asks for a module file in the folder of the current one.
+  QString ChooseModuleFile(FileChoice choice);
+  // The caption, followed by the module file's path when there is one.
+  void ShowTitle();
 
   // Cell editors.
+  QList<QWidget*> CellEditors() const;
   void InstallCellEditor(QWidget* editor);
   void OpenCellEditor(FlexGrid* grid, QWidget* editor, int row, int col);
   FlexGrid* GridOf(const QWidget* editor) const;
@@ -185,6 +204,9 @@ class frmMain : public QWidget {
   void LoadStepRules(const QString& identifier);
 
   void Inform(const QString& text, const QString& title);
+  // True when nothing was noted, or when the administrator chooses to save
+  // what was noted anyway.
+  bool ConfirmSave(const SaveWarnings& warnings);
 
   Common& common_;
   bool unloaded_ = false;

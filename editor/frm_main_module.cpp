@@ -1,12 +1,16 @@
 // The module document commands: New, Open, About save and Parameters save.
 #include <QComboBox>
-#include <algorithm>
+#include <QDir>
 #include <QFile>
+#include <algorithm>
+#include <climits>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 
 #include "editor/common.h"
@@ -15,6 +19,7 @@
 #include "editor/frm_main.h"
 #include "editor/ini.h"
 #include "editor/list_rows.h"
+#include "editor/save_warnings.h"
 #include "editor/user_dialogs.h"
 
 namespace sentrel::editor {
@@ -58,20 +63,39 @@ std::optional<std::int32_t> ParseNumber(const QString& text) {
 }
 
 int ListedCount(const QString& text) {
-  if (!IsNumeric(text)) return 0;
+  // The leading number, as the filter reads a count: "2 steps" lists 2.
   const QString trimmed = text.trimmed();
-  if (trimmed.startsWith(u'-')) return 0;
-  if (const auto value = ParseNumber(trimmed)) return std::clamp(*value, 0, kMaxListedEntries);
+  qsizetype end = 0;
+  if (end < trimmed.size() && trimmed[end] == u'+') ++end;
+  const qsizetype digits = end;
+  while (end < trimmed.size() && trimmed[end] >= u'0' && trimmed[end] <= u'9') ++end;
+  if (end == digits) return 0;
+  if (const auto value = ParseNumber(trimmed.left(end))) {
+    return std::clamp(*value, 0, kMaxListedEntries);
+  }
   return kMaxListedEntries;
 }
 
-void frmMain::cmdNew_Click() {
+QString frmMain::ChooseModuleFile(FileChoice choice) {
   CCommonDialog dialog;
   dialog.eFlag = kOfnExplorer;
   dialog.Parent_hWnd = this;
-  dialog.sAppPath = common_.AppPath();
+  dialog.sAppPath = common_.DialogFolder();
   dialog.sFilter = kModuleFilter;
-  QString path = UpToNul(common_.Dialogs().ChooseFile(dialog, FileChoice::Save));
+  const QString path = UpToNul(common_.Dialogs().ChooseFile(dialog, choice));
+  if (!path.isEmpty()) common_.RememberChosenFile(path);
+  return path;
+}
+
+void frmMain::ShowTitle() {
+  const QString caption = QString::fromUtf8(kWindowCaption);
+  setWindowTitle(common_.ModulePath.isEmpty() ? caption
+                                              : caption + QStringLiteral(" - ") +
+                                                    QDir::toNativeSeparators(common_.ModulePath));
+}
+
+void frmMain::cmdNew_Click() {
+  QString path = ChooseModuleFile(FileChoice::Save);
   if (path.isEmpty()) return;
   if (!path.right(4).toLower().endsWith(QStringLiteral(".ini"))) path += QStringLiteral(".ini");
 
@@ -103,27 +127,47 @@ void frmMain::cmdNew_Click() {
   close();
 }
 
+bool frmMain::ReadChoices(const QString& file, ModuleChoices& choices) const {
+  // The action as the filter reads it; a missing or empty key leaves no
+  // action chosen. Values the filter refuses are refused here too.
+  choices.execute = ReadIniNumber(kCofing, QStringLiteral("Execute"), file, -1);
+  if (choices.execute < -1 || choices.execute >= comExecute->count()) return false;
+  // The filter takes the loading priority from Config: 2 first, 0 last,
+  // every other value between them. Files saved by earlier editors may hold
+  // it in Cofing only.
+  constexpr int kMissing = INT_MIN;
+  int priority = ReadIniNumber(kConfig, QStringLiteral("Priority"), file, kMissing);
+  if (priority == kMissing) priority = ReadIniNumber(kCofing, QStringLiteral("Priority"), file, 0);
+  choices.priority = priority == 0 || priority == 2 ? priority : 1;
+  return true;
+}
+
 void frmMain::cmdOpen_Click() {
-  CCommonDialog dialog;
-  dialog.eFlag = kOfnExplorer;
-  dialog.Parent_hWnd = this;
-  dialog.sAppPath = common_.AppPath();
-  dialog.sFilter = kModuleFilter;
-  const QString path = UpToNul(common_.Dialogs().ChooseFile(dialog, FileChoice::Open));
+  const QString path = ChooseModuleFile(FileChoice::Open);
   if (path.isEmpty()) return;
+  // A file that cannot be opened changes nothing: the window keeps showing
+  // the module it showed, and saves keep going to that module's file.
+  if (!QFileInfo(path).isFile()) {
+    Inform(QStringLiteral("找不到模块文件！"), kTitleHint);
+    return;
+  }
+  ModuleChoices choices;
+  if (!ReadChoices(path, choices)) {
+    Inform(QStringLiteral("模块文件存在错误！"), kTitleError);
+    return;
+  }
   common_.ModulePath = path;
   common_.IsNewModule = false;
+  ShowTitle();
 
   ShowAboutSave(false);
   fraRule->setEnabled(false);
   fraSet->setEnabled(true);
   fraStep->setEnabled(true);
-  if (!LoadModule()) {
-    Inform(QStringLiteral("模块文件存在错误！"), kTitleError);
-  }
+  LoadModule(choices);
 }
 
-bool frmMain::LoadModule() {
+void frmMain::LoadModule(const ModuleChoices& choices) {
   const QString& file = common_.ModulePath;
   txtName->setText(ReadIniValue(kAbout, QStringLiteral("Name"), file));
   txtAuthor->setText(ReadIniValue(kAbout, QStringLiteral("Author"), file));
@@ -132,12 +176,8 @@ bool frmMain::LoadModule() {
   about.replace(QStringLiteral("\\n"), QStringLiteral("\n"), Qt::CaseInsensitive);
   txtAbout->setPlainText(about);
 
-  const auto execute = ParseNumber(ReadIniValue(kCofing, QStringLiteral("Execute"), file));
-  if (!execute || *execute < -1 || *execute >= comExecute->count()) return false;
-  comExecute->setCurrentIndex(*execute);
-  const auto priority = ParseNumber(ReadIniValue(kCofing, QStringLiteral("Priority"), file));
-  if (!priority || *priority < -1 || *priority >= comPriority->count()) return false;
-  comPriority->setCurrentIndex(*priority);
+  comExecute->setCurrentIndex(choices.execute);
+  comPriority->setCurrentIndex(choices.priority);
   comConfig->setEditText(ReadIniValue(kCofing, QStringLiteral("Setp"), file));
 
   msfConfig->SetTextMatrix(1, 1, comPriority->currentText());
@@ -149,6 +189,8 @@ bool frmMain::LoadModule() {
   msfConfig->SetTextMatrix(7, 1, ReadIniValue(kCofing, QStringLiteral("Times"), file));
   msfConfig->SetTextMatrix(8, 1, ReadIniValue(kCofing, QStringLiteral("Dateline"), file));
 
+  const QSignalBlocker quietSteps(lvwSetp);
+  const QSignalBlocker quietRules(lvwRules);
   lvwSetp->clear();
   const int count = ListedCount(ReadIniValue(kStep, QStringLiteral("Count"), file));
   for (int i = 1; i <= count; ++i) {
@@ -161,7 +203,6 @@ bool frmMain::LoadModule() {
                 ReadIniValue(identifier, QStringLiteral("LogContent"), file));
   }
   lvwRules->clear();
-  return true;
 }
 
 void frmMain::cmdAboutSave_Click() {
@@ -179,6 +220,13 @@ void frmMain::cmdAboutSave_Click() {
   about.replace(QStringLiteral("\r\n"), QStringLiteral("\\n"));
   about.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
   about.replace(QLatin1Char('\r'), QStringLiteral("\\n"));
+  SaveWarnings warnings;
+  warnings.CheckVersion(txtVersion->text());
+  warnings.CheckCodePage(lblName->text(), txtName->text());
+  warnings.CheckCodePage(lblAuthor->text(), txtAuthor->text());
+  warnings.CheckCodePage(lblVersion->text(), txtVersion->text());
+  warnings.CheckCodePage(lblAbout->text(), about);
+  if (!ConfirmSave(warnings)) return;
   WriteIniValue(kAbout, QStringLiteral("Name"), txtName->text(), file);
   WriteIniValue(kAbout, QStringLiteral("Author"), txtAuthor->text(), file);
   WriteIniValue(kAbout, QStringLiteral("Version"), txtVersion->text(), file);
@@ -199,6 +247,11 @@ void frmMain::cmdSave_Click() {
     Inform(QStringLiteral("开始步骤不符合规则！"), kTitleHint);
     return;
   }
+  SaveWarnings warnings;
+  for (const int row : {2, 3, 4, 6, 7, 8}) {
+    warnings.CheckCodePage(msfConfig->TextMatrix(row, 0), msfConfig->TextMatrix(row, 1));
+  }
+  if (!ConfirmSave(warnings)) return;
   const QString& file = common_.ModulePath;
   const QString priority = QString::number(comPriority->currentIndex());
   WriteIniValue(kCofing, QStringLiteral("Priority"), priority, file);

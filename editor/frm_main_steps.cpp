@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 
 #include "editor/common.h"
@@ -11,6 +12,7 @@
 #include "editor/frm_main.h"
 #include "editor/ini.h"
 #include "editor/list_rows.h"
+#include "editor/save_warnings.h"
 #include "editor/user_dialogs.h"
 
 namespace sentrel::editor {
@@ -18,7 +20,6 @@ namespace sentrel::editor {
 namespace {
 
 const QString kTitleHint = QStringLiteral("提示");
-const QString kTitleError = QStringLiteral("Error");
 const QString kNoStepChosen = QStringLiteral("请选择要操作的步骤！");
 const QString kNoRuleChosen = QStringLiteral("请选择要操作的规则！");
 const QString kMatch = QStringLiteral("匹配");
@@ -48,6 +49,7 @@ QTreeWidgetItem* frmMain::SelectedRow(const QTreeWidget* list) {
 }
 
 void frmMain::SelectRow(QTreeWidget* list, int position) {
+  const QSignalBlocker quiet(list);
   QTreeWidgetItem* row = list->topLevelItem(position - 1);
   if (row == nullptr) return;
   list->clearSelection();
@@ -74,6 +76,8 @@ void frmMain::cmdSetpAdd_Click() {
     Inform(QStringLiteral("标识名不合法！"), kTitleHint);
     return;
   }
+  const QSignalBlocker quietSteps(lvwSetp);
+  const QSignalBlocker quietRules(lvwRules);
   const int position = lvwSetp->topLevelItemCount() + 1;
   AddStepItem(lvwSetp, position, *answer, QStringLiteral("1"), QString(), QString(), QString());
   lvwRules->clear();
@@ -88,6 +92,13 @@ void frmMain::cmdSetpAdd_Click() {
 void frmMain::cmdSetpSave_Click() {
   const QString& file = common_.ModulePath;
   const int count = lvwSetp->topLevelItemCount();
+  SaveWarnings warnings;
+  warnings.CheckCount(QStringLiteral("步骤"), count);
+  for (int i = 1; i <= count; ++i) {
+    warnings.CheckCodePage(QStringLiteral("第 %1 个步骤的唯一标识").arg(i),
+                           lvwSetp->topLevelItem(i - 1)->text(0));
+  }
+  if (!ConfirmSave(warnings)) return;
   WriteIniValue(QStringLiteral("Step"), QStringLiteral("Count"), QString::number(count), file);
   for (int i = 1; i <= count; ++i) {
     WriteIniValue(QStringLiteral("Step"), QString::number(i), lvwSetp->topLevelItem(i - 1)->text(0),
@@ -102,6 +113,7 @@ void frmMain::cmdSetpDel_Click() {
     Inform(kNoStepChosen, kTitleHint);
     return;
   }
+  const QSignalBlocker quiet(lvwSetp);
   delete lvwSetp->takeTopLevelItem(lvwSetp->indexOfTopLevelItem(row));
   lvwSetp->clearSelection();
 }
@@ -117,6 +129,7 @@ void frmMain::MoveStep(Move move) {
                                 move == Move::Top || move == Move::Up,
                                 move == Move::Top || move == Move::Bottom);
   if (target == 0) return;
+  const QSignalBlocker quiet(lvwSetp);
   const QStringList texts = RowTexts(row, 5);
   delete lvwSetp->takeTopLevelItem(position - 1);
   AddStepItem(lvwSetp, target, texts[0], texts[1], texts[2], texts[3], texts[4]);
@@ -134,12 +147,16 @@ void frmMain::lvwSetp_Click() {
   if (row == nullptr) return;
   for (int i = 1; i <= 4; ++i) msfSetp->SetTextMatrix(i, 1, row->text(i));
   LoadStepRules(row->text(0));
+  // A rule position left over from the previous step would let the confirm
+  // replace a rule of this step that was never chosen.
+  CurrentRulePos = 0;
   comParameter->setEditText(QString());
   txtRule->clear();
   fraRule->setEnabled(true);
 }
 
 void frmMain::LoadStepRules(const QString& identifier) {
+  const QSignalBlocker quiet(lvwRules);
   lvwRules->clear();
   const QString& file = common_.ModulePath;
   const int count = ListedCount(ReadIniValue(identifier, QStringLiteral("Count"), file));
@@ -170,9 +187,10 @@ void frmMain::cmdRuleSave_Click() {
   }
   const int count = lvwRules->topLevelItemCount();
   if (CurrentRulePos < 1 || CurrentRulePos > count + 1) {
-    Inform(QStringLiteral("出现异常错误！"), kTitleError);
+    Inform(QStringLiteral("请先点击“添加”新建规则，或在规则列表中选择要修改的规则！"), kTitleHint);
     return;
   }
+  const QSignalBlocker quiet(lvwRules);
   if (CurrentRulePos <= count) delete lvwRules->takeTopLevelItem(CurrentRulePos - 1);
   AddRuleItem(lvwRules, CurrentRulePos, comParameter->currentText(), comCompare->currentText(),
               txtRule->text());
@@ -195,6 +213,19 @@ void frmMain::cmdRulesSave_Click() {
   const QString section = step->text(0);
   const QString& file = common_.ModulePath;
   const int count = lvwRules->topLevelItemCount();
+  SaveWarnings warnings;
+  warnings.CheckCount(QStringLiteral("规则"), count);
+  warnings.CheckCodePage(QStringLiteral("唯一标识"), section);
+  for (int row = 1; row <= 4; ++row) {
+    warnings.CheckCodePage(QStringLiteral("步骤的") + msfSetp->TextMatrix(row, 0),
+                           msfSetp->TextMatrix(row, 1));
+  }
+  for (int i = 1; i <= count; ++i) {
+    const QTreeWidgetItem* rule = lvwRules->topLevelItem(i - 1);
+    warnings.CheckCodePage(QStringLiteral("第 %1 条规则的参数").arg(i), rule->text(0));
+    warnings.CheckCodePage(QStringLiteral("第 %1 条规则的规则").arg(i), rule->text(2));
+  }
+  if (!ConfirmSave(warnings)) return;
   WriteIniValue(section, QStringLiteral("Count"), QString::number(count), file);
   WriteIniValue(section, QStringLiteral("Times"), msfSetp->TextMatrix(1, 1), file);
   WriteIniValue(section, QStringLiteral("LogName"), msfSetp->TextMatrix(2, 1), file);
@@ -219,6 +250,7 @@ void frmMain::cmdRuleDel_Click() {
     Inform(kNoRuleChosen, kTitleHint);
     return;
   }
+  const QSignalBlocker quiet(lvwRules);
   delete lvwRules->takeTopLevelItem(lvwRules->indexOfTopLevelItem(row));
   lvwRules->clearSelection();
 }
@@ -234,6 +266,7 @@ void frmMain::MoveRule(Move move) {
                                 move == Move::Top || move == Move::Up,
                                 move == Move::Top || move == Move::Bottom);
   if (target == 0) return;
+  const QSignalBlocker quiet(lvwRules);
   const QStringList texts = RowTexts(row, 3);
   delete lvwRules->takeTopLevelItem(position - 1);
   AddRuleItem(lvwRules, target, texts[0], texts[1], texts[2]);

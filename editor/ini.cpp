@@ -68,6 +68,8 @@ QString FromCodePage(const std::string& bytes) {
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
+bool FitsCodePage(const QString& text) { return FromCodePage(ToCodePage(text)) == text; }
+
 QString ReadIniValue(const QString& section, const QString& key, const QString& path,
                      const QString& programFolder) {
   try {
@@ -80,6 +82,17 @@ QString ReadIniValue(const QString& section, const QString& key, const QString& 
     return FromCodePage(value);
   } catch (...) {
     return QString();
+  }
+}
+
+int ReadIniNumber(const QString& section, const QString& key, const QString& path,
+                  int defaultValue, const QString& programFolder) {
+  try {
+    const QByteArray nativePath = QFile::encodeName(ApplyIniPathRule(path, programFolder));
+    return platform::ReadProfileInt(nativePath.toStdString(), ToCodePage(section),
+                                    ToCodePage(key), defaultValue);
+  } catch (...) {
+    return defaultValue;
   }
 }
 

@@ -36,8 +36,17 @@ QString ReadIniValue(const QString& section, const QString& key, const QString& 
 QString WriteIniValue(const QString& section, const QString& key, const QString& value,
                       const QString& path, const QString& programFolder = ProgramFolder());
 
+// The integer value of the key as the filter reads it: leading blanks, an
+// optional sign, then the leading digits; a value that does not start with a
+// number reads as 0; a missing key or an empty value gives `defaultValue`.
+int ReadIniNumber(const QString& section, const QString& key, const QString& path,
+                  int defaultValue, const QString& programFolder = ProgramFolder());
+
 // Conversions at the code-page boundary.
 std::string ToCodePage(const QString& text);
 QString FromCodePage(const std::string& bytes);
+// True when the text goes through the code page unchanged; characters the
+// code page cannot hold are stored as "?".
+bool FitsCodePage(const QString& text);
 
 }  // namespace sentrel::editor

@@ -388,6 +388,53 @@ class TestEditing : public QObject {
              (QStringList{"URL|匹配|a", "URL|匹配|b", "URL|匹配|c", "QUERY_STRING|不匹配|"}));
   }
 
+  // A step or rule chosen with the keyboard is loaded as a click loads it, so
+  // a save then writes the step that is shown into its own section.
+  void keyboardChoiceLoadsTheStepOrRule_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<int>("ruleTo");  // from rule `from` of step `to`
+    QTest::newRow("down") << int(Qt::Key_Down) << 1 << 2 << 2;
+    QTest::newRow("up") << int(Qt::Key_Up) << 2 << 1 << 1;
+    QTest::newRow("home") << int(Qt::Key_Home) << 2 << 1 << 1;
+    QTest::newRow("end") << int(Qt::Key_End) << 1 << 2 << 4;
+  }
+  void keyboardChoiceLoadsTheStepOrRule() {
+    QFETCH(int, key);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(int, ruleTo);
+    const QList<QStringList> stepCells = {{"3", "步骤日志", "f.log", "c"}, {"1", "", "", ""}};
+    const QList<QStringList> stepRules = {
+        {"REMOTE_ADDR|匹配|^10\\.", "HTTP_USER_AGENT|不匹配|爬虫"},
+        {"URL|匹配|a", "URL|匹配|b", "URL|匹配|c", "QUERY_STRING|不匹配|"}};
+    frmMain* w = OpenSample();
+    ClickRow(w->lvwSetp, from);
+    PressKey(w->lvwSetp, key);
+    QCOMPARE(SelectedPosition(w->lvwSetp), to);
+    QCOMPARE(Cells(w->msfSetp), stepCells[to - 1]);
+    QCOMPARE(Rows(w->lvwRules), stepRules[to - 1]);
+    Click(w->cmdRulesSave);
+    // Both steps keep their own rules in the file.
+    for (const int step : {from, to}) {
+      ClickRow(w->lvwSetp, step);
+      QCOMPARE(Rows(w->lvwRules), stepRules[step - 1]);
+    }
+
+    // The same on the rule list: the confirm replaces the rule that is shown.
+    ClickRow(w->lvwRules, from);
+    PressKey(w->lvwRules, key);
+    QCOMPARE(w->CurrentRulePos, ruleTo);
+    QCOMPARE(w->comParameter->currentText() + "|" + w->comCompare->currentText() + "|" +
+                 w->txtRule->text(),
+             stepRules[to - 1][ruleTo - 1]);
+    w->txtRule->setText("改");
+    Click(w->cmdRuleSave);
+    QVERIFY(Rows(w->lvwRules)[ruleTo - 1].endsWith("|改"));
+    QCOMPARE(Rows(w->lvwRules)[from - 1], stepRules[to - 1][from - 1]);
+  }
+
   void clickBesideTheRowsWithNothingSelectedDoesNothing() {
     frmMain* w = OpenSample();
     ClickBesideRows(w->lvwSetp);
@@ -431,30 +478,32 @@ class TestEditing : public QObject {
     Click(w->cmdRuleSave);
     QCOMPARE(Rows(w->lvwRules), (QStringList{"REMOTE_ADDR|匹配|^10\\.",
                                              "HTTP_USER_AGENT|不匹配|爬虫",
-                                             "QUERY_STRING||second"}));
+                                             "QUERY_STRING|匹配|second"}));
     QCOMPARE(w->CurrentRulePos, 3);
     QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w->lvwRules));
   }
 
-  void confirmWithoutAPositionIsAnError() {
+  // A confirm with no rule to put it at says what to do: right after a step
+  // is chosen, and so also when the previous step had more rules.
+  void confirmWithoutAPositionSaysWhatToDo_data() {
+    QTest::addColumn<int>("ruleClickedBefore");
+    QTest::newRow("nothing before") << 0;
+    QTest::newRow("rule 2 of the other step before") << 2;
+    QTest::newRow("rule 4 of the other step before") << 4;
+  }
+  void confirmWithoutAPositionSaysWhatToDo() {
+    QFETCH(int, ruleClickedBefore);
     frmMain* w = OpenSample();
+    if (ruleClickedBefore > 0) {
+      ClickRow(w->lvwSetp, 2);
+      ClickRow(w->lvwRules, ruleClickedBefore);
+    }
     ClickRow(w->lvwSetp, 1);
     TypeText(w->comParameter, "URL");
     Click(w->cmdRuleSave);
-    Expect(fx->dialogs, "出现异常错误！", "Error");
-    QCOMPARE(w->lvwRules->topLevelItemCount(), 2);
-  }
-
-  void confirmAtAPositionLeftOverFromALongerStepIsAnError() {
-    frmMain* w = OpenSample();
-    ClickRow(w->lvwSetp, 2);
-    ClickRow(w->lvwRules, 4);
-    QCOMPARE(w->CurrentRulePos, 4);
-    ClickRow(w->lvwSetp, 1);  // two rules: position 4 is beyond count + 1
-    TypeText(w->comParameter, "URL");
-    Click(w->cmdRuleSave);
-    Expect(fx->dialogs, "出现异常错误！", "Error");
-    QCOMPARE(w->lvwRules->topLevelItemCount(), 2);
+    Expect(fx->dialogs, "请先点击“添加”新建规则，或在规则列表中选择要修改的规则！", "提示");
+    QCOMPARE(Rows(w->lvwRules),
+             (QStringList{"REMOTE_ADDR|匹配|^10\\.", "HTTP_USER_AGENT|不匹配|爬虫"}));
   }
 
   void confirmWithAnEmptyParameter() {
@@ -466,6 +515,26 @@ class TestEditing : public QObject {
     Expect(fx->dialogs, "参数不能为空！", "提示");
     QCOMPARE(w->lvwRules->topLevelItemCount(), 2);
     QCOMPARE(w->txtRule->text(), QString("x"));
+  }
+
+  // Typed text stays as typed when the box loses the focus or Enter takes it,
+  // even where a longer item of the list begins with it.
+  void typedTextIsNotCompletedToALongerItem() {
+    frmMain* w = OpenSample();
+    w->comParameter->addItem("HTTP_X_FORWARDED_FOR");
+    ClickRow(w->lvwSetp, 1);
+    Click(w->cmdRuleAdd);
+    TypeText(w->comParameter, "HTTP_X");
+    QTest::mouseClick(w->txtRule, Qt::LeftButton);
+    QCOMPARE(w->comParameter->currentText(), QString("HTTP_X"));
+    Click(w->cmdRuleSave);
+    QCOMPARE(Rows(w->lvwRules).last(), QString("HTTP_X|匹配|"));
+
+    ClickCell(w, w->msfConfig, 6, 1);
+    w->comConfig->lineEdit()->selectAll();
+    TypeText(w->comConfig, "1-1");
+    PressKey(w->comConfig, Qt::Key_Return);
+    QCOMPARE(w->msfConfig->TextMatrix(6, 1), QString("1-1"));
   }
 
   void clickingARuleEditsItInPlace() {
@@ -495,13 +564,12 @@ class TestEditing : public QObject {
   void rulesSaveWritesTheStepSectionInOrder() {
     frmMain* w = NewModuleWithSteps({"步一"});
     Click(w->cmdRuleAdd);
-    TypeText(w->comParameter, "REMOTE_ADDR");
-    ChooseItem(w->comCompare, 0);
+    TypeText(w->comParameter, "REMOTE_ADDR");  // no compare choice made: a match is wanted
     TypeText(w->txtRule, "^10\\.");
     Click(w->cmdRuleSave);
     Click(w->cmdRuleAdd);
     TypeText(w->comParameter, "HTTP_USER_AGENT");
-    w->comCompare->setCurrentIndex(-1);  // no compare choice: written as "0"
+    ChooseItem(w->comCompare, 1);
     TypeText(w->txtRule, "机器人");
     Click(w->cmdRuleSave);
     w->msfSetp->SetTextMatrix(2, 1, "步骤日志");
@@ -515,7 +583,7 @@ class TestEditing : public QObject {
                        "2_Rule=机器人"}));
     QCOMPARE(Rows(w->lvwSetp), QStringList{"步一|1|步骤日志||{TIME}"});
 
-    // Both saves make the step survive reopening; no compare reads as no match.
+    // Both saves make the step survive reopening.
     Click(w->cmdSetpSave);
     fx->OpenWith(w, file);
     ClickRow(w->lvwSetp, 1);

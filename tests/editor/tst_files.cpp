@@ -7,9 +7,12 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "editor/flex_grid.h"
+#include "editor/list_rows.h"
 #include "tests/editor/editor_fixture.h"
 
 using namespace sentrel::editor;
@@ -61,6 +64,72 @@ QStringList ChineseModule() {
           "1_Parameter=QUERY_STRING",
           "1_Compare=1",
           "1_Rule=页=\\d+"};
+}
+
+// A module whose save the filter would refuse or change: how to prepare it in
+// a window made with New, the button that saves it, what the question must
+// name, and a key the save then writes.
+struct WarningCase {
+  const char* name;
+  std::function<void(EditorFixture&, frmMain*)> prepare;
+  QPushButton* frmMain::*save;
+  const char* mentioned;
+  const char* section;
+  const char* key;
+  const char* stored;
+};
+
+void AboutFields(frmMain* w, const QString& name, const QString& version) {
+  w->txtName->setText(name);
+  w->txtVersion->setText(version);
+}
+
+void AddStep(EditorFixture& fx, frmMain* w, const QString& identifier) {
+  fx.dialogs.textAnswers.push_back(identifier);
+  Click(w->cmdSetpAdd);
+}
+
+const std::vector<WarningCase>& WarningCases() {
+  static const std::vector<WarningCase> cases = {
+      {"version the filter does not read",
+       [](EditorFixture&, frmMain* w) { AboutFields(w, "N", "4.3.1"); }, &frmMain::cmdAboutSave,
+       "4.3.1", "About", "Version", "4.3.1"},
+      {"name outside the code page",
+       [](EditorFixture&, frmMain* w) { AboutFields(w, "名称😀", "4.3.0"); },
+       &frmMain::cmdAboutSave, "“名称”", "About", "Name", "名称?"},
+      {"log content outside the code page",
+       [](EditorFixture&, frmMain* w) {
+         w->comExecute->setCurrentIndex(0);
+         w->comConfig->setEditText("1");
+         w->msfConfig->SetTextMatrix(6, 1, "1");
+         w->msfConfig->SetTextMatrix(4, 1, "日志😀");
+       },
+       &frmMain::cmdSave, "“日志内容”", "Cofing", "LogContent", "日志?"},
+      {"129 steps",
+       [](EditorFixture&, frmMain* w) {
+         for (int i = 1; i <= 129; ++i) AddStepItem(w->lvwSetp, i, QString::number(i), "1", "", "", "");
+       },
+       &frmMain::cmdSetpSave, "步骤数量 129", "Step", "Count", "129"},
+      {"step identifier outside the code page",
+       [](EditorFixture& fx, frmMain* w) { AddStep(fx, w, "步😀"); }, &frmMain::cmdSetpSave,
+       "第 1 个步骤的唯一标识", "Step", "1", "步?"},
+      {"129 rules",
+       [](EditorFixture& fx, frmMain* w) {
+         AddStep(fx, w, "S");
+         for (int i = 1; i <= 129; ++i) AddRuleItem(w->lvwRules, i, "URL", "匹配", "x");
+       },
+       &frmMain::cmdRulesSave, "规则数量 129", "S", "Count", "129"},
+      {"rule pattern outside the code page",
+       [](EditorFixture& fx, frmMain* w) {
+         AddStep(fx, w, "S");
+         Click(w->cmdRuleAdd);
+         TypeText(w->comParameter, "URL");
+         w->txtRule->setText("爬虫😀");
+         Click(w->cmdRuleSave);
+       },
+       &frmMain::cmdRulesSave, "第 1 条规则的规则", "S", "1_Rule", "爬虫?"},
+  };
+  return cases;
 }
 
 }  // namespace
@@ -161,12 +230,34 @@ class TestFiles : public QObject {
                        "2_Rule=浏览器", "[Step]", "Count=1", "1=第一步"}));
   }
 
-  void charactersOutsideTheCodePageDoNotSurvive() {
-    frmMain* w = fx->NewWith(fx->StartWindow(), fx->Path("emoji"));
-    w->txtName->setText("名称😀");
-    w->txtVersion->setText("4.3.0");
-    Click(w->cmdAboutSave);
-    QCOMPARE(fx->Read("About", "Name", fx->common->ModulePath), QString("名称?"));
+  // A save that would write what the filter refuses or changes asks first,
+  // naming the field: No writes nothing, Yes writes as before.
+  void savesAskBeforeWritingWhatTheFilterRefusesOrChanges_data() {
+    QTest::addColumn<int>("index");
+    for (int i = 0; i < static_cast<int>(WarningCases().size()); ++i) {
+      QTest::newRow(WarningCases()[i].name) << i;
+    }
+  }
+  void savesAskBeforeWritingWhatTheFilterRefusesOrChanges() {
+    QFETCH(int, index);
+    const WarningCase& c = WarningCases()[index];
+    frmMain* w = fx->NewWith(fx->StartWindow(), fx->Path("warn"));
+    const QString file = fx->common->ModulePath;
+    c.prepare(*fx, w);
+    fx->dialogs.Clear();
+    for (const bool answer : {false, true}) {
+      fx->dialogs.yesNoAnswers.push_back(answer);
+      Click(w->*c.save);
+      QCOMPARE(fx->dialogs.shown.size(), 1);
+      const Shown question = fx->dialogs.shown[0];
+      fx->dialogs.Clear();
+      QCOMPARE(question.kind, Shown::Kind::Question);
+      QCOMPARE(question.title, QString("提示"));
+      QCOMPARE(question.icon, MessageIcon::Warning);
+      QVERIFY2(question.text.contains(c.mentioned), qPrintable(question.text));
+      QCOMPARE(QFile::exists(file), answer);
+    }
+    QCOMPARE(fx->Read(c.section, c.key, file), QString(c.stored));
   }
 };
 

@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -24,18 +25,19 @@ using namespace sentrel::editor;
 
 namespace {
 
-// Runs `action` on the modal dialog as soon as it is shown.
+// Runs `action` on the modal dialog as soon as it is shown and its own event
+// loop runs: a dialog closed before exec() enters its loop would leave exec()
+// waiting for ever. Each look is a fresh single-shot timer; one long-lived
+// polling timer was sometimes lost between two dialogs, and the test hung.
 void WhenModalShown(std::function<void(QWidget*)> action) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, action] {
+  QTimer::singleShot(10, qApp, [action] {
     QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr) return;
-    timer->stop();
-    timer->deleteLater();
+    if (modal == nullptr || QThread::currentThread()->loopLevel() == 0) {
+      WhenModalShown(action);
+      return;
+    }
     action(modal);
   });
-  timer->start();
 }
 
 // A window with two grids of 20 value rows each, small enough to scroll.
