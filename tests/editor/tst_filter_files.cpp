@@ -45,7 +45,7 @@ QStringList Describe(const sentrel::Module& m) {
   };
   QStringList lines{QString::fromStdString(m.name),
                     QString("execute %1 setp %2-%3 times %4 dateline %5")
-                        .arg(m.execute)
+                        .arg(static_cast<int>(m.execute))
                         .arg(m.setpLow)
                         .arg(m.setpHigh)
                         .arg(m.times)
