@@ -46,7 +46,7 @@ PACKAGES = ("crawler-user-agents", "top-user-agents")
 
 # A step that counts every request and never completes: the first step of the
 # "any of these" modules below.
-ENDLESS = "0-99999999"
+ENDLESS = "0-2147483647"
 ROBOTS = r"^/robots\.txt$"
 
 LOG_CONTENT = "{DATE} {TIME} {S(REMOTE_ADDR)} %s {S(URL)} {S(HTTP_USER_AGENT)}"
@@ -184,7 +184,8 @@ PROBE_PATHS = [
     r"(phpmyadmin)|(/pma/)|(/myadmin/)|(/phpinfo\.php)|(/vendor/phpunit/)|(eval-stdin\.php)|(wp-config)",
     r"(/actuator/)|(/server-status)|(/boaform/)|(/hnap1)|(/etc/passwd)|(/proc/self/)|(/_ignition/)",
     r"/((shell)|(cmd)|(c99)|(r57)|(webshell)|(adminer))\.php",
-    r"(/((backup)|(dump)|(db)|(database)|(site))\.((sql)|(zip)|(tar)|(tgz)|(rar)|(7z)))|(\.sql$)",
+    r"/((backup)|(dump)|(db)|(database)|(site))\.((sql)|(zip)|(tar)|(tgz)|(rar)|(7z))",
+    r"\.sql$",
 ]
 PROBE_QUERIES = [
     r"(\.\./)|(\.\.%2f)|(%2e%2e)|(etc/passwd)|(etc%2fpasswd)|(allow_url_include)|(auto_prepend_file)",
@@ -230,14 +231,14 @@ def build_modules(crawlers: list[dict]) -> list[Module]:
             "Blocks for a day the programs that download whole sites and the scraping\n"
             "frameworks (picked from the crawler-user-agents list).",
             copiers, 0, 1, 86400, "SiteCopier",
-            extra=("firecrawl", "crawl4ai", "scrapy-redis", "wget/", "webreaper", "teleport pro")),
+            extra=("firecrawl", "crawl4ai", "webreaper", "teleport pro")),
         ua_module(
             "crawlers/attack-tools.ini", "Attack tools",
             "Blocks for a day the vulnerability scanners and reconnaissance tools that\n"
             "name themselves in the User-Agent.",
             attack, 0, 1, 86400, "AttackTool",
-            extra=("nuclei", "gobuster", "fuzz faster u fool", "wfuzz", "feroxbuster", "dirb/",
-                   "jorgee", "havij", "w3af", "arachni/", "netsparker", "owasp zap", "burp")),
+            extra=("nuclei", "gobuster", "fuzz faster u fool", "wfuzz", "feroxbuster",
+                   "jorgee", "havij", "w3af", "arachni/", "netsparker")),
         Module(
             "probes/vulnerability-probes.ini", "Vulnerability probes",
             "Blocks for a day a client at its third request for a path that only\n"
@@ -256,11 +257,12 @@ def build_modules(crawlers: list[dict]) -> list[Module]:
         Module(
             "impostors/browser-without-language.ini", "Browser without Accept-Language",
             "Puts to the picture code for an hour a client that claims to be a browser\n"
-            "but sends no Accept-Language header, three requests in a row. Browsers\n"
+            "but sends no Accept-Language header, three page requests in a row. Browsers\n"
             "always send one; scripts that copy a browser's User-Agent usually do not.",
             3, 1, 3600, "Impostor",
             [Step("Claim", "3", [
                 Rule("HTTP_ACCEPT_LANGUAGE", "", 1),
+                Rule("URL", ASSETS, 0),
                 Rule("HTTP_USER_AGENT", r"^mozilla/5\.0 \(", 1),
                 Rule("HTTP_USER_AGENT", DECLARED_ROBOT, 0),
                 Rule("HTTP_USER_AGENT", SEARCH_ENGINES, 0),
