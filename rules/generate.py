@@ -85,6 +85,8 @@ class Module:
     dateline: int
     log: str
     steps: list[Step]
+    # Blocking modules are read in the middle group, challenging ones in the
+    # last: when one request completes both kinds, the block wins.
     priority: int = 1
     # For the labelled sets: which samples this module is meant to catch.
     targets: list[str] = field(default_factory=list)
@@ -221,26 +223,26 @@ def build_modules(crawlers: list[dict]) -> list[Module]:
 
     modules = [
         ua_module(
-            "crawlers/ai-crawlers.ini", "AI crawlers",
+            "set/crawlers/ai-crawlers.ini", "AI crawlers",
             "Blocks for a day the crawlers that collect pages for AI models (the ai-crawler\n"
             "entries of the crawler-user-agents list, without the AI search engines).\n"
             "robots.txt stays readable: a crawler that honours it never asks for a page.",
             ai, 0, 1, 86400, "AiCrawler"),
         ua_module(
-            "crawlers/site-copiers.ini", "Site copiers",
+            "set/crawlers/site-copiers.ini", "Site copiers",
             "Blocks for a day the programs that download whole sites and the scraping\n"
             "frameworks (picked from the crawler-user-agents list).",
             copiers, 0, 1, 86400, "SiteCopier",
             extra=("firecrawl", "crawl4ai", "webreaper", "teleport pro")),
         ua_module(
-            "crawlers/attack-tools.ini", "Attack tools",
+            "set/crawlers/attack-tools.ini", "Attack tools",
             "Blocks for a day the vulnerability scanners and reconnaissance tools that\n"
             "name themselves in the User-Agent.",
             attack, 0, 1, 86400, "AttackTool",
             extra=("nuclei", "gobuster", "fuzz faster u fool", "wfuzz", "feroxbuster",
                    "jorgee", "havij", "w3af", "arachni/", "netsparker")),
         Module(
-            "probes/vulnerability-probes.ini", "Vulnerability probes",
+            "set/probes/vulnerability-probes.ini", "Vulnerability probes",
             "Blocks for a day a client at its third request for a path that only\n"
             "attackers ask for: dot-files (.env, .git), database front ends, debug\n"
             "endpoints, shells, dumps, and path traversal in the query string.",
@@ -248,14 +250,14 @@ def build_modules(crawlers: list[dict]) -> list[Module]:
             any_of([("URL", p) for p in PROBE_PATHS] + [("QUERY_STRING", q) for q in PROBE_QUERIES], "Probe"),
             targets=["probe:general"]),
         Module(
-            "probes/wordpress-probes.ini", "WordPress probes",
+            "set/probes/wordpress-probes.ini", "WordPress probes",
             "Blocks for a day a client at its third request for a WordPress path.\n"
             "Remove this module on a site that runs WordPress.",
             0, 3, 86400, "WordPressProbe",
             any_of([("URL", p) for p in WORDPRESS_PATHS], "Probe"),
             targets=["probe:wordpress"]),
         Module(
-            "impostors/browser-without-language.ini", "Browser without Accept-Language",
+            "set/impostors/browser-without-language.ini", "Browser without Accept-Language",
             "Puts to the picture code for an hour a client that claims to be a browser\n"
             "but sends no Accept-Language header, three page requests in a row. Browsers\n"
             "always send one; scripts that copy a browser's User-Agent usually do not.",
@@ -267,17 +269,17 @@ def build_modules(crawlers: list[dict]) -> list[Module]:
                 Rule("HTTP_USER_AGENT", DECLARED_ROBOT, 0),
                 Rule("HTTP_USER_AGENT", SEARCH_ENGINES, 0),
             ])],
-            targets=["impostor:no-language"]),
+            priority=0, targets=["impostor:no-language"]),
         Module(
-            "impostors/bare-browser-agent.ini", "Bare browser agent",
+            "set/impostors/bare-browser-agent.ini", "Bare browser agent",
             "Puts to the picture code for an hour a client at its third request whose\n"
             "User-Agent is only a browser's product token (Mozilla/5.0 and nothing\n"
             "else). No browser sends that; it is a script's default or a forgery.",
             3, 3, 3600, "Impostor",
             any_of([("HTTP_USER_AGENT", r"^mozilla/\d\.\d\b*$")], "Agent"),
-            targets=["impostor:bare"]),
+            priority=0, targets=["impostor:bare"]),
         Module(
-            "pace/page-run.ini", "Page run",
+            "set/pace/page-run.ini", "Page run",
             "Puts to the picture code for an hour a client that asks for 30 pages in a\n"
             "row without a single image, style sheet, script or font between them.\n"
             "A browser fetches those with the pages; a harvester does not. API paths\n"
@@ -288,7 +290,7 @@ def build_modules(crawlers: list[dict]) -> list[Module]:
                 Rule("URL", APIS, 0),
                 Rule("HTTP_USER_AGENT", SEARCH_ENGINES, 0),
             ])],
-            targets=["pace:pages"]),
+            priority=0, targets=["pace:pages"]),
         # Off by default (rules/extra/): policies that depend on the site.
         ua_module(
             "extra/ai-search-engines.ini", "AI search engines",
@@ -310,7 +312,7 @@ def build_modules(crawlers: list[dict]) -> list[Module]:
             "a site with an API or with health checks by curl must not use it.",
             3, 5, 3600, "Scripted",
             any_of(agents(packed(scripted)), "Agent"),
-            targets=[f"list:{e['pattern']}" for e in scripted]),
+            priority=0, targets=[f"list:{e['pattern']}" for e in scripted]),
     ]
     return modules
 

@@ -47,10 +47,10 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 REPO = HERE.parents[1]
 RULES = REPO / "rules"
-# Folders of the set an administrator copies as they are; extra/ holds the
+# The set an administrator copies into the module folder as it is, and the
 # modules that are off unless a site chooses them.
-MAIN_GROUPS = ("crawlers", "probes", "impostors", "pace")
-EXTRA_GROUPS = ("extra",)
+MAIN = RULES / "set"
+EXTRA = RULES / "extra"
 MODULE_LIMIT = 64
 
 BROWSING = [
@@ -136,7 +136,7 @@ def build_logs(work: Path, browsers, crawlers):
         address = crawl.client()
         # Every crawler walks 40 pages in a row: the page-run module is meant
         # to catch it, unless it names a large search engine.
-        pace = set() if "names-search-engine" in tags else {"pace/page-run.ini"}
+        pace = set() if "names-search-engine" in tags else {"set/pace/page-run.ini"}
         labels[address] = {"agent": agent, "meant": meant | pace, "tags": tags}
         crawl.add(address, "/robots.txt", agent)
         for i in range(40):
@@ -145,7 +145,7 @@ def build_logs(work: Path, browsers, crawlers):
 
     probe = Log(12)
     labels = {}
-    module_of = {"general": "probes/vulnerability-probes.ini", "wordpress": "probes/wordpress-probes.ini"}
+    module_of = {"general": "set/probes/vulnerability-probes.ini", "wordpress": "set/probes/wordpress-probes.ini"}
     k = 0
     for kind, paths in PROBES.items():
         for i in range(len(paths)):
@@ -164,12 +164,12 @@ def build_logs(work: Path, browsers, crawlers):
     labels = {}
     for agent in BARE_AGENTS:
         address = impostor.client()
-        labels[address] = {"agent": agent, "meant": {"impostors/bare-browser-agent.ini"}}
+        labels[address] = {"agent": agent, "meant": {"set/impostors/bare-browser-agent.ini"}}
         for path, referer in pages:
             impostor.add(address, path, agent, referer)
     for agent in browsers:
         address = impostor.client()
-        labels[address] = {"agent": agent, "meant": {"impostors/browser-without-language.ini"}}
+        labels[address] = {"agent": agent, "meant": {"set/impostors/browser-without-language.ini"}}
         for path, referer in pages:
             impostor.add(address, path, agent, referer)
     logs["impostors"] = (impostor, labels)
@@ -246,8 +246,8 @@ def main() -> int:
     args = ap.parse_args()
 
     problems: list[str] = []
-    main_modules = sorted(m for g in MAIN_GROUPS for m in (RULES / g).glob("*.ini"))
-    extra_modules = sorted(m for g in EXTRA_GROUPS for m in (RULES / g).glob("*.ini"))
+    main_modules = sorted(MAIN.rglob("*.ini"))
+    extra_modules = sorted(EXTRA.rglob("*.ini"))
     every = main_modules + extra_modules
     if not main_modules:
         raise SystemExit("measure: no module files under rules/")
