@@ -238,12 +238,54 @@ def patterns_of(module: Path) -> list[str]:
     return [line.split("=", 1)[1] for line in text.split("\r\n") if "_Rule=" in line]
 
 
+def cost(tool: str, repeat: int) -> int:
+    """Replay time of ordinary browsing through one small module, the set and
+    the set with the extras (the Accept-Language module left out, as the log
+    cannot hold the header). Wall time of the whole replay, log reading
+    included, on one core: a rough figure of what the modules add per request."""
+    import time
+    browsers, _ = read_data()
+    with tempfile.TemporaryDirectory(prefix="sentrel-rules-") as tmp:
+        work = Path(tmp)
+        log = Log(10)
+        for _ in range(repeat):
+            for agent in browsers:
+                address = log.client()
+                for path, referer in BROWSING:
+                    log.add(address, path, agent, referer)
+        log.write(work / "browsing.log")
+        main_set = [m for m in sorted(MAIN.rglob("*.ini")) if b"HTTP_ACCEPT_LANGUAGE" not in m.read_bytes()]
+        extras = sorted(EXTRA.rglob("*.ini"))
+        folders = {
+            "one module (WordPress probes)": [MAIN / "probes" / "wordpress-probes.ini"],
+            f"the set ({len(main_set)} modules)": main_set,
+            f"the set with the extras ({len(main_set) + len(extras)} modules)": main_set + extras,
+        }
+        requests = len(log.lines)
+        print(f"replay of {requests} browser requests (the Accept-Language module left out):")
+        for i, (name, modules) in enumerate(folders.items()):
+            folder = settings_folder(work, f"cost-{i}", modules)
+            best = None
+            for _ in range(3):
+                start = time.perf_counter()
+                replay(tool, folder, work / "browsing.log")
+                took = time.perf_counter() - start
+                best = took if best is None else min(best, took)
+            print(f"  {name:40} {best:6.2f} s  {1e6 * best / requests:6.1f} us per request")
+    return 0
+
+
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--tool", required=True, help="the sentrel tool")
     ap.add_argument("--check", action="store_true", help="exit 1 when a bar is missed")
     ap.add_argument("--json", help="also write the figures to this file")
+    ap.add_argument("--cost", type=int, metavar="N",
+                    help="only time replays of the browser log repeated N times through one module, "
+                         "the set and the set with the extras (a rough cost per request)")
     args = ap.parse_args()
+    if args.cost:
+        return cost(args.tool, args.cost)
 
     problems: list[str] = []
     main_modules = sorted(MAIN.rglob("*.ini"))
