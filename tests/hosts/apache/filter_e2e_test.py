@@ -2,7 +2,8 @@
 """The filter library end to end in Apache httpd with mod_sentrel.
 
 Uses the demo's settings folder (its three sample modules, "403 Forbidden" as
-the status, a 4-digit picture code of 300 x 100 pixels) and the demo site, adds
+the status, a 4-digit picture code of 300 x 100 pixels) with the starter rule
+set beside its modules, as the demo runs it, and the demo site, adds
 one address to "LimitIP.txt", starts Apache on a free loopback port and drives
 the filter's staged start-up with short requests until its activity log shows
 the start-up message. Clients are told apart by X-Forwarded-For, which
@@ -16,6 +17,9 @@ mod_remoteip trusts from the loopback address. Then, over real HTTP:
   - a client walking eight catalogue pages gets the Code page, fetches
     "/Code.bmp" (a 24-bit bitmap of the configured size), answers with the
     right code and passes;
+  - the rule set: an AI crawler reads robots.txt and is refused its first page;
+    a browser's User-Agent without Accept-Language is challenged at its third
+    page, while the browser client, which sends the header, passed;
   - the decision journal in "Cache" and the named log files in "Log" appear;
   - stopping Apache unloads the filter ("程序卸载成功" in its log).
 
@@ -56,6 +60,8 @@ EARLY_ROBOT = "192.0.2.99"
 BROWSER_CLIENT = "192.0.2.10"
 ROBOT_CLIENT = "192.0.2.20"
 CRAWLER_CLIENT = "192.0.2.30"
+AI_CLIENT = "192.0.2.40"
+IMPOSTOR_CLIENT = "192.0.2.50"
 LISTED_CLIENT = "203.0.113.66"
 
 STARTED = "程序启动成功".encode("gbk")
@@ -147,6 +153,8 @@ def main() -> int:
 
     settings = work / "settings"
     shutil.copytree(REPO / "demo" / "settings", settings)
+    # As the demo does: the starter rule set beside the three sample modules.
+    shutil.copytree(REPO / "rules" / "set", settings / "Action" / "rule-set")
     shutil.copytree(REPO / "demo" / "site", work / "site")
     (settings / "Log").mkdir()
     (settings / "Cache").mkdir()
@@ -210,7 +218,7 @@ def main() -> int:
         if not c.equal(state, "started", "the filter's start-up completed"):
             return c.summary()
         text = log_bytes(log_folder, "Log_*.log")
-        for name in ("Bad bots", "Rapid crawler", "Watch admin"):
+        for name in ("Bad bots", "Rapid crawler", "Watch admin", "AI crawlers", "Browser without Accept-Language"):
             c.check(name.encode() + MODULE_READ in text, f"module {name} read")
 
         # A browser-like client passes.
@@ -258,6 +266,25 @@ def main() -> int:
                 f"the right code ({answer}) lets the client through: {status}")
         status, _, _, body = get("/catalog/page9.html", CRAWLER_CLIENT)
         c.check(status == 200 and b"Catalogue page 9<" in body, "and it stays allowed")
+
+        # The rule set: an AI crawler reads robots.txt and is refused its first
+        # page; a script with a browser's User-Agent but no Accept-Language
+        # (the browser client above sent one and passed) gets the Code page at
+        # its third page.
+        ai = {"User-Agent": "Mozilla/5.0 (compatible; GPTBot/1.2; +https://openai.com/gptbot)"}
+        status, _, _, _ = get("/robots.txt", AI_CLIENT, ai)
+        c.check(status != int(status_code), f"the AI crawler may read robots.txt: {status}")
+        status, _, _, body = get("/", AI_CLIENT, ai)
+        c.equal((status, body), (int(status_code), return_page), "the AI crawler's first page is refused")
+        impostor = {"User-Agent": BROWSER["User-Agent"]}
+        for i in (1, 2):
+            status, _, _, body = get(f"/catalog/page{i}.html", IMPOSTOR_CLIENT, impostor)
+            c.check(status == 200, f"page {i} without Accept-Language passes: {status}")
+        status, _, _, body = get("/catalog/page3.html", IMPOSTOR_CLIENT, impostor)
+        c.equal((status, body), (int(status_code), code_page), "the third page without Accept-Language is challenged")
+        rule_log = log_bytes(log_folder, "RuleSet_*.log")
+        c.check(AI_CLIENT.encode() in rule_log and IMPOSTOR_CLIENT.encode() in rule_log,
+                f"the rule set's log names both: {rule_log!r}")
 
         # Files in the settings folder.
         journal = b"".join(p.read_bytes() for p in sorted((settings / "Cache").glob("*.txt")))
