@@ -5,6 +5,8 @@
 // calls the three exported entry points.
 #pragma once
 
+#include <cstddef>
+
 #include <cstdint>
 
 #if defined(_WIN32)
@@ -115,6 +117,29 @@ typedef struct _HTTP_FILTER_CONTEXT {
                                               enum SF_REQ_TYPE sfReq, PVOID pData, ULONG_PTR ul1,
                                               ULONG_PTR ul2);
 } HTTP_FILTER_CONTEXT, *PHTTP_FILTER_CONTEXT;
+
+// The server fills and reads these records by offset, whatever compiler
+// built the filter: their 64-bit layout is fixed byte for byte.
+static_assert(sizeof(DWORD) == 4 && sizeof(BOOL) == 4 && sizeof(SF_REQ_TYPE) == 4);
+static_assert(sizeof(ULONG_PTR) == 8 && sizeof(PVOID) == 8);
+static_assert(SF_MAX_FILTER_DESC_LEN == 257);
+static_assert(offsetof(HTTP_FILTER_VERSION, dwServerFilterVersion) == 0);
+static_assert(offsetof(HTTP_FILTER_VERSION, dwFilterVersion) == 4);
+static_assert(offsetof(HTTP_FILTER_VERSION, lpszFilterDesc) == 8);
+static_assert(offsetof(HTTP_FILTER_VERSION, dwFlags) == 268);  // after 257 bytes, 4-aligned
+static_assert(sizeof(HTTP_FILTER_VERSION) == 272 && alignof(HTTP_FILTER_VERSION) == 4);
+static_assert(offsetof(HTTP_FILTER_CONTEXT, cbSize) == 0);
+static_assert(offsetof(HTTP_FILTER_CONTEXT, Revision) == 4);
+static_assert(offsetof(HTTP_FILTER_CONTEXT, ServerContext) == 8);
+static_assert(offsetof(HTTP_FILTER_CONTEXT, ulReserved) == 16);
+static_assert(offsetof(HTTP_FILTER_CONTEXT, fIsSecurePort) == 20);
+static_assert(offsetof(HTTP_FILTER_CONTEXT, pFilterContext) == 24);
+static_assert(offsetof(HTTP_FILTER_CONTEXT, GetServerVariable) == 32);
+static_assert(offsetof(HTTP_FILTER_CONTEXT, AddResponseHeaders) == 40);
+static_assert(offsetof(HTTP_FILTER_CONTEXT, WriteClient) == 48);
+static_assert(offsetof(HTTP_FILTER_CONTEXT, AllocMem) == 56);
+static_assert(offsetof(HTTP_FILTER_CONTEXT, ServerSupportFunction) == 64);
+static_assert(sizeof(HTTP_FILTER_CONTEXT) == 72 && alignof(HTTP_FILTER_CONTEXT) == 8);
 
 // The three entry points the library exports.
 extern "C" {
