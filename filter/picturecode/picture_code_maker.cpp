@@ -50,7 +50,7 @@ PictureCodeMaker::PictureCodeMaker(platform::Clock& clock, const PictureCodeSett
     : clock_(clock), settings_(InRange(settings)), digitSource_(digitSource), face_(fontFile) {}
 
 std::unique_ptr<PictureChallenge> PictureCodeMaker::NewPictureChallenge() {
-  platform::ScopedLock hold(PictureCodeLock);
+  platform::ScopedLock hold(pictureCodeLock_);
   clock_.SleepMs(kPictureCodeWaitMs);
 
   // The digits come from the system's unpredictable source, never from the
@@ -70,7 +70,7 @@ std::unique_ptr<PictureChallenge> PictureCodeMaker::NewPictureChallenge() {
 }
 
 bool PictureCodeMaker::RenderPictureChallenge(PictureChallenge& challenge) {
-  platform::ScopedLock hold(PictureCodeLock);
+  platform::ScopedLock hold(pictureCodeLock_);
   clock_.SleepMs(kPictureCodeWaitMs);
   if (challenge.imageSize != 0) return false;
 

@@ -57,13 +57,15 @@ class PictureCodeMaker {
   // Whether a face for the digits was found; without one the images show
   // the noise only.
   bool HasFace() const { return face_.Loaded(); }
+  // The lock that makes one challenge or image at a time in the process.
+  platform::CriticalSection& PictureCodeLock() { return pictureCodeLock_; }
 
  private:
   platform::Clock& clock_;
   PictureCodeSettings settings_;
   RandomByteSource digitSource_;
   GlyphFace face_;  // used only under the lock
-  platform::CriticalSection PictureCodeLock;
+  platform::CriticalSection pictureCodeLock_;
 };
 
 }  // namespace sentrel::picturecode
