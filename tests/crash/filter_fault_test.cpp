@@ -40,16 +40,7 @@ using test::FreeForOthers;
 
 // A module that blocks a client at its first request whose user agent
 // contains "bot".
-test::ModuleText BotModule() {
-  test::ModuleText m;
-  m.execute = "0";
-  m.dateline = "600";
-  test::ModuleText::StepText s;
-  s.times = "1";
-  s.rules.push_back({"http_user_agent", "1", "bot"});
-  m.steps.push_back(s);
-  return m;
-}
+test::ModuleText BotModule() { return test::AgentModule("Bot", "0", "1"); }
 
 // A module that puts such a client to the picture-code challenge.
 test::ModuleText ChallengeModule() {

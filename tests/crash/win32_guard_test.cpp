@@ -98,12 +98,7 @@ TEST_F(Win32GuardTest, FaultOutsideTheWorkOfAnInnerGuardIsTheOuterOnes) {
 TEST(Win32FilterGuard, FaultingRequestIsPassedOnAndTheNextServed) {
   test::SettingsFolder folder;
   folder.Write("Config.ini", "[Config]\r\nLogMin=1\r\nCacheMin=1\r\n");
-  test::ModuleText bot;
-  bot.name = "Bot";
-  test::ModuleText::StepText step;
-  step.times = "2";
-  step.rules.push_back({"http_user_agent", "1", "bot"});
-  bot.steps.push_back(step);
+  test::ModuleText bot = test::AgentModule("Bot", "0", "2");
   folder.AddModule("bot.ini", bot);
   folder.Folder().Remove("site/Log");  // the dump itself is tested above
   test::FilterUnderTest f(folder);

@@ -10,6 +10,7 @@ namespace sentrel {
 namespace {
 
 using test::FilterUnderTest;
+using test::AgentModule;
 using test::ModuleText;
 using test::SettingsFolder;
 
@@ -20,20 +21,6 @@ struct Seen {
   ClientState state;
   std::uint32_t holdUntil;
 };
-
-// A module that fires at a client's `times`-th request whose agent holds "bot".
-ModuleText AgentModule(const std::string& name, const std::string& execute, const std::string& times,
-                       const std::string& dateline = "600") {
-  ModuleText m;
-  m.name = name;
-  m.execute = execute;
-  m.dateline = dateline;
-  ModuleText::StepText s;
-  s.times = times;
-  s.rules.push_back({"http_user_agent", "1", "bot"});
-  m.steps.push_back(s);
-  return m;
-}
 
 class DecisionObserverTest : public ::testing::Test {
  protected:

@@ -125,14 +125,7 @@ TEST_F(LoadedLibrary, BotIsBlockedAtItsThirdRequest) {
   test::SettingsFolder folder;
   folder.Write("Config.ini", "[Config]\r\nLogMin=1\r\nCacheMin=1\r\nDateline=3600\r\n");
   folder.Write("Return.html", "<h1>Blocked</h1>\r\n");
-  test::ModuleText bot;
-  bot.name = "Bot";
-  bot.execute = "0";
-  bot.dateline = "600";
-  test::ModuleText::StepText step;
-  step.times = "3";
-  step.rules.push_back({"http_user_agent", "1", "bot"});
-  bot.steps.push_back(step);
+  test::ModuleText bot = test::AgentModule("Bot", "0", "3");
   folder.AddModule("bot.ini", bot);
 
   ASSERT_TRUE(RedirectImport(library_, "msvcrt.dll", "_time64", reinterpret_cast<void*>(&LibraryTime)));

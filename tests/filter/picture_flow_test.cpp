@@ -27,13 +27,7 @@ class PictureFlow : public ::testing::Test {
                  "[Config]\r\nStatus=403 Forbidden\r\nCacheMin=1\r\n[Code]\r\nLength=4\r\nWidth=120\r\nheight=40\r\n");
     folder.Write("Return.html", "blocked\r\n");
     folder.Write("Code.html", "<img src=/Code.bmp>\r\n");
-    ModuleText m;
-    m.execute = "3";
-    m.dateline = "3600";
-    ModuleText::StepText s;
-    s.times = "1";
-    s.rules.push_back({"HTTP_USER_AGENT", "1", "crawler"});
-    m.steps.push_back(s);
+    ModuleText m = test::AgentModule("Crawlers", "3", "1", "3600", "crawler");
     folder.AddModule("challenge.ini", m);
     f = std::make_unique<FilterUnderTest>(folder);
     ASSERT_EQ(f->host.Load(), TRUE);

@@ -76,4 +76,17 @@ IniText ModuleText::Ini() const {
   return ini;
 }
 
+ModuleText AgentModule(const std::string& name, const std::string& execute, const std::string& times,
+                       const std::string& dateline, const std::string& pattern) {
+  ModuleText m;
+  m.name = name;
+  m.execute = execute;
+  m.dateline = dateline;
+  ModuleText::StepText step;
+  step.times = times;
+  step.rules.push_back({"http_user_agent", "1", pattern});
+  m.steps.push_back(std::move(step));
+  return m;
+}
+
 }  // namespace sentrel::test

@@ -53,4 +53,9 @@ struct ModuleText {
   std::string Text() const { return Ini().Text(); }
 };
 
+// A module of one step with one rule: it fires at a client's `times`-th
+// request whose user agent holds `pattern`, with the action `execute`.
+ModuleText AgentModule(const std::string& name, const std::string& execute, const std::string& times,
+                       const std::string& dateline = "600", const std::string& pattern = "bot");
+
 }  // namespace sentrel::test

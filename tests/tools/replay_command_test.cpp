@@ -30,12 +30,7 @@ class ReplayCommand : public ::testing::Test {
   TempFolder logs;
 
   void SetUp() override {
-    ModuleText bot;
-    bot.name = "Bot";
-    ModuleText::StepText s;
-    s.times = "2";
-    s.rules.push_back({"http_user_agent", "1", "bot"});
-    bot.steps.push_back(s);
+    ModuleText bot = test::AgentModule("Bot", "0", "2");
     folder.AddModule("bot.ini", bot);
     logs.Write("access.log",
                "10.0.0.7 - - [10/Oct/2000:13:55:36 -0700] \"GET / HTTP/1.1\" 200 5 \"-\" \"SomeBot\"\n"
