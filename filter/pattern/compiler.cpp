@@ -19,6 +19,7 @@
 // holds only a greedy `+` run (as in `\w+`) keeps just the run: see
 // IsRunOfRuns.
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -26,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "filter/pattern/automaton.h"
 #include "filter/pattern/program.h"
 #include "filter/pattern/rule_pattern.h"
 #include "filter/pattern/syntax.h"
@@ -58,6 +60,16 @@ const char* CompileCodeMeaning(CompileCode code) {
   return "unknown";
 }
 
+const char* EngineName(Engine engine) {
+  switch (engine) {
+    case Engine::kLiteral: return "literal search";
+    case Engine::kLiteralSet: return "literal set search";
+    case Engine::kAutomaton: return "automaton";
+    case Engine::kMemoBacktracker: return "backtracker with memo";
+  }
+  return "unknown";
+}
+
 class Compiler {
  public:
   Compiler(RulePattern& out, const SyntaxTree& tree) : out_(out), tree_(tree) {}
@@ -65,6 +77,8 @@ class Compiler {
   // False when the program would not fit the instruction addresses.
   bool Generate();
   void AnalyseStart();
+  // Prefilters, the memo's layout and the engine of Found.
+  void ChooseEngine();
 
  private:
   static constexpr std::uint32_t kUnplaced = std::numeric_limits<std::uint32_t>::max();
@@ -73,6 +87,9 @@ class Compiler {
   std::uint32_t Child(const Node& n, std::uint32_t k) const { return tree_.children[n.firstChild + k]; }
   static bool IsLiteral(const Node& n) { return n.oneByte == OneByte::kByte; }
   bool IsRunOfRuns(const Node& n) const;
+  bool AppendLiteral(std::uint32_t i, std::string& out) const;
+  void FindLiteralChoice();
+  void PrepareMemo();
 
   std::uint64_t SequenceSize(const Node& n) const;
   std::uint64_t SizeOf(std::uint32_t i) const;
@@ -414,6 +431,140 @@ void Compiler::AnalyseStart() {
   p.startMode_ = RulePattern::StartMode::kFirstSet;
 }
 
+// A literal byte, or a group of nothing but literal bytes: its text.
+bool Compiler::AppendLiteral(std::uint32_t i, std::string& out) const {
+  const Node& n = NodeAt(i);
+  if (n.kind == NodeKind::kByte) {
+    out.push_back(static_cast<char>(n.byte));
+    return true;
+  }
+  if (n.kind != NodeKind::kGroup || n.childCount == 0) return false;
+  for (std::uint32_t k = 0; k < n.childCount; ++k) {
+    const Node& c = NodeAt(Child(n, k));
+    if (c.kind != NodeKind::kByte) return false;
+    out.push_back(static_cast<char>(c.byte));
+  }
+  return true;
+}
+
+// A choice between literal texts that stands in the top-level sequence, as
+// in `(bot)|(spider)|(crawl)`, must be passed by every match: a subject that
+// contains none of the texts cannot match. Of several such choices the one
+// whose shortest text is longest is kept; large choices are not worth the
+// searches.
+void Compiler::FindLiteralChoice() {
+  constexpr std::uint32_t kMaxTexts = 8;
+  const Node& root = NodeAt(tree_.root);
+  std::size_t bestShortest = 0;
+  for (std::uint32_t k = 0; k < root.childCount; ++k) {
+    const Node& n = NodeAt(Child(root, k));
+    if (n.kind != NodeKind::kAlternation || n.childCount > kMaxTexts) continue;
+    std::vector<std::string> texts(n.childCount);
+    bool literal = true;
+    std::size_t shortest = std::numeric_limits<std::size_t>::max();
+    for (std::uint32_t j = 0; literal && j < n.childCount; ++j) {
+      literal = AppendLiteral(Child(n, j), texts[j]);
+      shortest = std::min(shortest, texts[j].size());
+    }
+    if (literal && shortest > bestShortest) {
+      bestShortest = shortest;
+      out_.requiredAnyOf_ = std::move(texts);
+    }
+  }
+}
+
+// Where the memoised backtracker remembers states: every instruction that
+// more than one path can reach (targets of jumps, choices and loops, and the
+// instruction after a one-byte loop, which gives back bytes one by one).
+// What can still match from a state depends on the instruction, the
+// position, whether each loop's current repetition has consumed anything yet
+// (a repetition that consumed nothing fails), and the text captured by each
+// group that a back-reference names; those slots form the rest of the key.
+void Compiler::PrepareMemo() {
+  RulePattern& p = out_;
+  const std::size_t count = p.program_.size();
+  p.memoPoint_.assign(count + 1, 0);
+  for (std::size_t pc = 0; pc < count; ++pc) {
+    const Instruction& in = p.program_[pc];
+    switch (in.op) {
+      case Op::kJump: p.memoPoint_[in.a] = 1; break;
+      case Op::kSplit:
+        p.memoPoint_[in.a] = 1;
+        p.memoPoint_[in.b] = 1;
+        break;
+      case Op::kLoop:
+        p.memoPoint_[in.b] = 1;
+        p.memoPoint_[pc + 1] = 1;
+        break;
+      case Op::kRepeat: p.memoPoint_[pc + 1] = 1; break;
+      case Op::kLookBegin: p.memoPoint_[in.a] = 1; break;
+      case Op::kBackReference: {
+        const std::uint32_t g = in.a;
+        for (std::uint32_t slot : {2 * g, 2 * g + 1, 2 * p.groupCount_ + g}) {
+          if (std::find(p.memoSlots_.begin(), p.memoSlots_.end(), slot) == p.memoSlots_.end()) {
+            p.memoSlots_.push_back(slot);
+          }
+        }
+        break;
+      }
+      default: break;
+    }
+  }
+  p.memoPoint_.resize(count);
+  const std::size_t loops = p.slotCount_ - 3 * std::size_t{p.groupCount_};
+  const std::size_t words = 2 + (loops + 63) / 64 + p.memoSlots_.size();
+  // A key this long costs more than the memo saves.
+  constexpr std::size_t kMaxKeyWords = 64;
+  p.memoKeyWords_ = words <= kMaxKeyWords ? static_cast<std::uint32_t>(words) : 0;
+}
+
+void Compiler::ChooseEngine() {
+  RulePattern& p = out_;
+  FindLiteralChoice();
+  PrepareMemo();
+  if (!p.caseSensitive_) p.requiredAnyOf_.clear();  // the subject's case is folded later
+  const bool plain = p.caseSensitive_ && !p.anchored_;
+  if (plain && p.program_.size() == 2 && (p.program_[0].op == Op::kString || p.program_[0].op == Op::kByte)) {
+    // The whole pattern is one literal text.
+    const Instruction& in = p.program_[0];
+    p.requiredLiteral_ = in.op == Op::kByte ? std::string(1, static_cast<char>(in.byte))
+                                            : p.literals_.substr(in.a, in.b);
+    p.engine_ = Engine::kLiteral;
+    return;
+  }
+  const Node& root = NodeAt(tree_.root);
+  if (plain && !p.requiredAnyOf_.empty() && root.childCount == 1) {
+    p.engine_ = Engine::kLiteralSet;
+    return;
+  }
+  ByteSet first;
+  const ByteSet* start = nullptr;
+  switch (p.startMode_) {
+    case RulePattern::StartMode::kFirstByte: first.Add(p.startByte_); start = &first; break;
+    case RulePattern::StartMode::kFirstSet: start = &p.startSet_; break;
+    case RulePattern::StartMode::kLiteral:
+      first.Add(static_cast<unsigned char>(p.literals_[p.program_[0].a]));
+      start = &first;
+      break;
+    case RulePattern::StartMode::kEveryPosition: break;
+  }
+  try {
+    p.automaton_ = detail::Automaton::Build(p.program_, p.classes_, p.literals_, p.anchored_, !p.caseSensitive_,
+                                            start, p.automatonBudget_);
+  } catch (const std::bad_alloc&) {
+    p.automaton_.reset();
+  }
+  p.engine_ = p.automaton_ ? Engine::kAutomaton : Engine::kMemoBacktracker;
+}
+
+RulePattern::RulePattern() : automatonBudget_(detail::Automaton::kDefaultCacheBytes) {}
+RulePattern::~RulePattern() = default;
+RulePattern::RulePattern(RulePattern&&) noexcept = default;
+RulePattern& RulePattern::operator=(RulePattern&&) noexcept = default;
+
+std::size_t RulePattern::automatonStates() const { return automaton_ ? automaton_->stateCount() : 0; }
+std::size_t RulePattern::automatonBytes() const { return automaton_ ? automaton_->cacheBytes() : 0; }
+
 void RulePattern::Reset() {
   program_.clear();
   classes_.clear();
@@ -425,6 +576,12 @@ void RulePattern::Reset() {
   startByte_ = 0;
   startSet_ = detail::ByteSet{};
   requiredLiteral_.clear();
+  requiredAnyOf_.clear();
+  engine_ = Engine::kMemoBacktracker;
+  automaton_.reset();
+  memoPoint_.clear();
+  memoSlots_.clear();
+  memoKeyWords_ = 0;
 }
 
 CompileCode RulePattern::Compile(const char* pattern, bool caseSensitive) {
@@ -455,6 +612,7 @@ CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
       Compiler compiler(*this, tree);
       if (compiler.Generate()) {
         compiler.AnalyseStart();
+        compiler.ChooseEngine();
       } else {
         result_ = CompileCode::kOutOfMemory;
       }
@@ -467,8 +625,12 @@ CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
 }
 
 std::size_t RulePattern::memoryUse() const {
-  return sizeof(*this) + program_.capacity() * sizeof(detail::Instruction) +
-         classes_.capacity() * sizeof(detail::ByteSet) + literals_.capacity() + requiredLiteral_.capacity();
+  std::size_t bytes = sizeof(*this) + program_.capacity() * sizeof(detail::Instruction) +
+                      classes_.capacity() * sizeof(detail::ByteSet) + literals_.capacity() +
+                      requiredLiteral_.capacity() + memoPoint_.capacity() +
+                      memoSlots_.capacity() * sizeof(std::uint32_t);
+  for (const std::string& text : requiredAnyOf_) bytes += sizeof(text) + text.capacity();
+  return bytes;
 }
 
 }  // namespace sentrel::pattern

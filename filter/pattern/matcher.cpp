@@ -12,17 +12,121 @@
 // Every instruction run and every stack entry popped costs one step of the
 // context's budget (a one-byte loop costs one per byte it scans); when the
 // budget is spent the search stops with "not found".
+//
+// With the memo on, the interpreter also pushes a marker when it reaches one
+// of the pattern's memo points; popping the marker means every path from that
+// state failed, and the state's key goes into a per-thread set. Reaching a
+// state whose key is in the set fails at once. Markers dropped when a
+// look-ahead's item matches are not recorded: that state did not fail. Since
+// only states that cannot lead to a match are cut, the first match found,
+// and its groups, are the same as without the memo.
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "filter/pattern/automaton.h"
 #include "filter/pattern/program.h"
 #include "filter/pattern/rule_pattern.h"
 
 namespace sentrel::pattern {
+namespace {
+
+// Keys of failed states, each `width` words, for one Match at a time on a
+// thread. Begin empties it in constant time (entries of older searches carry
+// an older stamp). It grows up to kMaxBytes; past that, states are no longer
+// recorded, which only costs time.
+class MemoSet {
+ public:
+  static constexpr std::size_t kMaxBytes = std::size_t{8} << 20;
+
+  // False when no room could be had: the search then runs without the memo.
+  bool Begin(std::uint32_t width) {
+    width_ = width;
+    count_ = 0;
+    if (++stamp_ == 0) {
+      std::fill(stamps_.begin(), stamps_.end(), 0);
+      stamp_ = 1;
+    }
+    if (capacity_ == 0) capacity_ = 1024;
+    try {
+      if (stamps_.size() < capacity_) stamps_.resize(capacity_, 0);
+      if (keys_.size() < capacity_ * width_) keys_.resize(capacity_ * width_);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
+  bool Contains(const std::uint64_t* key) const {
+    for (std::size_t i = Hash(key) & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
+      if (stamps_[i] != stamp_) return false;
+      if (std::equal(key, key + width_, &keys_[i * width_])) return true;
+    }
+  }
+
+  void Insert(const std::uint64_t* key) {
+    if (2 * (count_ + 1) > capacity_ && !Grow()) return;
+    Place(key);
+  }
+
+ private:
+  std::size_t Hash(const std::uint64_t* key) const {
+    std::uint64_t h = 0x9E3779B97F4A7C15ull;
+    for (std::uint32_t j = 0; j < width_; ++j) h = (h ^ key[j]) * 0xFF51AFD7ED558CCDull;
+    return static_cast<std::size_t>(h ^ (h >> 29));
+  }
+
+  void Place(const std::uint64_t* key) {
+    for (std::size_t i = Hash(key) & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
+      if (stamps_[i] != stamp_) {
+        stamps_[i] = stamp_;
+        std::copy(key, key + width_, &keys_[i * width_]);
+        ++count_;
+        return;
+      }
+      if (std::equal(key, key + width_, &keys_[i * width_])) return;
+    }
+  }
+
+  bool Grow() {
+    const std::size_t bigger = 2 * capacity_;
+    if (bigger * (width_ * sizeof(std::uint64_t) + sizeof(std::uint32_t)) > kMaxBytes) return false;
+    try {
+      std::vector<std::uint64_t> old;
+      old.reserve(count_ * width_);
+      for (std::size_t i = 0; i < capacity_; ++i) {
+        if (stamps_[i] == stamp_) old.insert(old.end(), &keys_[i * width_], &keys_[i * width_] + width_);
+      }
+      stamps_.assign(bigger, 0);
+      keys_.resize(bigger * width_);
+      capacity_ = bigger;
+      count_ = 0;
+      for (std::size_t at = 0; at < old.size(); at += width_) Place(&old[at]);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
+  std::vector<std::uint64_t> keys_;
+  std::vector<std::uint32_t> stamps_;
+  std::size_t capacity_ = 0;
+  std::size_t count_ = 0;
+  std::uint32_t width_ = 0;
+  std::uint32_t stamp_ = 0;
+};
+
+MemoSet& ThreadMemo() {
+  static thread_local MemoSet memo;
+  return memo;
+}
+
+}  // namespace
 
 using detail::ByteSet;
 using detail::EntryKind;
@@ -91,13 +195,52 @@ bool RulePattern::Match(std::string_view subject, PatternMatch& context) const {
   return Search(lowered, context);
 }
 
+bool RulePattern::PassesPrefilters(std::string_view subject) const {
+  if (!caseSensitive_) return true;  // the subject is not lower-cased yet
+  if (!requiredLiteral_.empty() && subject.find(requiredLiteral_) == std::string_view::npos) return false;
+  if (requiredAnyOf_.empty()) return true;
+  for (const std::string& text : requiredAnyOf_) {
+    if (subject.find(text) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+bool RulePattern::Found(std::string_view subject) const {
+  if (result_ != CompileCode::kSuccess || subject.data() == nullptr) return false;
+  if (engine_ == Engine::kMemoBacktracker) {
+    PatternMatch context;
+    return Found(subject, context);
+  }
+  subject = UpToFirstZero(subject);
+  switch (engine_) {
+    case Engine::kLiteral: return subject.find(requiredLiteral_) != std::string_view::npos;
+    case Engine::kLiteralSet: return PassesPrefilters(subject);
+    case Engine::kAutomaton: return PassesPrefilters(subject) && automaton_->Search(subject);
+    case Engine::kMemoBacktracker: break;
+  }
+  return false;
+}
+
+bool RulePattern::Found(std::string_view subject, PatternMatch& context) const {
+  if (engine_ != Engine::kMemoBacktracker) return Found(subject);
+  const bool memo = context.memo_;
+  context.memo_ = true;
+  const bool found = Match(subject, context);
+  context.memo_ = memo;
+  return found;
+}
+
 bool RulePattern::Search(std::string_view subject, PatternMatch& context) const {
   const std::size_t n = subject.size();
   if (requiredLiteral_.size() > 1 && startMode_ != StartMode::kLiteral &&
       subject.find(requiredLiteral_) == std::string_view::npos) {
     return false;
   }
-  if (anchored_ || n == 0) return RunAt(subject, 0, context);
+  const bool memo = context.memo_ && memoKeyWords_ != 0 && ThreadMemo().Begin(memoKeyWords_);
+  auto runAt = [&](std::size_t start) {
+    return memo ? RunAt<true>(subject, start, context) : RunAt<false>(subject, start, context);
+  };
+  if (anchored_ || n == 0) return runAt(0);
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   switch (startMode_) {
     case StartMode::kLiteral: {
@@ -114,20 +257,20 @@ bool RulePattern::Search(std::string_view subject, PatternMatch& context) const 
         const void* hit = std::memchr(s + p, startByte_, n - p);
         if (hit == nullptr) return false;
         p = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - s);
-        if (RunAt(subject, p, context)) return true;
+        if (runAt(p)) return true;
         if (context.exhausted_) return false;
       }
       return false;
     case StartMode::kFirstSet:
       for (std::size_t p = 0; p < n; ++p) {
         if (!startSet_.Test(s[p])) continue;
-        if (RunAt(subject, p, context)) return true;
+        if (runAt(p)) return true;
         if (context.exhausted_) return false;
       }
       return false;
     case StartMode::kEveryPosition:
       for (std::size_t p = 0; p < n; ++p) {
-        if (RunAt(subject, p, context)) return true;
+        if (runAt(p)) return true;
         if (context.exhausted_) return false;
       }
       return false;
@@ -135,6 +278,7 @@ bool RulePattern::Search(std::string_view subject, PatternMatch& context) const 
   return false;
 }
 
+template <bool kMemo>
 bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatch& context) const {
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   const std::size_t n = subject.size();
@@ -151,6 +295,24 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
   std::uint32_t pc = 0;
   std::size_t p = start;
 
+  // The memo's key of the state (`at`, `from`) with the slots as they are.
+  MemoSet* memo = kMemo ? &ThreadMemo() : nullptr;
+  std::uint64_t key[64];
+  const std::size_t firstLoop = 3 * std::size_t{groupCount_};
+  auto makeKey = [&](std::uint32_t at, std::size_t from) {
+    key[0] = at;
+    key[1] = from;
+    std::size_t word = 2;
+    for (std::size_t k = firstLoop; k < slotCount_; k += 64) {
+      std::uint64_t bits = 0;
+      for (std::size_t j = k; j < slotCount_ && j < k + 64; ++j) {
+        if (slots[j] == from) bits |= std::uint64_t{1} << (j - k);
+      }
+      key[word++] = bits;
+    }
+    for (std::uint32_t slot : memoSlots_) key[word++] = slots[slot];
+  };
+
   // Pushes an entry, growing the stack when full; a stack that cannot grow
   // ends the search like a spent budget.
 #define SENTREL_PUSH(KIND, PC, A, B)                        \
@@ -165,6 +327,13 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
 
   for (;;) {
     if (++steps > budget) goto out_of_room;
+    if constexpr (kMemo) {
+      if (memoPoint_[pc]) {
+        makeKey(pc, p);
+        if (memo->Contains(key)) goto fail;
+        SENTREL_PUSH(EntryKind::kMemo, pc, p, 0);
+      }
+    }
     {
       const Instruction& in = program[pc];
       switch (in.op) {
@@ -309,6 +478,13 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
           slots[e.pc] = e.a;
           --depth;
           continue;
+        case EntryKind::kMemo:
+          if constexpr (kMemo) {
+            makeKey(e.pc, e.a);
+            memo->Insert(key);
+          }
+          --depth;
+          continue;
         case EntryKind::kChoice:
         case EntryKind::kBarrier:
           // An alternative; or a look-ahead whose item failed everywhere,
@@ -344,6 +520,14 @@ out_of_room:
   context.stepsUsed_ = std::min(steps, budget);
   context.exhausted_ = true;
   return false;
+}
+
+bool MatchRulePattern(std::string_view pattern, std::string_view subject) {
+  if (pattern.data() == nullptr || subject.data() == nullptr) return false;
+  RulePattern compiled;
+  // Rule matching is always case-sensitive.
+  if (compiled.Compile(pattern, true) != CompileCode::kSuccess) return false;
+  return compiled.Found(subject);
 }
 
 }  // namespace sentrel::pattern

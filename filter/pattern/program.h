@@ -75,6 +75,8 @@ enum class EntryKind : std::uint32_t {
                   // down to `b`; continue at `pc`
   kRepeatLazy,    // a lazy one-byte loop now ends at `a` and may take one more byte
                   // of set `b`; continue at `pc`
+  kMemo,          // the memoised search reached instruction `pc` at p = `a`; popping
+                  // it means everything from there failed, which the memo records
 };
 
 struct StackEntry {
