@@ -1,5 +1,9 @@
 #include "filter/core/evaluation.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "filter/core/server_variables.h"
 #include "filter/logging/program_messages.h"
 #include "platform/codepage.h"
@@ -26,6 +30,7 @@ class Evaluation {
  private:
   Outcome RunModule(ModuleProgress& p);
   bool RuleHolds(const Rule& rule);
+  const std::string* RuleValue(const std::string& name);
   bool StepHolds(const Step& step);
   void WriteLogLine(const LogSpec& log);
   void Decide(std::uint8_t state, std::uint32_t dateline, bool journal);
@@ -40,7 +45,10 @@ class Evaluation {
   int retries_ = 0;
   std::size_t finished_ = 0;
   ServerVariableCache cache_;
-  std::string value_;
+  // The values rules test, lower-cased: each variable is read, copied and
+  // lower-cased once per request, however many rules test it. (The cache
+  // keeps the values as the server gave them, for log lines.)
+  std::vector<std::pair<std::string, std::string>> ruleValues_;
 };
 
 std::uint8_t Evaluation::Run() {
@@ -214,13 +222,22 @@ bool Evaluation::StepHolds(const Step& step) {
   return true;
 }
 
+const std::string* Evaluation::RuleValue(const std::string& name) {
+  for (const auto& [known, value] : ruleValues_) {
+    if (known == name) return &value;
+  }
+  std::string value;
+  if (!ReadServerVariable(context_, value, name, cache_)) return nullptr;  // asked again next time
+  platform::ToLowerInPlace(value);
+  ruleValues_.emplace_back(name, std::move(value));
+  return &ruleValues_.back().second;
+}
+
 bool Evaluation::RuleHolds(const Rule& rule) {
   for (;;) {
-    value_.clear();
-    if (ReadServerVariable(context_, value_, rule.parameter, cache_)) {
-      if (rule.pattern.empty()) return value_.empty() == rule.compare;
-      platform::ToLowerInPlace(value_);
-      return env_.patterns.MatchRulePattern(rule.pattern, value_) == rule.compare;
+    if (const std::string* value = RuleValue(rule.parameter)) {
+      if (rule.pattern.empty()) return value->empty() == rule.compare;
+      return env_.patterns.MatchRulePattern(rule.pattern, *value) == rule.compare;
     }
     // A missing variable is an empty value that matches nothing.
     if (rule.compare == rule.pattern.empty()) return true;

@@ -15,6 +15,10 @@ namespace sentrel::pattern::detail {
 struct Automaton::State {
   std::uint32_t hash = 0;
   std::uint32_t size = 0;
+  // Searches leave their fast loop here: the empty kernel, which is the start
+  // of an unanchored search (where bytes that cannot begin a match are
+  // skipped) and the dead end of an anchored one.
+  bool stop = false;
   mutable std::atomic<std::int8_t> endAnswer{-1};
   mutable std::atomic<const State*>* next = nullptr;
   std::uint32_t* pcs = nullptr;
@@ -173,11 +177,6 @@ std::unique_ptr<Automaton> Automaton::Build(const std::vector<Instruction>& prog
   for (std::size_t i = 0; i < kTableSlots; ++i) a->table_[i].store(nullptr, std::memory_order_relaxed);
   a->bytes_.store(kTableSlots * sizeof(std::atomic<const State*>), std::memory_order_relaxed);
 
-  std::vector<std::uint32_t> kernel;
-  if (anchored) kernel.push_back(a->start_);
-  a->initial_ = a->Intern(kernel, true);
-  if (a->initial_ == nullptr) throw std::bad_alloc();
-
   if (startSet != nullptr && a->inject_) {
     a->skip_ = true;
     a->startSet_ = *startSet;
@@ -192,6 +191,11 @@ std::unique_ptr<Automaton> Automaton::Build(const std::vector<Instruction>& prog
       }
     }
   }
+  std::vector<std::uint32_t> kernel;
+  if (anchored) kernel.push_back(a->start_);
+  a->initial_ = a->Intern(kernel, true);
+  if (a->initial_ == nullptr) throw std::bad_alloc();
+
   return a;
 }
 
@@ -315,6 +319,7 @@ const Automaton::State* Automaton::Intern(const std::vector<std::uint32_t>& kern
     State* fresh = new (block) State;
     fresh->hash = hash;
     fresh->size = static_cast<std::uint32_t>(kernel.size());
+    fresh->stop = kernel.empty() && (!inject_ || skip_);
     fresh->next = reinterpret_cast<std::atomic<const State*>*>(static_cast<char*>(block) + sizeof(State));
     for (std::uint32_t k = 0; k < classCount_; ++k) new (&fresh->next[k]) std::atomic<const State*>(nullptr);
     fresh->pcs = reinterpret_cast<std::uint32_t*>(fresh->next + classCount_);
@@ -354,15 +359,18 @@ bool Automaton::Search(std::string_view subject) const {
   const State* state = initial_;
   // While `state` is null, the search simulates: `current` holds the kernel.
   std::vector<std::uint32_t>& current = scratch.current;
-  for (std::size_t p = 0; p < n; ++p) {
+  std::size_t p = 0;
+  while (p < n) {
     if (state == nullptr) {
       if (Step(current.data(), current.size(), inject_, classOf_[s[p]], scratch.next, scratch)) return true;
       current.swap(scratch.next);
+      ++p;
       if (!inject_ && current.empty()) return false;
       state = Intern(current, false);  // back to the built states where one exists
       continue;
     }
-    if (state == initial_ && skip_) {
+    if (state->stop) {
+      if (!inject_) return false;  // anchored, and nothing left under way
       // Nothing is under way: go to the next byte that can begin a match.
       if (startByte_ >= 0) {
         const void* hit = std::memchr(s + p, startByte_, n - p);
@@ -373,26 +381,33 @@ bool Automaton::Search(std::string_view subject) const {
         if (p == n) return false;
       }
     }
-    const std::uint32_t klass = classOf_[s[p]];
-    const State* next = state->next[klass].load(std::memory_order_acquire);
-    if (next == nullptr) {
-      if (Step(state->pcs, state->size, inject_, klass, scratch.next, scratch)) {
-        state->next[klass].store(matched, std::memory_order_release);
-        return true;
-      }
-      next = Intern(scratch.next, true);
-      if (next == nullptr) {
-        // The budget allows no further state: simulate from here on.
-        current.swap(scratch.next);
-        state = nullptr;
-        if (!inject_ && current.empty()) return false;
-        continue;
-      }
-      state->next[klass].store(next, std::memory_order_release);
+    // The built states, one load per byte, until a transition is missing,
+    // the program matched, or a state asks for the checks above.
+    const State* next = nullptr;
+    for (;;) {
+      next = state->next[classOf_[s[p]]].load(std::memory_order_acquire);
+      if (next == nullptr || next == matched) break;
+      state = next;
+      if (++p == n || state->stop) break;
     }
     if (next == matched) return true;
+    if (next != nullptr) continue;
+    const std::uint32_t klass = classOf_[s[p]];
+    if (Step(state->pcs, state->size, inject_, klass, scratch.next, scratch)) {
+      state->next[klass].store(matched, std::memory_order_release);
+      return true;
+    }
+    next = Intern(scratch.next, true);
+    ++p;
+    if (next == nullptr) {
+      // The budget allows no further state: simulate from here on.
+      current.swap(scratch.next);
+      state = nullptr;
+      if (!inject_ && current.empty()) return false;
+      continue;
+    }
+    state->next[klass].store(next, std::memory_order_release);
     state = next;
-    if (!inject_ && state->size == 0) return false;  // anchored, and nothing left under way
   }
   if (state != nullptr) return EndAccepts(state, scratch);
   return Step(current.data(), current.size(), false, kEndClass, scratch.next, scratch);
