@@ -75,6 +75,7 @@ std::uint8_t Evaluation::Run() {
   }
 
   cache_.Insert("REMOTE_ADDR", address_);
+  ruleValues_.reserve(8);  // the variables rules ordinarily test, in one allocation
   for (ModuleProgress& p : client_.progress) {
     Outcome outcome = RunModule(p);
     if (outcome != Outcome::Next) return client_.state.load(std::memory_order_relaxed);

@@ -1,0 +1,68 @@
+// Fuzzes the rule test against the backtracker. Input: one flag byte (bit 0:
+// compile case-insensitively), then the pattern up to the first zero byte,
+// then the subject. Wherever the backtracker finishes within its budget, the
+// rule test (automaton, literal searches or memoised backtracker, as the
+// pattern chooses) and an automaton without room for states (every search
+// simulated) must give its answer, and the backtracker with its memo the same
+// match and groups. The subject is also tried doubled, so that automata meet
+// states they built before.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "filter/pattern/rule_pattern.h"
+
+namespace {
+
+using sentrel::pattern::CompileCode;
+using sentrel::pattern::PatternMatch;
+using sentrel::pattern::RulePattern;
+
+constexpr std::uint64_t kFuzzBudget = 200000;
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+void Compare(const RulePattern& compiled, const RulePattern& starved, std::string_view subject) {
+  PatternMatch plain;
+  plain.SetStepBudget(kFuzzBudget);
+  const bool found = compiled.Match(subject, plain);
+  if (plain.budgetExhausted()) return;
+  Check(compiled.Found(subject) == found);
+  Check(starved.Found(subject) == found);
+  PatternMatch memo;
+  memo.SetMemo(true);
+  Check(compiled.Match(subject, memo) == found);
+  Check(!memo.budgetExhausted());
+  if (!found) return;
+  Check(memo.start() == plain.start() && memo.end() == plain.end());
+  for (std::uint32_t g = 0; g < plain.groupCount(); ++g) {
+    Check(memo.groupStart(g) == plain.groupStart(g) && memo.groupEnd(g) == plain.groupEnd(g));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0 || size > 4096) return 0;
+  const bool caseSensitive = (data[0] & 1) == 0;
+  const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
+  const std::size_t zero = rest.find('\0');
+  const std::string_view pattern = rest.substr(0, zero);
+  const std::string_view subject = zero == std::string_view::npos ? std::string_view("") : rest.substr(zero + 1);
+
+  RulePattern compiled;
+  if (compiled.Compile(pattern, caseSensitive) != CompileCode::kSuccess) return 0;
+  RulePattern starved;
+  starved.SetAutomatonBudget(0);
+  Check(starved.Compile(pattern, caseSensitive) == CompileCode::kSuccess);
+  Check(starved.engine() == compiled.engine());
+  const std::string_view cut = subject.substr(0, subject.find('\0'));
+  Compare(compiled, starved, cut);
+  Compare(compiled, starved, std::string(cut) + std::string(cut));
+  return 0;
+}
