@@ -185,10 +185,12 @@ std::unique_ptr<Automaton> Automaton::Build(const std::vector<Instruction>& prog
         if (a->startSet_.Test(static_cast<unsigned char>(c))) a->startSet_.Add(static_cast<unsigned char>(c - 32));
       }
     }
-    if (a->startSet_.Count() == 1) {
+    if (a->startSet_.Count() <= 8) {
+      std::string bytes;
       for (unsigned b = 0; b < 256; ++b) {
-        if (a->startSet_.Test(static_cast<unsigned char>(b))) a->startByte_ = static_cast<int>(b);
+        if (a->startSet_.Test(static_cast<unsigned char>(b))) bytes.push_back(static_cast<char>(b));
       }
+      a->startBytes_ = ByteChoice(bytes);
     }
   }
   std::vector<std::uint32_t> kernel;
@@ -372,10 +374,9 @@ bool Automaton::Search(std::string_view subject) const {
     if (state->stop) {
       if (!inject_) return false;  // anchored, and nothing left under way
       // Nothing is under way: go to the next byte that can begin a match.
-      if (startByte_ >= 0) {
-        const void* hit = std::memchr(s + p, startByte_, n - p);
-        if (hit == nullptr) return false;
-        p = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - s);
+      if (!startBytes_.bytes.empty()) {
+        p = FindAnyOf(subject, p, startBytes_);
+        if (p == n) return false;
       } else {
         while (p < n && !startSet_.Test(s[p])) ++p;
         if (p == n) return false;

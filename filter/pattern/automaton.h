@@ -37,6 +37,7 @@
 #include <string_view>
 #include <vector>
 
+#include "filter/pattern/literal_search.h"
 #include "filter/pattern/program.h"
 
 namespace sentrel::pattern::detail {
@@ -108,8 +109,8 @@ class Automaton {
   std::uint32_t start_ = 0;
   bool inject_ = true;  // unanchored: the start joins at every position
   bool skip_ = false;   // start positions may be skipped with startSet_
-  int startByte_ = -1;  // the only byte that can begin a match, or -1
   ByteSet startSet_;
+  ByteChoice startBytes_;  // the bytes of startSet_, when there are at most eight
   std::uint8_t classOf_[256] = {};
   std::uint8_t classRep_[256] = {};
   std::uint32_t classCount_ = 0;

@@ -77,6 +77,7 @@ class Compiler {
   // False when the program would not fit the instruction addresses.
   bool Generate();
   void AnalyseStart();
+  void MarkPossessiveLoops();
   // Prefilters, the memo's layout and the engine of Found.
   void ChooseEngine();
 
@@ -87,6 +88,7 @@ class Compiler {
   std::uint32_t Child(const Node& n, std::uint32_t k) const { return tree_.children[n.firstChild + k]; }
   static bool IsLiteral(const Node& n) { return n.oneByte == OneByte::kByte; }
   bool IsRunOfRuns(const Node& n) const;
+  bool FirstBytes(std::uint32_t from, ByteSet& first) const;
   bool AppendLiteral(std::uint32_t i, std::string& out) const;
   void FindLiteralChoice();
   void PrepareMemo();
@@ -363,25 +365,17 @@ void Compiler::Emit(std::uint32_t i, std::uint32_t at) {
   }
 }
 
-// Finds which bytes can begin a match, so that start positions whose byte
-// cannot are skipped without running the interpreter. Follows every path from
-// the first instruction that consumes nothing; gives up (every position is
-// tried) when a path can reach success without consuming, or meets a
-// back-reference, which may consume nothing or anything. A look-ahead's own
-// item is not followed: it consumes nothing either way, so only what comes
-// after it decides the first byte. `$` needs the end of the subject, which
-// is never a start position that could be skipped.
-void Compiler::AnalyseStart() {
-  RulePattern& p = out_;
-  p.startMode_ = RulePattern::StartMode::kEveryPosition;
-  if (p.anchored_) return;
-  if (p.program_.size() == 2 && p.program_[0].op == Op::kString && p.program_[1].op == Op::kMatch) {
-    p.startMode_ = RulePattern::StartMode::kLiteral;
-    return;
-  }
-  ByteSet first;
+// The bytes that the first byte consumed from `pc` on can be, following every
+// path that consumes nothing. False (nothing known) when a path can succeed
+// without consuming (the end of the program, or the end of a look-ahead's
+// item), or meets a back-reference, which may consume nothing or anything,
+// or `.`. A look-ahead's own item is not followed: it consumes nothing either
+// way, so only what comes after it decides the first byte. `$` needs the end
+// of the subject and adds no byte.
+bool Compiler::FirstBytes(std::uint32_t from, ByteSet& first) const {
+  const RulePattern& p = out_;
   std::vector<bool> seen(p.program_.size(), false);
-  std::vector<std::uint32_t> work{0};
+  std::vector<std::uint32_t> work{from};
   while (!work.empty()) {
     const std::uint32_t pc = work.back();
     work.pop_back();
@@ -391,7 +385,6 @@ void Compiler::AnalyseStart() {
     switch (in.op) {
       case Op::kByte: first.Add(in.byte); break;
       case Op::kString: first.Add(static_cast<unsigned char>(p.literals_[in.a])); break;
-      case Op::kAny: return;
       case Op::kClass: first.Merge(p.classes_[in.a]); break;
       case Op::kRepeat:
         first.Merge(p.classes_[in.a]);
@@ -413,13 +406,28 @@ void Compiler::AnalyseStart() {
         work.push_back(in.b);
         break;
       case Op::kLookBegin: work.push_back(in.a); break;
-      case Op::kLookMatched: break;
+      case Op::kAny:
+      case Op::kLookMatched:
       case Op::kBackReference:
       case Op::kMatch:
-        return;
+        return false;
     }
   }
-  if (first.Full()) return;
+  return true;
+}
+
+// Finds which bytes can begin a match, so that start positions whose byte
+// cannot are skipped without running the interpreter.
+void Compiler::AnalyseStart() {
+  RulePattern& p = out_;
+  p.startMode_ = RulePattern::StartMode::kEveryPosition;
+  if (p.anchored_) return;
+  if (p.program_.size() == 2 && p.program_[0].op == Op::kString && p.program_[1].op == Op::kMatch) {
+    p.startMode_ = RulePattern::StartMode::kLiteral;
+    return;
+  }
+  ByteSet first;
+  if (!FirstBytes(0, first) || first.Full()) return;
   if (first.Count() == 1) {
     for (unsigned b = 0; b < 256; ++b) {
       if (first.Test(static_cast<unsigned char>(b))) p.startByte_ = static_cast<unsigned char>(b);
@@ -429,6 +437,25 @@ void Compiler::AnalyseStart() {
   }
   p.startSet_ = first;
   p.startMode_ = RulePattern::StartMode::kFirstSet;
+}
+
+// A greedy one-byte loop gives back its bytes one by one when what follows
+// fails. When what follows must begin with a byte outside the loop's set (as
+// in `[^&]*&` or `\d+x`), every given-back position holds a byte of the set,
+// so no give-back can succeed: the loop keeps its bytes (it is marked
+// possessive, `byte` 2). Matches, groups and answers stay the same.
+void Compiler::MarkPossessiveLoops() {
+  RulePattern& p = out_;
+  for (std::size_t pc = 0; pc + 1 < p.program_.size(); ++pc) {
+    Instruction& in = p.program_[pc];
+    if (in.op != Op::kRepeat || in.byte != 1) continue;
+    ByteSet next;
+    if (!FirstBytes(static_cast<std::uint32_t>(pc + 1), next)) continue;
+    const ByteSet& run = p.classes_[in.a];
+    bool disjoint = true;
+    for (int w = 0; w < 4; ++w) disjoint = disjoint && (run.bits[w] & next.bits[w]) == 0;
+    if (disjoint) in.byte = 2;
+  }
 }
 
 // A literal byte, or a group of nothing but literal bytes: its text.
@@ -453,7 +480,7 @@ bool Compiler::AppendLiteral(std::uint32_t i, std::string& out) const {
 // whose shortest text is longest is kept; large choices are not worth the
 // searches.
 void Compiler::FindLiteralChoice() {
-  constexpr std::uint32_t kMaxTexts = 8;
+  constexpr std::uint32_t kMaxTexts = detail::LiteralSet::kMaxTexts;
   const Node& root = NodeAt(tree_.root);
   std::size_t bestShortest = 0;
   for (std::uint32_t k = 0; k < root.childCount; ++k) {
@@ -468,7 +495,7 @@ void Compiler::FindLiteralChoice() {
     }
     if (literal && shortest > bestShortest) {
       bestShortest = shortest;
-      out_.requiredAnyOf_ = std::move(texts);
+      out_.requiredAnyOf_ = detail::LiteralSet(texts);
     }
   }
 }
@@ -522,7 +549,7 @@ void Compiler::ChooseEngine() {
   RulePattern& p = out_;
   FindLiteralChoice();
   PrepareMemo();
-  if (!p.caseSensitive_) p.requiredAnyOf_.clear();  // the subject's case is folded later
+  if (!p.caseSensitive_) p.requiredAnyOf_ = {};  // the subject's case is folded later
   const bool plain = p.caseSensitive_ && !p.anchored_;
   if (plain && p.program_.size() == 2 && (p.program_[0].op == Op::kString || p.program_[0].op == Op::kByte)) {
     // The whole pattern is one literal text.
@@ -576,7 +603,7 @@ void RulePattern::Reset() {
   startByte_ = 0;
   startSet_ = detail::ByteSet{};
   requiredLiteral_.clear();
-  requiredAnyOf_.clear();
+  requiredAnyOf_ = {};
   engine_ = Engine::kMemoBacktracker;
   automaton_.reset();
   memoPoint_.clear();
@@ -612,6 +639,7 @@ CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
       Compiler compiler(*this, tree);
       if (compiler.Generate()) {
         compiler.AnalyseStart();
+        compiler.MarkPossessiveLoops();
         compiler.ChooseEngine();
       } else {
         result_ = CompileCode::kOutOfMemory;
@@ -625,12 +653,11 @@ CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
 }
 
 std::size_t RulePattern::memoryUse() const {
-  std::size_t bytes = sizeof(*this) + program_.capacity() * sizeof(detail::Instruction) +
+  const std::size_t bytes = sizeof(*this) + program_.capacity() * sizeof(detail::Instruction) +
                       classes_.capacity() * sizeof(detail::ByteSet) + literals_.capacity() +
                       requiredLiteral_.capacity() + memoPoint_.capacity() +
                       memoSlots_.capacity() * sizeof(std::uint32_t);
-  for (const std::string& text : requiredAnyOf_) bytes += sizeof(text) + text.capacity();
-  return bytes;
+  return bytes + requiredAnyOf_.memoryUse();
 }
 
 }  // namespace sentrel::pattern

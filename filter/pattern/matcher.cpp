@@ -22,7 +22,6 @@
 // and its groups, are the same as without the memo.
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -31,6 +30,7 @@
 #include <vector>
 
 #include "filter/pattern/automaton.h"
+#include "filter/pattern/literal_search.h"
 #include "filter/pattern/program.h"
 #include "filter/pattern/rule_pattern.h"
 
@@ -196,60 +196,12 @@ bool RulePattern::Match(std::string_view subject, PatternMatch& context) const {
   return Search(lowered, context);
 }
 
-namespace {
-
-// How common a byte is in request values (user agents, paths, query
-// strings), higher for more common: the blank and the punctuation of paths
-// and queries, then small letters by their frequency in English, then digits.
-std::uint8_t Commonness(unsigned char b) {
-  static const auto table = [] {
-    std::array<std::uint8_t, 256> t{};
-    const char* letters = "zjqxkvbpygfwmucldrhsnioate";  // rarest first
-    for (int i = 0; letters[i] != 0; ++i) t[static_cast<unsigned char>(letters[i])] = static_cast<std::uint8_t>(10 + i);
-    for (unsigned char d = '0'; d <= '9'; ++d) t[d] = 20;
-    for (unsigned char c : std::string_view(" /.=&-_;%(),:+")) t[c] = 40;
-    return t;
-  }();
-  return table[b];
-}
-
-// Whether `text` occurs in `subject`. Candidates are found with memchr on
-// the text's least common byte, so that few of them need comparing.
-bool Contains(std::string_view subject, std::string_view text) {
-  const std::size_t length = text.size();
-  if (length == 0) return true;
-  if (length > subject.size()) return false;
-  std::size_t pivot = 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if (Commonness(static_cast<unsigned char>(text[i])) < Commonness(static_cast<unsigned char>(text[pivot]))) {
-      pivot = i;
-    }
-  }
-  const char* const s = subject.data();
-  const char* from = s + pivot;
-  const char* const last = s + (subject.size() - length) + pivot;  // the pivot's last possible place
-  while (from <= last) {
-    const void* hit = std::memchr(from, text[pivot], static_cast<std::size_t>(last - from) + 1);
-    if (hit == nullptr) return false;
-    const char* at = static_cast<const char*>(hit);
-    if (std::memcmp(at - pivot, text.data(), length) == 0) return true;
-    from = at + 1;
-  }
-  return false;
-}
-
-}  // namespace
-
 bool RulePattern::PassesPrefilters(std::string_view subject) const {
   // An anchored search ends where its automaton runs out of states, mostly
   // within a few bytes: scanning the whole subject first would cost more.
   if (!caseSensitive_ || anchored_) return true;  // (nor is the subject lower-cased yet)
-  if (!requiredLiteral_.empty() && !Contains(subject, requiredLiteral_)) return false;
-  if (requiredAnyOf_.empty()) return true;
-  for (const std::string& text : requiredAnyOf_) {
-    if (Contains(subject, text)) return true;
-  }
-  return false;
+  if (!requiredLiteral_.empty() && !detail::Contains(subject, requiredLiteral_)) return false;
+  return requiredAnyOf_.empty() || requiredAnyOf_.AnyIn(subject);
 }
 
 bool RulePattern::Found(std::string_view subject) const {
@@ -260,8 +212,8 @@ bool RulePattern::Found(std::string_view subject) const {
   }
   subject = UpToFirstZero(subject);
   switch (engine_) {
-    case Engine::kLiteral: return Contains(subject, requiredLiteral_);
-    case Engine::kLiteralSet: return PassesPrefilters(subject);
+    case Engine::kLiteral: return detail::Contains(subject, requiredLiteral_);
+    case Engine::kLiteralSet: return requiredAnyOf_.AnyIn(subject);
     case Engine::kAutomaton: return PassesPrefilters(subject) && automaton_->Search(subject);
     case Engine::kMemoBacktracker: break;
   }
@@ -291,7 +243,7 @@ bool RulePattern::Found(std::string_view subject, PatternMatch& context) const {
 
 bool RulePattern::Search(std::string_view subject, PatternMatch& context) const {
   const std::size_t n = subject.size();
-  if (requiredLiteral_.size() > 1 && startMode_ != StartMode::kLiteral && !Contains(subject, requiredLiteral_)) {
+  if (requiredLiteral_.size() > 1 && startMode_ != StartMode::kLiteral && !detail::Contains(subject, requiredLiteral_)) {
     return false;
   }
   const bool memo = context.memo_ && memoKeyWords_ != 0 && ThreadMemo().Begin(memoKeyWords_);
@@ -486,7 +438,7 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
             while (q < n && set.Test(s[q])) ++q;
             steps += q - p;
             if (q - p < in.b) goto fail;
-            if (q - p > in.b) SENTREL_PUSH(EntryKind::kRepeatGreedy, pc + 1, q, p + in.b);
+            if (q - p > in.b && in.byte == 1) SENTREL_PUSH(EntryKind::kRepeatGreedy, pc + 1, q, p + in.b);
             p = q;
           } else {
             if (in.b != 0) {

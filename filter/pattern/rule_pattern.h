@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "filter/pattern/literal_search.h"
 #include "filter/pattern/program.h"
 
 namespace sentrel::pattern {
@@ -166,7 +167,7 @@ class RulePattern {
   std::string requiredLiteral_;
   // Literal texts of which every match contains one (a top-level choice
   // between literal groups); empty when the pattern has no such choice.
-  std::vector<std::string> requiredAnyOf_;
+  detail::LiteralSet requiredAnyOf_;
   CompileCode result_ = CompileCode::kInvalidInput;
 
   Engine engine_ = Engine::kMemoBacktracker;

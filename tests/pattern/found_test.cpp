@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,6 +97,35 @@ TEST(Found, AmbiguousLoopsOnPaddedSubjectsAreExact) {
       if (size <= 8192) {
         EXPECT_TRUE(starved.Found(yes)) << a.pattern << " / " << size;
         EXPECT_FALSE(starved.Found(no)) << a.pattern << " / " << size;
+      }
+    }
+  }
+}
+
+// The literal searches and the automaton's skipping of start positions look
+// at 16 bytes at a time: a text at every offset of subjects of every length
+// around those blocks, whole and cut short, among bytes that make false
+// candidates.
+TEST(Found, LiteralsAtEveryOffset) {
+  const char* patterns[] = {"bot", "(spider)|(crawl)", "(\\.\\./)|(%2e%2e)", "(python)|(curl)|(wget)|(libwww)",
+                            "(<|(%3c))script", "x(spider)|(crawl)", "[?&]{\\w}=[^&]*&\\0="};
+  const char* texts[] = {"bot", "spider", "crawl", "../", "%2e%2e", "libwww", "%3cscript", "xcrawl", "&id=1&id="};
+  const std::string filler = "spidecrawbo.%2e%3cscrip/libw&id=";
+  for (const char* pattern : patterns) {
+    RulePattern p;
+    ASSERT_EQ(p.Compile(pattern, true), CompileCode::kSuccess) << pattern;
+    PatternMatch m;
+    for (std::size_t length = 0; length <= 40; ++length) {
+      std::string base;
+      while (base.size() < length) base += filler[(base.size() * 7) % filler.size()];
+      for (const char* text : texts) {
+        for (std::size_t at = 0; at <= length; ++at) {
+          for (std::size_t cut : {std::size_t{0}, std::size_t{1}}) {
+            std::string subject = base;
+            subject.insert(at, std::string(text, std::strlen(text) - cut));
+            ASSERT_EQ(p.Found(subject), p.Match(subject, m)) << pattern << " / " << subject;
+          }
+        }
       }
     }
   }
