@@ -1,7 +1,6 @@
 #include "filter/core/evaluation.h"
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "filter/core/server_variables.h"
@@ -11,6 +10,17 @@
 namespace sentrel {
 
 namespace {
+
+// A variable's lower-cased value, as rules test it.
+struct RuleValueSlot {
+  std::string name;
+  std::string value;
+};
+
+std::vector<RuleValueSlot>& ThreadRuleValues() {
+  static thread_local std::vector<RuleValueSlot> slots;
+  return slots;
+}
 
 // How the procedure for one module ends.
 enum class Outcome {
@@ -47,8 +57,10 @@ class Evaluation {
   ServerVariableCache cache_;
   // The values rules test, lower-cased: each variable is read, copied and
   // lower-cased once per request, however many rules test it. (The cache
-  // keeps the values as the server gave them, for log lines.)
-  std::vector<std::pair<std::string, std::string>> ruleValues_;
+  // keeps the values as the server gave them, for log lines.) The slots
+  // belong to the thread and keep their buffers from request to request.
+  std::vector<RuleValueSlot>& ruleValues_ = ThreadRuleValues();
+  std::size_t ruleValueCount_ = 0;
 };
 
 std::uint8_t Evaluation::Run() {
@@ -75,7 +87,6 @@ std::uint8_t Evaluation::Run() {
   }
 
   cache_.Insert("REMOTE_ADDR", address_);
-  ruleValues_.reserve(8);  // the variables rules ordinarily test, in one allocation
   for (ModuleProgress& p : client_.progress) {
     Outcome outcome = RunModule(p);
     if (outcome != Outcome::Next) return client_.state.load(std::memory_order_relaxed);
@@ -224,14 +235,18 @@ bool Evaluation::StepHolds(const Step& step) {
 }
 
 const std::string* Evaluation::RuleValue(const std::string& name) {
-  for (const auto& [known, value] : ruleValues_) {
-    if (known == name) return &value;
+  for (std::size_t i = 0; i < ruleValueCount_; ++i) {
+    if (ruleValues_[i].name == name) return &ruleValues_[i].value;
   }
-  std::string value;
-  if (!ReadServerVariable(context_, value, name, cache_)) return nullptr;  // asked again next time
-  platform::ToLowerInPlace(value);
-  ruleValues_.emplace_back(name, std::move(value));
-  return &ruleValues_.back().second;
+  const std::string* value = LookUpServerVariable(context_, name, cache_);
+  if (value == nullptr) return nullptr;  // asked again next time
+  if (ruleValueCount_ == ruleValues_.size()) ruleValues_.emplace_back();
+  RuleValueSlot& slot = ruleValues_[ruleValueCount_];
+  slot.name = name;
+  slot.value = *value;  // into the slot's buffer of earlier requests
+  platform::ToLowerInPlace(slot.value);
+  ++ruleValueCount_;
+  return &slot.value;
 }
 
 bool Evaluation::RuleHolds(const Rule& rule) {
