@@ -14,18 +14,16 @@
 #include <string_view>
 
 #include "filter/pattern/rule_pattern.h"
+#include "tests/fuzz/pattern_fuzz_input.h"
 
 namespace {
 
+using sentrel::fuzz::Check;
 using sentrel::pattern::CompileCode;
 using sentrel::pattern::PatternMatch;
 using sentrel::pattern::RulePattern;
 
 constexpr std::uint64_t kFuzzBudget = 200000;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 void Compare(const RulePattern& compiled, const RulePattern& starved, std::string_view subject) {
   PatternMatch plain;
@@ -48,20 +46,15 @@ void Compare(const RulePattern& compiled, const RulePattern& starved, std::strin
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0 || size > 4096) return 0;
-  const bool caseSensitive = (data[0] & 1) == 0;
-  const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
-  const std::size_t zero = rest.find('\0');
-  const std::string_view pattern = rest.substr(0, zero);
-  const std::string_view subject = zero == std::string_view::npos ? std::string_view("") : rest.substr(zero + 1);
-
+  sentrel::fuzz::PatternInput in;
+  if (!sentrel::fuzz::ReadPatternInput(data, size, in)) return 0;
   RulePattern compiled;
-  if (compiled.Compile(pattern, caseSensitive) != CompileCode::kSuccess) return 0;
+  if (compiled.Compile(in.pattern, in.caseSensitive) != CompileCode::kSuccess) return 0;
   RulePattern starved;
   starved.SetAutomatonBudget(0);
-  Check(starved.Compile(pattern, caseSensitive) == CompileCode::kSuccess);
+  Check(starved.Compile(in.pattern, in.caseSensitive) == CompileCode::kSuccess);
   Check(starved.engine() == compiled.engine());
-  const std::string_view cut = subject.substr(0, subject.find('\0'));
+  const std::string_view cut = in.subject.substr(0, in.subject.find('\0'));
   Compare(compiled, starved, cut);
   Compare(compiled, starved, std::string(cut) + std::string(cut));
   return 0;
