@@ -7,7 +7,7 @@
 
 #include "filter/pattern/pattern_cache.h"
 
-#include <functional>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -20,7 +20,22 @@ std::size_t TableSizeFor(std::size_t maxEntries) {
   return size;
 }
 
-std::uint64_t HashOf(std::string_view text) { return std::hash<std::string_view>{}(text); }
+// A quick hash of a pattern text, eight bytes at a time: every rule test
+// computes one.
+std::uint64_t HashOf(std::string_view text) {
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ text.size();
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
+  }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, text.data() + i, text.size() - i);
+  h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
+  return h ^ (h >> 29);
+}
 
 }  // namespace
 
