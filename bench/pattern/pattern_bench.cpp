@@ -1,20 +1,31 @@
 // Rule pattern matching on realistic request values (user agents, URLs and
 // query strings of 50 to 500 bytes, lower-cased as the filter passes them):
 //   CompilePerCall  a fresh RulePattern and PatternMatch for every match
-//   Cached          MatchRulePattern, as the filter calls it
-//   Precompiled     one RulePattern, one reused PatternMatch (engine only)
+//   Cached          PatternCache::MatchRulePattern, as the filter calls it
+//   RuleTest        one RulePattern, Found (the rule test's engine only)
+//   Precompiled     one RulePattern, one reused PatternMatch (the
+//                   backtracker, which also reports positions)
 //   Pcre2 / Pcre2Jit  the same searches with PCRE2 on equivalent patterns
 // Each benchmark runs one pattern against every subject per iteration; the
 // `per_match` counter is the time of one search. `AllRules` runs every
 // pattern against every subject, like the rule tests of a batch of requests.
+//
+// Worst cases: `Ambiguous/*` searches patterns with ambiguous loops in an
+// 8 KiB padded subject (found and not found, one search each per iteration);
+// `AmbiguousBacktracker` is the first of them with the backtracker, which
+// runs out of its step budget. `Memory64Modules` fills a cache with the rule
+// patterns of 64 modules, searches every subject and the padded ones with
+// each, and reports the bytes the automata hold (`automaton_bytes`).
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "filter/pattern/pattern_cache.h"
 #include "filter/pattern/rule_pattern.h"
 
 #if SENTREL_BENCH_PCRE2
@@ -26,6 +37,7 @@ namespace {
 
 using sentrel::pattern::CompileCode;
 using sentrel::pattern::MatchRulePattern;
+using sentrel::pattern::PatternCache;
 using sentrel::pattern::PatternMatch;
 using sentrel::pattern::RulePattern;
 
@@ -102,10 +114,21 @@ void CompilePerCall(benchmark::State& state, const RuleCase& rule) {
 }
 
 void Cached(benchmark::State& state, const RuleCase& rule) {
+  PatternCache cache;
   for (auto _ : state) {
-    for (const auto& subject : Subjects()) benchmark::DoNotOptimize(MatchRulePattern(rule.pattern, subject));
+    for (const auto& subject : Subjects()) benchmark::DoNotOptimize(cache.MatchRulePattern(rule.pattern, subject));
   }
   PerMatch(state, Subjects().size());
+}
+
+void RuleTest(benchmark::State& state, const RuleCase& rule) {
+  RulePattern p;
+  p.Compile(rule.pattern, true);
+  for (auto _ : state) {
+    for (const auto& subject : Subjects()) benchmark::DoNotOptimize(p.Found(subject));
+  }
+  PerMatch(state, Subjects().size());
+  state.SetLabel(sentrel::pattern::EngineName(p.engine()));
 }
 
 void Precompiled(benchmark::State& state, const RuleCase& rule) {
@@ -133,12 +156,108 @@ void AllRulesCompilePerCall(benchmark::State& state) {
 }
 
 void AllRulesCached(benchmark::State& state) {
+  PatternCache cache;
   for (auto _ : state) {
     for (const auto& rule : Rules()) {
-      for (const auto& subject : Subjects()) benchmark::DoNotOptimize(MatchRulePattern(rule.pattern, subject));
+      for (const auto& subject : Subjects()) benchmark::DoNotOptimize(cache.MatchRulePattern(rule.pattern, subject));
     }
   }
   PerMatch(state, Rules().size() * Subjects().size());
+}
+
+// Ambiguous loops: a padding that the loop can cut into repetitions in
+// exponentially many ways, then a tail that makes the pattern match (`yes`)
+// or not (`no`).
+struct AmbiguousCase {
+  const char* name;
+  const char* pattern;
+  const char* pad;
+  const char* yes;
+  const char* no;
+};
+
+const std::vector<AmbiguousCase>& AmbiguousCases() {
+  static const std::vector<AmbiguousCase> cases = {
+      {"word_or_digit", "(\\w|\\d)+bot", "abcdefghij", "!xbot", "!bot"},
+      {"words_opt_s", "(\\w+\\s?)+=", "words", "=", "!"},
+      {"a_or_aa", "(a|(aa))+b", "a", "b", "c"},
+      {"nested_runs", "((a+)+)+b", "a", "b", "c"},
+      {"comma_list", "(.+,)+x", "a,", "x", "y"},
+      {"overlapping_words", "((bot)|(bo)|(ot)|(t))+x", "bot", "x", "y"},
+      {"digit_runs", "(\\z|\\d)+-\\d", "0123456789", "-7", "-x"},
+      {"anchored_letters", "^(\\w|[a-z])*$", "abc", "", "!"},
+  };
+  return cases;
+}
+
+std::string PaddedSubject(const AmbiguousCase& c, std::size_t size, const char* tail) {
+  std::string s;
+  while (s.size() + std::strlen(c.pad) <= size) s += c.pad;
+  return s + tail;
+}
+
+void Ambiguous(benchmark::State& state, const AmbiguousCase& c) {
+  RulePattern p;
+  p.Compile(c.pattern, true);
+  const std::string yes = PaddedSubject(c, 8192, c.yes);
+  const std::string no = PaddedSubject(c, 8192, c.no);
+  if (!p.Found(yes) || p.Found(no)) {
+    std::fprintf(stderr, "wrong answer: %s\n", c.pattern);
+    std::abort();
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(p.Found(yes));
+    benchmark::DoNotOptimize(p.Found(no));
+  }
+  PerMatch(state, 2);
+  state.SetLabel(sentrel::pattern::EngineName(p.engine()));
+}
+
+void AmbiguousBacktracker(benchmark::State& state) {
+  const AmbiguousCase& c = AmbiguousCases()[0];
+  RulePattern p;
+  p.Compile(c.pattern, true);
+  const std::string no = PaddedSubject(c, 8192, c.no);
+  PatternMatch m;
+  for (auto _ : state) benchmark::DoNotOptimize(p.Match(no, m));
+  PerMatch(state, 1);
+  state.SetLabel(m.budgetExhausted() ? "budget exhausted" : "finished");
+}
+
+void Memory64Modules(benchmark::State& state) {
+  std::vector<std::string> base;
+  for (const auto& rule : Rules()) base.push_back(rule.pattern);
+  for (const auto& c : AmbiguousCases()) base.push_back(c.pattern);
+  for (const char* extra : {"\\.xml$", "^(curl)|(wget)|(python)", "^/api/", "page=\\z", "(--)|(%27)",
+                            "^/wp-(login)|(admin)", "\\.(jpg)|(png)$", "/\\w+/\\w+/\\w+/\\w+/",
+                            "[&;]id=\\d\\d\\d\\d", "(\\.env)|(\\.git/)|(phpinfo)", "[a-z][a-z]", "compatible"}) {
+    base.push_back(extra);
+  }
+  std::vector<std::string> subjects = Subjects();
+  for (const auto& c : AmbiguousCases()) {
+    subjects.push_back(PaddedSubject(c, 8192, c.yes));
+    subjects.push_back(PaddedSubject(c, 8192, c.no));
+  }
+  // 64 modules of 3 steps with one rule each, every pattern distinct.
+  std::vector<std::string> patterns;
+  for (int module = 0; module < 64; ++module) {
+    for (int step = 0; step < 3; ++step) {
+      const std::string& b = base[(module * 3 + step) % base.size()];
+      patterns.push_back(module * 3 + step < static_cast<int>(base.size())
+                             ? b
+                             : "(" + b + ")|(m" + std::to_string(module) + ")");
+    }
+  }
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    PatternCache cache;
+    for (const auto& pattern : patterns) {
+      for (const auto& subject : subjects) benchmark::DoNotOptimize(cache.MatchRulePattern(pattern, subject));
+    }
+    bytes = cache.automatonBytes();
+  }
+  state.counters["automaton_bytes"] = static_cast<double>(bytes);
+  state.counters["patterns"] = static_cast<double>(patterns.size());
 }
 
 #if SENTREL_BENCH_PCRE2
@@ -200,13 +319,14 @@ void CheckEquivalence() {
 void Register() {
   for (const auto& rule : Rules()) {
     RulePattern probe;
-    if (probe.Compile(rule.pattern, true) != CompileCode::kSuccess) {
+    if (probe.Compile(rule.pattern, true) != CompileCode::Success) {
       std::fprintf(stderr, "pattern does not compile: %s\n", rule.pattern);
       std::abort();
     }
     const std::string name = rule.name;
     benchmark::RegisterBenchmark(("CompilePerCall/" + name).c_str(), CompilePerCall, rule);
     benchmark::RegisterBenchmark(("Cached/" + name).c_str(), Cached, rule);
+    benchmark::RegisterBenchmark(("RuleTest/" + name).c_str(), RuleTest, rule);
     benchmark::RegisterBenchmark(("Precompiled/" + name).c_str(), Precompiled, rule);
 #if SENTREL_BENCH_PCRE2
     benchmark::RegisterBenchmark(("Pcre2/" + name).c_str(), Pcre2, rule, false);
@@ -215,6 +335,11 @@ void Register() {
   }
   benchmark::RegisterBenchmark("AllRules/CompilePerCall", AllRulesCompilePerCall);
   benchmark::RegisterBenchmark("AllRules/Cached", AllRulesCached);
+  for (const auto& c : AmbiguousCases()) {
+    benchmark::RegisterBenchmark((std::string("Ambiguous/") + c.name).c_str(), Ambiguous, c);
+  }
+  benchmark::RegisterBenchmark("AmbiguousBacktracker", AmbiguousBacktracker)->Iterations(5);
+  benchmark::RegisterBenchmark("Memory64Modules", Memory64Modules)->Iterations(1);
 }
 
 }  // namespace

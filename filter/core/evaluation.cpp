@@ -1,5 +1,8 @@
 #include "filter/core/evaluation.h"
 
+#include <string>
+#include <vector>
+
 #include "filter/core/server_variables.h"
 #include "filter/logging/program_messages.h"
 #include "platform/codepage.h"
@@ -7,6 +10,17 @@
 namespace sentrel {
 
 namespace {
+
+// A variable's lower-cased value, as rules test it.
+struct RuleValueSlot {
+  std::string name;
+  std::string value;
+};
+
+std::vector<RuleValueSlot>& ThreadRuleValues() {
+  static thread_local std::vector<RuleValueSlot> slots;
+  return slots;
+}
 
 // How the procedure for one module ends.
 enum class Outcome {
@@ -26,6 +40,7 @@ class Evaluation {
  private:
   Outcome RunModule(ModuleProgress& p);
   bool RuleHolds(const Rule& rule);
+  const std::string* RuleValue(const std::string& name);
   bool StepHolds(const Step& step);
   void WriteLogLine(const LogSpec& log);
   void Decide(ClientState state, std::uint32_t dateline, bool journal);
@@ -40,7 +55,12 @@ class Evaluation {
   int retries_ = 0;
   std::size_t finished_ = 0;
   ServerVariableCache cache_;
-  std::string value_;
+  // The values rules test, lower-cased: each variable is read, copied and
+  // lower-cased once per request, however many rules test it. (The cache
+  // keeps the values as the server gave them, for log lines.) The slots
+  // belong to the thread and keep their buffers from request to request.
+  std::vector<RuleValueSlot>& ruleValues_ = ThreadRuleValues();
+  std::size_t ruleValueCount_ = 0;
 };
 
 ClientState Evaluation::Run() {
@@ -215,13 +235,26 @@ bool Evaluation::StepHolds(const Step& step) {
   return true;
 }
 
+const std::string* Evaluation::RuleValue(const std::string& name) {
+  for (std::size_t i = 0; i < ruleValueCount_; ++i) {
+    if (ruleValues_[i].name == name) return &ruleValues_[i].value;
+  }
+  const std::string* value = LookUpServerVariable(context_, name, cache_);
+  if (value == nullptr) return nullptr;  // asked again next time
+  if (ruleValueCount_ == ruleValues_.size()) ruleValues_.emplace_back();
+  RuleValueSlot& slot = ruleValues_[ruleValueCount_];
+  slot.name = name;
+  slot.value = *value;  // into the slot's buffer of earlier requests
+  platform::ToLowerInPlace(slot.value);
+  ++ruleValueCount_;
+  return &slot.value;
+}
+
 bool Evaluation::RuleHolds(const Rule& rule) {
   for (;;) {
-    value_.clear();
-    if (ReadServerVariable(context_, value_, rule.parameter, cache_)) {
-      if (rule.pattern.empty()) return value_.empty() == rule.compare;
-      platform::ToLowerInPlace(value_);
-      return env_.patterns.MatchRulePattern(rule.pattern, value_) == rule.compare;
+    if (const std::string* value = RuleValue(rule.parameter)) {
+      if (rule.pattern.empty()) return value->empty() == rule.compare;
+      return env_.patterns.MatchRulePattern(rule.pattern, *value) == rule.compare;
     }
     // A missing variable is an empty value that matches nothing.
     if (rule.compare == rule.pattern.empty()) return true;

@@ -11,14 +11,14 @@ const std::string* ServerVariableCache::Find(const std::string& name) const {
   return nullptr;
 }
 
-void ServerVariableCache::Insert(const std::string& name, std::string value) {
+const std::string& ServerVariableCache::Insert(const std::string& name, std::string value) {
   for (auto& [key, existing] : entries_) {
     if (key == name) {
       existing = std::move(value);
-      return;
+      return existing;
     }
   }
-  entries_.emplace_back(name, std::move(value));
+  return entries_.emplace_back(name, std::move(value)).second;
 }
 
 bool AskServerVariable(HTTP_FILTER_CONTEXT* context, const std::string& name, std::string& value) {
@@ -32,21 +32,28 @@ bool AskServerVariable(HTTP_FILTER_CONTEXT* context, const std::string& name, st
   return true;
 }
 
+const std::string* LookUpServerVariable(HTTP_FILTER_CONTEXT* context, const std::string& name,
+                                        ServerVariableCache& cache) {
+  try {
+    if (const std::string* cached = cache.Find(name)) return cached;
+    std::string value;
+    if (!AskServerVariable(context, name, value)) return nullptr;
+    return &cache.Insert(name, std::move(value));
+  } catch (...) {
+    return nullptr;
+  }
+}
+
 bool ReadServerVariable(HTTP_FILTER_CONTEXT* context, std::string& out, const std::string& name,
                         ServerVariableCache& cache) {
+  const std::string* value = LookUpServerVariable(context, name, cache);
+  if (value == nullptr) return false;
   try {
-    if (const std::string* cached = cache.Find(name)) {
-      out = *cached;
-      return true;
-    }
-    std::string value;
-    if (!AskServerVariable(context, name, value)) return false;
-    cache.Insert(name, value);
-    out = std::move(value);
-    return true;
+    out = *value;
   } catch (...) {
     return false;
   }
+  return true;
 }
 
 namespace {

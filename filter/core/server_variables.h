@@ -20,8 +20,10 @@ inline constexpr DWORD kServerVariableBuffer = 1024;
 // stored, so a failed lookup asks the server again next time.
 class ServerVariableCache {
  public:
+  ServerVariableCache() { entries_.reserve(8); }  // the variables of an ordinary request, in one allocation
   const std::string* Find(const std::string& name) const;
-  void Insert(const std::string& name, std::string value);
+  // Stores the value; the reference stays valid until the next Insert.
+  const std::string& Insert(const std::string& name, std::string value);
   std::size_t Size() const { return entries_.size(); }
 
  private:
@@ -35,6 +37,10 @@ bool AskServerVariable(HTTP_FILTER_CONTEXT* context, const std::string& name, st
 // Reads a variable through the cache. False (output untouched) when missing.
 bool ReadServerVariable(HTTP_FILTER_CONTEXT* context, std::string& out, const std::string& name,
                         ServerVariableCache& cache);
+// The same look-up without the copy: the cached value (valid until the next
+// insertion into the cache), or null when missing.
+const std::string* LookUpServerVariable(HTTP_FILTER_CONTEXT* context, const std::string& name,
+                                        ServerVariableCache& cache);
 
 // Expands a log template in place: the text is upper-cased, then tokens are
 // worked off from left to right: "{S(NAME)}" becomes the server variable's

@@ -19,6 +19,7 @@
 // holds only a greedy `+` run (as in `\w+`) keeps just the run: see
 // IsRunOfRuns.
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -26,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "filter/pattern/automaton.h"
 #include "filter/pattern/program.h"
 #include "filter/pattern/rule_pattern.h"
 #include "filter/pattern/syntax.h"
@@ -43,17 +45,27 @@ using detail::SyntaxTree;
 
 const char* CompileCodeMeaning(CompileCode code) {
   switch (code) {
-    case CompileCode::kSuccess: return "success";
-    case CompileCode::kOutOfMemory: return "out of memory";
-    case CompileCode::kBraceExpected: return "} expected";
-    case CompileCode::kParenExpected: return ") expected";
-    case CompileCode::kBracketExpected: return "] expected";
-    case CompileCode::kUnexpected: return "unexpected";
-    case CompileCode::kEmptyClass: return "empty class";
-    case CompileCode::kInvalidGroup: return "invalid group";
-    case CompileCode::kInvalidRange: return "invalid range";
-    case CompileCode::kEmptyRepetition: return "empty repetition";
-    case CompileCode::kInvalidInput: return "invalid input";
+    case CompileCode::Success: return "success";
+    case CompileCode::OutOfMemory: return "out of memory";
+    case CompileCode::BraceExpected: return "} expected";
+    case CompileCode::ParenExpected: return ") expected";
+    case CompileCode::BracketExpected: return "] expected";
+    case CompileCode::Unexpected: return "unexpected";
+    case CompileCode::EmptyClass: return "empty class";
+    case CompileCode::InvalidGroup: return "invalid group";
+    case CompileCode::InvalidRange: return "invalid range";
+    case CompileCode::EmptyRepetition: return "empty repetition";
+    case CompileCode::InvalidInput: return "invalid input";
+  }
+  return "unknown";
+}
+
+const char* EngineName(Engine engine) {
+  switch (engine) {
+    case Engine::Literal: return "literal search";
+    case Engine::LiteralSet: return "literal set search";
+    case Engine::Automaton: return "automaton";
+    case Engine::MemoBacktracker: return "backtracker with memo";
   }
   return "unknown";
 }
@@ -65,14 +77,21 @@ class Compiler {
   // False when the program would not fit the instruction addresses.
   bool Generate();
   void AnalyseStart();
+  void MarkPossessiveLoops();
+  // Prefilters, the memo's layout and the engine of Found.
+  void ChooseEngine();
 
  private:
   static constexpr std::uint32_t kUnplaced = std::numeric_limits<std::uint32_t>::max();
 
   const Node& NodeAt(std::uint32_t i) const { return tree_.nodes[i]; }
   std::uint32_t Child(const Node& n, std::uint32_t k) const { return tree_.children[n.firstChild + k]; }
-  static bool IsLiteral(const Node& n) { return n.oneByte == OneByte::kByte; }
+  static bool IsLiteral(const Node& n) { return n.oneByte == OneByte::Byte; }
   bool IsRunOfRuns(const Node& n) const;
+  bool FirstBytes(std::uint32_t from, ByteSet& first) const;
+  bool AppendLiteral(std::uint32_t i, std::string& out) const;
+  void FindLiteralChoice();
+  void PrepareMemo();
 
   std::uint64_t SequenceSize(const Node& n) const;
   std::uint64_t SizeOf(std::uint32_t i) const;
@@ -109,29 +128,29 @@ std::uint64_t Compiler::SequenceSize(const Node& n) const {
 
 std::uint64_t Compiler::SizeOf(std::uint32_t i) const {
   const Node& n = NodeAt(i);
-  if (n.oneByte != OneByte::kNo) return 1;
+  if (n.oneByte != OneByte::No) return 1;
   switch (n.kind) {
-    case NodeKind::kByte:
-    case NodeKind::kAny:
-    case NodeKind::kClass:
-    case NodeKind::kEnd:
-    case NodeKind::kBackReference:
+    case NodeKind::Byte:
+    case NodeKind::Any:
+    case NodeKind::Class:
+    case NodeKind::End:
+    case NodeKind::BackReference:
       return 1;
-    case NodeKind::kGroup:
+    case NodeKind::Group:
       return SequenceSize(n) + (n.group >= 0 ? 2 : 0);
-    case NodeKind::kAlternation: {
+    case NodeKind::Alternation: {
       std::uint64_t total = 2 * (std::uint64_t{n.childCount} - 1);
       for (std::uint32_t k = 0; k < n.childCount; ++k) total += size_[Child(n, k)];
       return total;
     }
-    case NodeKind::kQuantified: {
+    case NodeKind::Quantified: {
       const std::uint32_t c = Child(n, 0);
-      if (n.quantifier == Quantifier::kOptional) return size_[c] + 1;
-      if (NodeAt(c).oneByte != OneByte::kNo) return 1;
-      if (IsRunOfRuns(n)) return size_[c] + (n.quantifier == Quantifier::kStar ? 1 : 0);
-      return size_[c] + (n.quantifier == Quantifier::kStar ? 3 : 4);
+      if (n.quantifier == Quantifier::Optional) return size_[c] + 1;
+      if (NodeAt(c).oneByte != OneByte::No) return 1;
+      if (IsRunOfRuns(n)) return size_[c] + (n.quantifier == Quantifier::Star ? 1 : 0);
+      return size_[c] + (n.quantifier == Quantifier::Star ? 3 : 4);
     }
-    case NodeKind::kLookAhead:
+    case NodeKind::LookAhead:
       return size_[Child(n, 0)] + 2;
   }
   return 0;
@@ -147,17 +166,17 @@ std::uint64_t Compiler::SizeOf(std::uint32_t i) const {
 // and the outer `*` becomes `?`: the same match and the same group contents,
 // found without the blow-up.
 bool Compiler::IsRunOfRuns(const Node& n) const {
-  if (n.kind != NodeKind::kQuantified || n.lazy || n.quantifier == Quantifier::kOptional) return false;
+  if (n.kind != NodeKind::Quantified || n.lazy || n.quantifier == Quantifier::Optional) return false;
   // Groups around the run, match groups or not, may be nested.
   const Node* group = &NodeAt(Child(n, 0));
-  if (group->kind != NodeKind::kGroup || group->childCount != 1) return false;
-  while (NodeAt(Child(*group, 0)).kind == NodeKind::kGroup) {
+  if (group->kind != NodeKind::Group || group->childCount != 1) return false;
+  while (NodeAt(Child(*group, 0)).kind == NodeKind::Group) {
     group = &NodeAt(Child(*group, 0));
     if (group->childCount != 1) return false;
   }
   const Node& run = NodeAt(Child(*group, 0));
-  return run.kind == NodeKind::kQuantified && !run.lazy && run.quantifier == Quantifier::kPlus &&
-         NodeAt(Child(run, 0)).oneByte != OneByte::kNo;
+  return run.kind == NodeKind::Quantified && !run.lazy && run.quantifier == Quantifier::Plus &&
+         NodeAt(Child(run, 0)).oneByte != OneByte::No;
 }
 
 bool Compiler::Generate() {
@@ -176,14 +195,14 @@ bool Compiler::Generate() {
   out_.classes_ = tree_.classes;
   out_.groupCount_ = tree_.groupCount;
   nextLoopSlot_ = 3 * tree_.groupCount;
-  out_.program_.assign(static_cast<std::size_t>(total), Instruction{Op::kMatch});
+  out_.program_.assign(static_cast<std::size_t>(total), Instruction{Op::Match});
   place_.assign(count, kUnplaced);
 
   // The whole pattern: its sequence, then success.
   topLevel_ = true;
   const std::uint32_t end = EmitSequence(root, 0);
   topLevel_ = false;
-  Put(end, Op::kMatch);
+  Put(end, Op::Match);
   // Parents come after their children, so walking backwards places every
   // node before its children are reached. Nodes never placed belong to
   // dropped alternations or were folded into their parent's instruction.
@@ -207,11 +226,11 @@ std::uint32_t Compiler::EmitSequence(const Node& n, std::uint32_t pc) {
     std::uint32_t runEnd = k;
     while (runEnd < n.childCount && IsLiteral(NodeAt(Child(n, runEnd)))) ++runEnd;
     if (runEnd - k == 1) {
-      Put(pc, Op::kByte, 0, 0, NodeAt(c).byte);
+      Put(pc, Op::Byte, 0, 0, NodeAt(c).byte);
     } else {
       const auto offset = static_cast<std::uint32_t>(out_.literals_.size());
       for (std::uint32_t j = k; j < runEnd; ++j) out_.literals_.push_back(static_cast<char>(NodeAt(Child(n, j)).byte));
-      Put(pc, Op::kString, offset, runEnd - k);
+      Put(pc, Op::String, offset, runEnd - k);
     }
     if (topLevel_ && runEnd - k > out_.requiredLiteral_.size()) {
       // Every match passes through the top-level sequence, so it contains
@@ -228,9 +247,9 @@ std::uint32_t Compiler::EmitSequence(const Node& n, std::uint32_t pc) {
 }
 
 std::uint32_t Compiler::SetFor(const Node& n) {
-  if (n.oneByte == OneByte::kSet) return n.set;
+  if (n.oneByte == OneByte::Set) return n.set;
   ByteSet set;
-  if (n.oneByte == OneByte::kAny) {
+  if (n.oneByte == OneByte::Any) {
     set.AddAll();
   } else {
     set.Add(n.byte);
@@ -242,36 +261,36 @@ std::uint32_t Compiler::SetFor(const Node& n) {
 void Compiler::Emit(std::uint32_t i, std::uint32_t at) {
   const Node& n = NodeAt(i);
   switch (n.oneByte) {
-    case OneByte::kByte: Put(at, Op::kByte, 0, 0, n.byte); return;
-    case OneByte::kAny: Put(at, Op::kAny); return;
-    case OneByte::kSet: Put(at, Op::kClass, n.set); return;
-    case OneByte::kNo: break;
+    case OneByte::Byte: Put(at, Op::Byte, 0, 0, n.byte); return;
+    case OneByte::Any: Put(at, Op::Any); return;
+    case OneByte::Set: Put(at, Op::Class, n.set); return;
+    case OneByte::No: break;
   }
   const std::uint32_t end = at + size_[i];
   switch (n.kind) {
-    case NodeKind::kByte:
-    case NodeKind::kAny:
-    case NodeKind::kClass:
+    case NodeKind::Byte:
+    case NodeKind::Any:
+    case NodeKind::Class:
       return;  // always one-byte, handled above
-    case NodeKind::kEnd:
-      Put(at, Op::kEnd);
+    case NodeKind::End:
+      Put(at, Op::End);
       return;
-    case NodeKind::kBackReference:
-      Put(at, Op::kBackReference, static_cast<std::uint32_t>(n.group));
+    case NodeKind::BackReference:
+      Put(at, Op::BackReference, static_cast<std::uint32_t>(n.group));
       return;
-    case NodeKind::kGroup: {
+    case NodeKind::Group: {
       if (n.group < 0) {
         EmitSequence(n, at);
         return;
       }
       const auto g = static_cast<std::uint32_t>(n.group);
       const std::uint32_t open = 2 * out_.groupCount_ + g;
-      Put(at, Op::kSetSlot, open);
+      Put(at, Op::SetSlot, open);
       const std::uint32_t pc = EmitSequence(n, at + 1);
-      Put(pc, Op::kCapture, g, open);
+      Put(pc, Op::Capture, g, open);
       return;
     }
-    case NodeKind::kAlternation: {
+    case NodeKind::Alternation: {
       std::uint32_t pc = at;
       for (std::uint32_t k = 0; k < n.childCount; ++k) {
         const std::uint32_t c = Child(n, k);
@@ -281,90 +300,82 @@ void Compiler::Emit(std::uint32_t i, std::uint32_t at) {
         }
         // Try this operand first; the rest are the alternative.
         const std::uint32_t next = pc + 1 + size_[c] + 1;
-        Put(pc, Op::kSplit, pc + 1, next);
+        Put(pc, Op::Split, pc + 1, next);
         place_[c] = pc + 1;
-        Put(pc + 1 + size_[c], Op::kJump, end);
+        Put(pc + 1 + size_[c], Op::Jump, end);
         pc = next;
       }
       return;
     }
-    case NodeKind::kQuantified: {
+    case NodeKind::Quantified: {
       const std::uint32_t c = Child(n, 0);
       const Node& operand = NodeAt(c);
       const std::uint8_t greedy = n.lazy ? 0 : 1;
-      if (n.quantifier == Quantifier::kOptional) {
+      if (n.quantifier == Quantifier::Optional) {
         if (greedy) {
-          Put(at, Op::kSplit, at + 1, end);
+          Put(at, Op::Split, at + 1, end);
         } else {
-          Put(at, Op::kSplit, end, at + 1);
+          Put(at, Op::Split, end, at + 1);
         }
         place_[c] = at + 1;
         return;
       }
       if (IsRunOfRuns(n)) {
-        if (n.quantifier == Quantifier::kStar) {
-          Put(at, Op::kSplit, at + 1, end);
+        if (n.quantifier == Quantifier::Star) {
+          Put(at, Op::Split, at + 1, end);
           place_[c] = at + 1;
         } else {
           place_[c] = at;
         }
         return;
       }
-      const std::uint32_t minimum = n.quantifier == Quantifier::kPlus ? 1 : 0;
-      if (operand.oneByte != OneByte::kNo) {
-        Put(at, Op::kRepeat, SetFor(operand), minimum, greedy);
+      const std::uint32_t minimum = n.quantifier == Quantifier::Plus ? 1 : 0;
+      if (operand.oneByte != OneByte::No) {
+        Put(at, Op::Repeat, SetFor(operand), minimum, greedy);
         return;
       }
       const std::uint32_t slot = nextLoopSlot_++;
       std::uint32_t repetition = 0;  // where each further repetition begins
-      if (n.quantifier == Quantifier::kStar) {
+      if (n.quantifier == Quantifier::Star) {
         repetition = at + 1;
         if (greedy) {
-          Put(at, Op::kSplit, repetition, end);
+          Put(at, Op::Split, repetition, end);
         } else {
-          Put(at, Op::kSplit, end, repetition);
+          Put(at, Op::Split, end, repetition);
         }
       } else {
         // The first repetition of `+` is required and may consume nothing;
         // the empty-repetition check applies from the second on.
-        Put(at, Op::kClearSlot, slot);
-        Put(at + 1, Op::kJump, at + 3);
+        Put(at, Op::ClearSlot, slot);
+        Put(at + 1, Op::Jump, at + 3);
         repetition = at + 2;
       }
-      Put(repetition, Op::kSetSlot, slot);
+      Put(repetition, Op::SetSlot, slot);
       place_[c] = repetition + 1;
-      Put(repetition + 1 + size_[c], Op::kLoop, slot, repetition, greedy);
+      Put(repetition + 1 + size_[c], Op::Loop, slot, repetition, greedy);
       return;
     }
-    case NodeKind::kLookAhead: {
+    case NodeKind::LookAhead: {
       const std::uint32_t c = Child(n, 0);
-      Put(at, Op::kLookBegin, end);
+      Put(at, Op::LookBegin, end);
       place_[c] = at + 1;
-      Put(at + 1 + size_[c], Op::kLookMatched);
+      Put(at + 1 + size_[c], Op::LookMatched);
       return;
     }
   }
 }
 
-// Finds which bytes can begin a match, so that start positions whose byte
-// cannot are skipped without running the interpreter. Follows every path from
-// the first instruction that consumes nothing; gives up (every position is
-// tried) when a path can reach success without consuming, or meets a
-// back-reference, which may consume nothing or anything. A look-ahead's own
-// item is not followed: it consumes nothing either way, so only what comes
-// after it decides the first byte. `$` needs the end of the subject, which
-// is never a start position that could be skipped.
-void Compiler::AnalyseStart() {
-  RulePattern& p = out_;
-  p.startMode_ = RulePattern::StartMode::kEveryPosition;
-  if (p.anchored_) return;
-  if (p.program_.size() == 2 && p.program_[0].op == Op::kString && p.program_[1].op == Op::kMatch) {
-    p.startMode_ = RulePattern::StartMode::kLiteral;
-    return;
-  }
-  ByteSet first;
+// The bytes that the first byte consumed from `pc` on can be, following every
+// path that consumes nothing. False (nothing known) when a path can succeed
+// without consuming (the end of the program, or the end of a look-ahead's
+// item), or meets a back-reference, which may consume nothing or anything,
+// or `.`. A look-ahead's own item is not followed: it consumes nothing either
+// way, so only what comes after it decides the first byte. `$` needs the end
+// of the subject and adds no byte.
+bool Compiler::FirstBytes(std::uint32_t from, ByteSet& first) const {
+  const RulePattern& p = out_;
   std::vector<bool> seen(p.program_.size(), false);
-  std::vector<std::uint32_t> work{0};
+  std::vector<std::uint32_t> work{from};
   while (!work.empty()) {
     const std::uint32_t pc = work.back();
     work.pop_back();
@@ -372,47 +383,214 @@ void Compiler::AnalyseStart() {
     seen[pc] = true;
     const Instruction& in = p.program_[pc];
     switch (in.op) {
-      case Op::kByte: first.Add(in.byte); break;
-      case Op::kString: first.Add(static_cast<unsigned char>(p.literals_[in.a])); break;
-      case Op::kAny: return;
-      case Op::kClass: first.Merge(p.classes_[in.a]); break;
-      case Op::kRepeat:
+      case Op::Byte: first.Add(in.byte); break;
+      case Op::String: first.Add(static_cast<unsigned char>(p.literals_[in.a])); break;
+      case Op::Class: first.Merge(p.classes_[in.a]); break;
+      case Op::Repeat:
         first.Merge(p.classes_[in.a]);
         if (in.b == 0) work.push_back(pc + 1);
         break;
-      case Op::kEnd: break;
-      case Op::kJump: work.push_back(in.a); break;
-      case Op::kSplit:
+      case Op::End: break;
+      case Op::Jump: work.push_back(in.a); break;
+      case Op::Split:
         work.push_back(in.a);
         work.push_back(in.b);
         break;
-      case Op::kSetSlot:
-      case Op::kClearSlot:
-      case Op::kCapture:
+      case Op::SetSlot:
+      case Op::ClearSlot:
+      case Op::Capture:
         work.push_back(pc + 1);
         break;
-      case Op::kLoop:
+      case Op::Loop:
         work.push_back(pc + 1);
         work.push_back(in.b);
         break;
-      case Op::kLookBegin: work.push_back(in.a); break;
-      case Op::kLookMatched: break;
-      case Op::kBackReference:
-      case Op::kMatch:
-        return;
+      case Op::LookBegin: work.push_back(in.a); break;
+      case Op::Any:
+      case Op::LookMatched:
+      case Op::BackReference:
+      case Op::Match:
+        return false;
     }
   }
-  if (first.Full()) return;
+  return true;
+}
+
+// Finds which bytes can begin a match, so that start positions whose byte
+// cannot are skipped without running the interpreter.
+void Compiler::AnalyseStart() {
+  RulePattern& p = out_;
+  p.startMode_ = RulePattern::StartMode::EveryPosition;
+  if (p.anchored_) return;
+  if (p.program_.size() == 2 && p.program_[0].op == Op::String && p.program_[1].op == Op::Match) {
+    p.startMode_ = RulePattern::StartMode::Literal;
+    return;
+  }
+  ByteSet first;
+  if (!FirstBytes(0, first) || first.Full()) return;
   if (first.Count() == 1) {
     for (unsigned b = 0; b < 256; ++b) {
       if (first.Test(static_cast<unsigned char>(b))) p.startByte_ = static_cast<unsigned char>(b);
     }
-    p.startMode_ = RulePattern::StartMode::kFirstByte;
+    p.startMode_ = RulePattern::StartMode::FirstByte;
     return;
   }
   p.startSet_ = first;
-  p.startMode_ = RulePattern::StartMode::kFirstSet;
+  p.startMode_ = RulePattern::StartMode::FirstSet;
 }
+
+// A greedy one-byte loop gives back its bytes one by one when what follows
+// fails. When what follows must begin with a byte outside the loop's set (as
+// in `[^&]*&` or `\d+x`), every given-back position holds a byte of the set,
+// so no give-back can succeed: the loop keeps its bytes (it is marked
+// possessive, `byte` 2). Matches, groups and answers stay the same.
+void Compiler::MarkPossessiveLoops() {
+  RulePattern& p = out_;
+  for (std::size_t pc = 0; pc + 1 < p.program_.size(); ++pc) {
+    Instruction& in = p.program_[pc];
+    if (in.op != Op::Repeat || in.byte != 1) continue;
+    ByteSet next;
+    if (!FirstBytes(static_cast<std::uint32_t>(pc + 1), next)) continue;
+    const ByteSet& run = p.classes_[in.a];
+    bool disjoint = true;
+    for (int w = 0; w < 4; ++w) disjoint = disjoint && (run.bits[w] & next.bits[w]) == 0;
+    if (disjoint) in.byte = 2;
+  }
+}
+
+// A literal byte, or a group of nothing but literal bytes: its text.
+bool Compiler::AppendLiteral(std::uint32_t i, std::string& out) const {
+  const Node& n = NodeAt(i);
+  if (n.kind == NodeKind::Byte) {
+    out.push_back(static_cast<char>(n.byte));
+    return true;
+  }
+  if (n.kind != NodeKind::Group || n.childCount == 0) return false;
+  for (std::uint32_t k = 0; k < n.childCount; ++k) {
+    const Node& c = NodeAt(Child(n, k));
+    if (c.kind != NodeKind::Byte) return false;
+    out.push_back(static_cast<char>(c.byte));
+  }
+  return true;
+}
+
+// A choice between literal texts that stands in the top-level sequence, as
+// in `(bot)|(spider)|(crawl)`, must be passed by every match: a subject that
+// contains none of the texts cannot match. Of several such choices the one
+// whose shortest text is longest is kept; large choices are not worth the
+// searches.
+void Compiler::FindLiteralChoice() {
+  constexpr std::uint32_t kMaxTexts = detail::LiteralSet::kMaxTexts;
+  const Node& root = NodeAt(tree_.root);
+  std::size_t bestShortest = 0;
+  for (std::uint32_t k = 0; k < root.childCount; ++k) {
+    const Node& n = NodeAt(Child(root, k));
+    if (n.kind != NodeKind::Alternation || n.childCount > kMaxTexts) continue;
+    std::vector<std::string> texts(n.childCount);
+    bool literal = true;
+    std::size_t shortest = std::numeric_limits<std::size_t>::max();
+    for (std::uint32_t j = 0; literal && j < n.childCount; ++j) {
+      literal = AppendLiteral(Child(n, j), texts[j]);
+      shortest = std::min(shortest, texts[j].size());
+    }
+    if (literal && shortest > bestShortest) {
+      bestShortest = shortest;
+      out_.requiredAnyOf_ = detail::LiteralSet(texts);
+    }
+  }
+}
+
+// Where the memoised backtracker remembers states: every instruction that
+// more than one path can reach (targets of jumps, choices and loops, and the
+// instruction after a one-byte loop, which gives back bytes one by one).
+// What can still match from a state depends on the instruction, the
+// position, whether each loop's current repetition has consumed anything yet
+// (a repetition that consumed nothing fails), and the text captured by each
+// group that a back-reference names; those slots form the rest of the key.
+void Compiler::PrepareMemo() {
+  RulePattern& p = out_;
+  const std::size_t count = p.program_.size();
+  p.memoPoint_.assign(count + 1, 0);
+  for (std::size_t pc = 0; pc < count; ++pc) {
+    const Instruction& in = p.program_[pc];
+    switch (in.op) {
+      case Op::Jump: p.memoPoint_[in.a] = 1; break;
+      case Op::Split:
+        p.memoPoint_[in.a] = 1;
+        p.memoPoint_[in.b] = 1;
+        break;
+      case Op::Loop:
+        p.memoPoint_[in.b] = 1;
+        p.memoPoint_[pc + 1] = 1;
+        break;
+      case Op::Repeat: p.memoPoint_[pc + 1] = 1; break;
+      case Op::LookBegin: p.memoPoint_[in.a] = 1; break;
+      case Op::BackReference: {
+        const std::uint32_t g = in.a;
+        for (std::uint32_t slot : {2 * g, 2 * g + 1, 2 * p.groupCount_ + g}) {
+          if (std::find(p.memoSlots_.begin(), p.memoSlots_.end(), slot) == p.memoSlots_.end()) {
+            p.memoSlots_.push_back(slot);
+          }
+        }
+        break;
+      }
+      default: break;
+    }
+  }
+  p.memoPoint_.resize(count);
+  const std::size_t loops = p.slotCount_ - 3 * std::size_t{p.groupCount_};
+  const std::size_t words = 2 + (loops + 63) / 64 + p.memoSlots_.size();
+  // A key this long costs more than the memo saves.
+  constexpr std::size_t kMaxKeyWords = 64;
+  p.memoKeyWords_ = words <= kMaxKeyWords ? static_cast<std::uint32_t>(words) : 0;
+}
+
+void Compiler::ChooseEngine() {
+  RulePattern& p = out_;
+  FindLiteralChoice();
+  PrepareMemo();
+  if (!p.caseSensitive_) p.requiredAnyOf_ = {};  // the subject's case is folded later
+  const bool plain = p.caseSensitive_ && !p.anchored_;
+  if (plain && p.program_.size() == 2 && (p.program_[0].op == Op::String || p.program_[0].op == Op::Byte)) {
+    // The whole pattern is one literal text.
+    const Instruction& in = p.program_[0];
+    p.requiredLiteral_ = in.op == Op::Byte ? std::string(1, static_cast<char>(in.byte))
+                                            : p.literals_.substr(in.a, in.b);
+    p.engine_ = Engine::Literal;
+    return;
+  }
+  const Node& root = NodeAt(tree_.root);
+  if (plain && !p.requiredAnyOf_.empty() && root.childCount == 1) {
+    p.engine_ = Engine::LiteralSet;
+    return;
+  }
+  ByteSet first;
+  const ByteSet* start = nullptr;
+  switch (p.startMode_) {
+    case RulePattern::StartMode::FirstByte: first.Add(p.startByte_); start = &first; break;
+    case RulePattern::StartMode::FirstSet: start = &p.startSet_; break;
+    case RulePattern::StartMode::Literal:
+      first.Add(static_cast<unsigned char>(p.literals_[p.program_[0].a]));
+      start = &first;
+      break;
+    case RulePattern::StartMode::EveryPosition: break;
+  }
+  try {
+    p.automaton_ = detail::Automaton::Build(p.program_, p.classes_, p.literals_, p.anchored_, !p.caseSensitive_,
+                                            start, p.automatonBudget_);
+  } catch (const std::bad_alloc&) {
+    p.automaton_.reset();
+  }
+  p.engine_ = p.automaton_ ? Engine::Automaton : Engine::MemoBacktracker;
+}
+
+RulePattern::RulePattern() : automatonBudget_(detail::Automaton::kDefaultCacheBytes) {}
+RulePattern::~RulePattern() = default;
+RulePattern::RulePattern(RulePattern&&) noexcept = default;
+RulePattern& RulePattern::operator=(RulePattern&&) noexcept = default;
+
+std::size_t RulePattern::automatonStates() const { return automaton_ ? automaton_->stateCount() : 0; }
+std::size_t RulePattern::automatonBytes() const { return automaton_ ? automaton_->cacheBytes() : 0; }
 
 void RulePattern::Reset() {
   program_.clear();
@@ -421,10 +599,16 @@ void RulePattern::Reset() {
   groupCount_ = 0;
   slotCount_ = 0;
   anchored_ = false;
-  startMode_ = StartMode::kEveryPosition;
+  startMode_ = StartMode::EveryPosition;
   startByte_ = 0;
   startSet_ = detail::ByteSet{};
   requiredLiteral_.clear();
+  requiredAnyOf_ = {};
+  engine_ = Engine::MemoBacktracker;
+  automaton_.reset();
+  memoPoint_.clear();
+  memoSlots_.clear();
+  memoKeyWords_ = 0;
 }
 
 CompileCode RulePattern::Compile(const char* pattern, bool caseSensitive) {
@@ -435,7 +619,7 @@ CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
   Reset();
   caseSensitive_ = caseSensitive;
   if (pattern.data() == nullptr) {
-    result_ = CompileCode::kInvalidInput;
+    result_ = CompileCode::InvalidInput;
     return result_;
   }
   try {
@@ -450,25 +634,30 @@ CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
     }
     SyntaxTree tree;
     result_ = detail::Parse(text, tree);
-    if (result_ == CompileCode::kSuccess) {
+    if (result_ == CompileCode::Success) {
       anchored_ = tree.anchored;
       Compiler compiler(*this, tree);
       if (compiler.Generate()) {
         compiler.AnalyseStart();
+        compiler.MarkPossessiveLoops();
+        compiler.ChooseEngine();
       } else {
-        result_ = CompileCode::kOutOfMemory;
+        result_ = CompileCode::OutOfMemory;
       }
     }
   } catch (const std::bad_alloc&) {
-    result_ = CompileCode::kOutOfMemory;
+    result_ = CompileCode::OutOfMemory;
   }
-  if (result_ != CompileCode::kSuccess) Reset();
+  if (result_ != CompileCode::Success) Reset();
   return result_;
 }
 
 std::size_t RulePattern::memoryUse() const {
-  return sizeof(*this) + program_.capacity() * sizeof(detail::Instruction) +
-         classes_.capacity() * sizeof(detail::ByteSet) + literals_.capacity() + requiredLiteral_.capacity();
+  const std::size_t bytes = sizeof(*this) + program_.capacity() * sizeof(detail::Instruction) +
+                      classes_.capacity() * sizeof(detail::ByteSet) + literals_.capacity() +
+                      requiredLiteral_.capacity() + memoPoint_.capacity() +
+                      memoSlots_.capacity() * sizeof(std::uint32_t);
+  return bytes + requiredAnyOf_.memoryUse();
 }
 
 }  // namespace sentrel::pattern

@@ -12,17 +12,122 @@
 // Every instruction run and every stack entry popped costs one step of the
 // context's budget (a one-byte loop costs one per byte it scans); when the
 // budget is spent the search stops with "not found".
+//
+// With the memo on, the interpreter also pushes a marker when it reaches one
+// of the pattern's memo points; popping the marker means every path from that
+// state failed, and the state's key goes into a per-thread set. Reaching a
+// state whose key is in the set fails at once. Markers dropped when a
+// look-ahead's item matches are not recorded: that state did not fail. Since
+// only states that cannot lead to a match are cut, the first match found,
+// and its groups, are the same as without the memo.
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "filter/pattern/automaton.h"
+#include "filter/pattern/literal_search.h"
 #include "filter/pattern/program.h"
 #include "filter/pattern/rule_pattern.h"
 
 namespace sentrel::pattern {
+namespace {
+
+// Keys of failed states, each `width` words, for one Match at a time on a
+// thread. Begin empties it in constant time (entries of older searches carry
+// an older stamp). It grows up to kMaxBytes; past that, states are no longer
+// recorded, which only costs time.
+class MemoSet {
+ public:
+  static constexpr std::size_t kMaxBytes = std::size_t{8} << 20;
+
+  // False when no room could be had: the search then runs without the memo.
+  bool Begin(std::uint32_t width) {
+    width_ = width;
+    count_ = 0;
+    if (++stamp_ == 0) {
+      std::fill(stamps_.begin(), stamps_.end(), 0);
+      stamp_ = 1;
+    }
+    if (capacity_ == 0) capacity_ = 1024;
+    try {
+      if (stamps_.size() < capacity_) stamps_.resize(capacity_, 0);
+      if (keys_.size() < capacity_ * width_) keys_.resize(capacity_ * width_);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
+  bool Contains(const std::uint64_t* key) const {
+    for (std::size_t i = Hash(key) & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
+      if (stamps_[i] != stamp_) return false;
+      if (std::equal(key, key + width_, &keys_[i * width_])) return true;
+    }
+  }
+
+  void Insert(const std::uint64_t* key) {
+    if (2 * (count_ + 1) > capacity_ && !Grow()) return;
+    Place(key);
+  }
+
+ private:
+  std::size_t Hash(const std::uint64_t* key) const {
+    std::uint64_t h = 0x9E3779B97F4A7C15ull;
+    for (std::uint32_t j = 0; j < width_; ++j) h = (h ^ key[j]) * 0xFF51AFD7ED558CCDull;
+    return static_cast<std::size_t>(h ^ (h >> 29));
+  }
+
+  void Place(const std::uint64_t* key) {
+    for (std::size_t i = Hash(key) & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
+      if (stamps_[i] != stamp_) {
+        stamps_[i] = stamp_;
+        std::copy(key, key + width_, &keys_[i * width_]);
+        ++count_;
+        return;
+      }
+      if (std::equal(key, key + width_, &keys_[i * width_])) return;
+    }
+  }
+
+  bool Grow() {
+    const std::size_t bigger = 2 * capacity_;
+    if (bigger * (width_ * sizeof(std::uint64_t) + sizeof(std::uint32_t)) > kMaxBytes) return false;
+    try {
+      std::vector<std::uint64_t> old;
+      old.reserve(count_ * width_);
+      for (std::size_t i = 0; i < capacity_; ++i) {
+        if (stamps_[i] == stamp_) old.insert(old.end(), &keys_[i * width_], &keys_[i * width_] + width_);
+      }
+      stamps_.assign(bigger, 0);
+      keys_.resize(bigger * width_);
+      capacity_ = bigger;
+      count_ = 0;
+      for (std::size_t at = 0; at < old.size(); at += width_) Place(&old[at]);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
+  std::vector<std::uint64_t> keys_;
+  std::vector<std::uint32_t> stamps_;
+  std::size_t capacity_ = 0;
+  std::size_t count_ = 0;
+  std::uint32_t width_ = 0;
+  std::uint32_t stamp_ = 0;
+};
+
+MemoSet& ThreadMemo() {
+  static thread_local MemoSet memo;
+  return memo;
+}
+
+}  // namespace
 
 using detail::ByteSet;
 using detail::EntryKind;
@@ -73,7 +178,7 @@ bool RulePattern::Match(std::string_view subject, PatternMatch& context) const {
   context.stepsUsed_ = 0;
   context.exhausted_ = false;
   context.groupCount_ = 0;
-  if (result_ != CompileCode::kSuccess || subject.data() == nullptr) return false;
+  if (result_ != CompileCode::Success || subject.data() == nullptr) return false;
   if (!context.PrepareSlots(slotCount_)) return false;
   context.groupCount_ = groupCount_;
   subject = UpToFirstZero(subject);
@@ -91,16 +196,64 @@ bool RulePattern::Match(std::string_view subject, PatternMatch& context) const {
   return Search(lowered, context);
 }
 
+bool RulePattern::PassesPrefilters(std::string_view subject) const {
+  // An anchored search ends where its automaton runs out of states, mostly
+  // within a few bytes: scanning the whole subject first would cost more.
+  if (!caseSensitive_ || anchored_) return true;  // (nor is the subject lower-cased yet)
+  if (!requiredLiteral_.empty() && !detail::Contains(subject, requiredLiteral_)) return false;
+  return requiredAnyOf_.empty() || requiredAnyOf_.AnyIn(subject);
+}
+
+bool RulePattern::Found(std::string_view subject) const {
+  if (result_ != CompileCode::Success || subject.data() == nullptr) return false;
+  if (engine_ == Engine::MemoBacktracker) {
+    PatternMatch context;
+    return Found(subject, context);
+  }
+  subject = UpToFirstZero(subject);
+  switch (engine_) {
+    case Engine::Literal: return detail::Contains(subject, requiredLiteral_);
+    case Engine::LiteralSet: return requiredAnyOf_.AnyIn(subject);
+    case Engine::Automaton: return PassesPrefilters(subject) && automaton_->Search(subject);
+    case Engine::MemoBacktracker: break;
+  }
+  return false;
+}
+
+bool RulePattern::Found(std::string_view subject, PatternMatch& context) const {
+  if (engine_ != Engine::MemoBacktracker) return Found(subject);
+  // Most searches end within a few steps per byte without the memo, which
+  // costs a hash look-up at every choice. A search that needs more starts
+  // again with the memo and the whole budget; both give the same answer.
+  const std::uint64_t budget = context.budget_;
+  const bool memo = context.memo_;
+  const std::uint64_t quick = 64 + 16 * std::uint64_t{UpToFirstZero(subject).size()};
+  context.memo_ = false;
+  context.budget_ = std::min(budget, quick);
+  bool found = Match(subject, context);
+  if (context.exhausted_ && budget > context.budget_) {
+    context.memo_ = true;
+    context.budget_ = budget;
+    found = Match(subject, context);
+  }
+  context.memo_ = memo;
+  context.budget_ = budget;
+  return found;
+}
+
 bool RulePattern::Search(std::string_view subject, PatternMatch& context) const {
   const std::size_t n = subject.size();
-  if (requiredLiteral_.size() > 1 && startMode_ != StartMode::kLiteral &&
-      subject.find(requiredLiteral_) == std::string_view::npos) {
+  if (requiredLiteral_.size() > 1 && startMode_ != StartMode::Literal && !detail::Contains(subject, requiredLiteral_)) {
     return false;
   }
-  if (anchored_ || n == 0) return RunAt(subject, 0, context);
+  const bool memo = context.memo_ && memoKeyWords_ != 0 && ThreadMemo().Begin(memoKeyWords_);
+  auto runAt = [&](std::size_t start) {
+    return memo ? RunAt<true>(subject, start, context) : RunAt<false>(subject, start, context);
+  };
+  if (anchored_ || n == 0) return runAt(0);
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   switch (startMode_) {
-    case StartMode::kLiteral: {
+    case StartMode::Literal: {
       const Instruction& in = program_[0];
       const std::size_t at = subject.find(std::string_view(literals_).substr(in.a, in.b));
       context.stepsUsed_ = 1;
@@ -109,25 +262,25 @@ bool RulePattern::Search(std::string_view subject, PatternMatch& context) const 
       context.end_ = at + in.b;
       return true;
     }
-    case StartMode::kFirstByte:
+    case StartMode::FirstByte:
       for (std::size_t p = 0; p < n; ++p) {
         const void* hit = std::memchr(s + p, startByte_, n - p);
         if (hit == nullptr) return false;
         p = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - s);
-        if (RunAt(subject, p, context)) return true;
+        if (runAt(p)) return true;
         if (context.exhausted_) return false;
       }
       return false;
-    case StartMode::kFirstSet:
+    case StartMode::FirstSet:
       for (std::size_t p = 0; p < n; ++p) {
         if (!startSet_.Test(s[p])) continue;
-        if (RunAt(subject, p, context)) return true;
+        if (runAt(p)) return true;
         if (context.exhausted_) return false;
       }
       return false;
-    case StartMode::kEveryPosition:
+    case StartMode::EveryPosition:
       for (std::size_t p = 0; p < n; ++p) {
-        if (RunAt(subject, p, context)) return true;
+        if (runAt(p)) return true;
         if (context.exhausted_) return false;
       }
       return false;
@@ -135,6 +288,7 @@ bool RulePattern::Search(std::string_view subject, PatternMatch& context) const 
   return false;
 }
 
+template <bool kMemo>
 bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatch& context) const {
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   const std::size_t n = subject.size();
@@ -151,6 +305,24 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
   std::uint32_t pc = 0;
   std::size_t p = start;
 
+  // The memo's key of the state (`at`, `from`) with the slots as they are.
+  MemoSet* memo = kMemo ? &ThreadMemo() : nullptr;
+  std::uint64_t key[64];
+  const std::size_t firstLoop = 3 * std::size_t{groupCount_};
+  auto makeKey = [&](std::uint32_t at, std::size_t from) {
+    key[0] = at;
+    key[1] = from;
+    std::size_t word = 2;
+    for (std::size_t k = firstLoop; k < slotCount_; k += 64) {
+      std::uint64_t bits = 0;
+      for (std::size_t j = k; j < slotCount_ && j < k + 64; ++j) {
+        if (slots[j] == from) bits |= std::uint64_t{1} << (j - k);
+      }
+      key[word++] = bits;
+    }
+    for (std::uint32_t slot : memoSlots_) key[word++] = slots[slot];
+  };
+
   // Pushes an entry, growing the stack when full; a stack that cannot grow
   // ends the search like a spent budget.
 #define SENTREL_PUSH(KIND, PC, A, B)                        \
@@ -165,17 +337,24 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
 
   for (;;) {
     if (++steps > budget) goto out_of_room;
+    if constexpr (kMemo) {
+      if (memoPoint_[pc]) {
+        makeKey(pc, p);
+        if (memo->Contains(key)) goto fail;
+        SENTREL_PUSH(EntryKind::Memo, pc, p, 0);
+      }
+    }
     {
       const Instruction& in = program[pc];
       switch (in.op) {
-        case Op::kByte:
+        case Op::Byte:
           if (p < n && s[p] == in.byte) {
             ++p;
             ++pc;
             continue;
           }
           goto fail;
-        case Op::kString:
+        case Op::String:
           if (n - p >= in.b && s[p] == static_cast<unsigned char>(literals[in.a]) &&
               std::memcmp(s + p + 1, literals + in.a + 1, in.b - 1) == 0) {
             p += in.b;
@@ -183,53 +362,53 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
             continue;
           }
           goto fail;
-        case Op::kAny:
+        case Op::Any:
           if (p < n) {
             ++p;
             ++pc;
             continue;
           }
           goto fail;
-        case Op::kClass:
+        case Op::Class:
           if (p < n && classes[in.a].Test(s[p])) {
             ++p;
             ++pc;
             continue;
           }
           goto fail;
-        case Op::kEnd:
+        case Op::End:
           if (p == n) {
             ++pc;
             continue;
           }
           goto fail;
-        case Op::kJump:
+        case Op::Jump:
           pc = in.a;
           continue;
-        case Op::kSplit:
-          SENTREL_PUSH(EntryKind::kChoice, in.b, p, 0);
+        case Op::Split:
+          SENTREL_PUSH(EntryKind::Choice, in.b, p, 0);
           pc = in.a;
           continue;
-        case Op::kSetSlot:
-          SENTREL_PUSH(EntryKind::kRestore, in.a, slots[in.a], 0);
+        case Op::SetSlot:
+          SENTREL_PUSH(EntryKind::Restore, in.a, slots[in.a], 0);
           slots[in.a] = p;
           ++pc;
           continue;
-        case Op::kClearSlot:
-          SENTREL_PUSH(EntryKind::kRestore, in.a, slots[in.a], 0);
+        case Op::ClearSlot:
+          SENTREL_PUSH(EntryKind::Restore, in.a, slots[in.a], 0);
           slots[in.a] = kNoPosition;
           ++pc;
           continue;
-        case Op::kCapture: {
+        case Op::Capture: {
           const std::uint32_t first = 2 * in.a;
-          SENTREL_PUSH(EntryKind::kRestore, first, slots[first], 0);
-          SENTREL_PUSH(EntryKind::kRestore, first + 1, slots[first + 1], 0);
+          SENTREL_PUSH(EntryKind::Restore, first, slots[first], 0);
+          SENTREL_PUSH(EntryKind::Restore, first + 1, slots[first + 1], 0);
           slots[first] = slots[in.b];
           slots[first + 1] = p;
           ++pc;
           continue;
         }
-        case Op::kBackReference: {
+        case Op::BackReference: {
           const std::size_t from = slots[2 * in.a];
           if (from != kNoPosition) {
             // The text the group captured last; a group that captured
@@ -241,55 +420,55 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
           ++pc;
           continue;
         }
-        case Op::kLoop:
+        case Op::Loop:
           // A repetition that consumed nothing fails.
           if (slots[in.a] == p) goto fail;
           if (in.byte) {
-            SENTREL_PUSH(EntryKind::kChoice, pc + 1, p, 0);
+            SENTREL_PUSH(EntryKind::Choice, pc + 1, p, 0);
             pc = in.b;
           } else {
-            SENTREL_PUSH(EntryKind::kChoice, in.b, p, 0);
+            SENTREL_PUSH(EntryKind::Choice, in.b, p, 0);
             ++pc;
           }
           continue;
-        case Op::kRepeat: {
+        case Op::Repeat: {
           const ByteSet& set = classes[in.a];
           if (in.byte) {
             std::size_t q = p;
             while (q < n && set.Test(s[q])) ++q;
             steps += q - p;
             if (q - p < in.b) goto fail;
-            if (q - p > in.b) SENTREL_PUSH(EntryKind::kRepeatGreedy, pc + 1, q, p + in.b);
+            if (q - p > in.b && in.byte == 1) SENTREL_PUSH(EntryKind::RepeatGreedy, pc + 1, q, p + in.b);
             p = q;
           } else {
             if (in.b != 0) {
               if (p >= n || !set.Test(s[p])) goto fail;
               ++p;
             }
-            SENTREL_PUSH(EntryKind::kRepeatLazy, pc + 1, p, in.a);
+            SENTREL_PUSH(EntryKind::RepeatLazy, pc + 1, p, in.a);
           }
           ++pc;
           continue;
         }
-        case Op::kLookBegin:
-          SENTREL_PUSH(EntryKind::kBarrier, in.a, p, 0);
+        case Op::LookBegin:
+          SENTREL_PUSH(EntryKind::Barrier, in.a, p, 0);
           ++pc;
           continue;
-        case Op::kLookMatched:
+        case Op::LookMatched:
           // The look-ahead's item matched, so the look-ahead fails: drop
           // everything the item left on the stack (its slot changes are
           // undone), then the barrier, then backtrack as usual.
           while (depth > 0) {
             const StackEntry& e = stack[--depth];
             ++steps;
-            if (e.kind == EntryKind::kRestore) {
+            if (e.kind == EntryKind::Restore) {
               slots[e.pc] = e.a;
-            } else if (e.kind == EntryKind::kBarrier) {
+            } else if (e.kind == EntryKind::Barrier) {
               break;
             }
           }
           goto fail;
-        case Op::kMatch:
+        case Op::Match:
           context.start_ = start;
           context.end_ = p;
           context.stepsUsed_ = steps;
@@ -305,25 +484,32 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
       if (++steps > budget) goto out_of_room;
       StackEntry& e = stack[depth - 1];
       switch (e.kind) {
-        case EntryKind::kRestore:
+        case EntryKind::Restore:
           slots[e.pc] = e.a;
           --depth;
           continue;
-        case EntryKind::kChoice:
-        case EntryKind::kBarrier:
+        case EntryKind::Memo:
+          if constexpr (kMemo) {
+            makeKey(e.pc, e.a);
+            memo->Insert(key);
+          }
+          --depth;
+          continue;
+        case EntryKind::Choice:
+        case EntryKind::Barrier:
           // An alternative; or a look-ahead whose item failed everywhere,
           // which means the look-ahead succeeds.
           pc = e.pc;
           p = e.a;
           --depth;
           break;
-        case EntryKind::kRepeatGreedy:
+        case EntryKind::RepeatGreedy:
           // Give back one byte.
           pc = e.pc;
           p = --e.a;
           if (e.a == e.b) --depth;
           break;
-        case EntryKind::kRepeatLazy:
+        case EntryKind::RepeatLazy:
           // Take one more byte, if it is in the set.
           if (e.a < n && classes[e.b].Test(s[e.a])) {
             pc = e.pc;
@@ -344,6 +530,14 @@ out_of_room:
   context.stepsUsed_ = std::min(steps, budget);
   context.exhausted_ = true;
   return false;
+}
+
+bool MatchRulePattern(std::string_view pattern, std::string_view subject) {
+  if (pattern.data() == nullptr || subject.data() == nullptr) return false;
+  RulePattern compiled;
+  // Rule matching is always case-sensitive.
+  if (compiled.Compile(pattern, true) != CompileCode::Success) return false;
+  return compiled.Found(subject);
 }
 
 }  // namespace sentrel::pattern

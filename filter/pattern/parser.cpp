@@ -37,7 +37,7 @@ class Parser {
   CompileCode Run(std::uint32_t& root);
 
  private:
-  enum class FrameKind : std::uint8_t { kTop, kPlain, kMatch };
+  enum class FrameKind : std::uint8_t { Top, Plain, Match };
 
   // One open sequence: the whole pattern or a group not yet closed. Its
   // finished items lie in pending_ from `items` on; the operands of the
@@ -84,7 +84,7 @@ class Parser {
 };
 
 CompileCode Parser::Run(std::uint32_t& root) {
-  frames_.push_back(Frame{FrameKind::kTop, -1, 0, 0});
+  frames_.push_back(Frame{FrameKind::Top, -1, 0, 0});
   while (!done_) {
     Frame& frame = frames_.back();
     if (AtEnd() || IsCloser(Peek())) {
@@ -95,7 +95,7 @@ CompileCode Parser::Run(std::uint32_t& root) {
         frame.afterBar = false;
         frame.bangs = 0;
       }
-      if (CompileCode code = CloseFrame(); code != CompileCode::kSuccess) return code;
+      if (CompileCode code = CloseFrame(); code != CompileCode::Success) return code;
       continue;
     }
     const unsigned char c = Peek();
@@ -106,17 +106,17 @@ CompileCode Parser::Run(std::uint32_t& root) {
     }
     if (c == '(' || c == '{') {
       ++pos_;
-      Frame inner{c == '(' ? FrameKind::kPlain : FrameKind::kMatch, -1, pending_.size(), pending_.size()};
+      Frame inner{c == '(' ? FrameKind::Plain : FrameKind::Match, -1, pending_.size(), pending_.size()};
       if (c == '{') inner.group = static_cast<std::int32_t>(tree_.groupCount++);
       frames_.push_back(inner);  // `frame` is not used after this
       continue;
     }
     std::uint32_t item = 0;
-    if (CompileCode code = ReadAtom(item); code != CompileCode::kSuccess) return code;
-    if (CompileCode code = ItemDone(item); code != CompileCode::kSuccess) return code;
+    if (CompileCode code = ReadAtom(item); code != CompileCode::Success) return code;
+    if (CompileCode code = ItemDone(item); code != CompileCode::Success) return code;
   }
   root = root_;
-  return CompileCode::kSuccess;
+  return CompileCode::Success;
 }
 
 // At the end of the text or at a closer, with no alternation half read.
@@ -124,16 +124,16 @@ CompileCode Parser::CloseFrame() {
   const Frame frame = frames_.back();
   const int closer = AtEnd() ? 0 : Peek();
   switch (frame.kind) {
-    case FrameKind::kTop:
+    case FrameKind::Top:
       // A closer without its opener ends the pattern; the rest is ignored.
       root_ = MakeGroup(-1, frame.items);
       done_ = true;
-      return CompileCode::kSuccess;
-    case FrameKind::kPlain:
-      if (closer != ')') return CompileCode::kParenExpected;
+      return CompileCode::Success;
+    case FrameKind::Plain:
+      if (closer != ')') return CompileCode::ParenExpected;
       break;
-    case FrameKind::kMatch:
-      if (closer != '}') return CompileCode::kBraceExpected;
+    case FrameKind::Match:
+      if (closer != '}') return CompileCode::BraceExpected;
       break;
   }
   ++pos_;
@@ -147,7 +147,7 @@ CompileCode Parser::CloseFrame() {
 CompileCode Parser::ItemDone(std::uint32_t item) {
   Frame& frame = frames_.back();
   for (; frame.bangs != 0; --frame.bangs) {
-    Node look{NodeKind::kLookAhead};
+    Node look{NodeKind::LookAhead};
     look.canBeEmpty = tree_.nodes[item].canBeEmpty;
     look.firstChild = static_cast<std::uint32_t>(tree_.children.size());
     look.childCount = 1;
@@ -155,18 +155,18 @@ CompileCode Parser::ItemDone(std::uint32_t item) {
     item = Add(look);
   }
   if (!AtEnd() && (Peek() == '*' || Peek() == '+' || Peek() == '?')) {
-    Node q{NodeKind::kQuantified};
-    q.quantifier = Peek() == '*' ? Quantifier::kStar : Peek() == '+' ? Quantifier::kPlus : Quantifier::kOptional;
+    Node q{NodeKind::Quantified};
+    q.quantifier = Peek() == '*' ? Quantifier::Star : Peek() == '+' ? Quantifier::Plus : Quantifier::Optional;
     ++pos_;
     if (!AtEnd() && Peek() == '?') {
       q.lazy = true;
       ++pos_;
     }
-    if (q.quantifier != Quantifier::kOptional && tree_.nodes[item].canBeEmpty) {
-      return CompileCode::kEmptyRepetition;
+    if (q.quantifier != Quantifier::Optional && tree_.nodes[item].canBeEmpty) {
+      return CompileCode::EmptyRepetition;
     }
     // Only a greedy `+` keeps its operand from matching empty.
-    q.canBeEmpty = q.quantifier != Quantifier::kPlus || q.lazy;
+    q.canBeEmpty = q.quantifier != Quantifier::Plus || q.lazy;
     q.firstChild = static_cast<std::uint32_t>(tree_.children.size());
     q.childCount = 1;
     tree_.children.push_back(item);
@@ -176,7 +176,7 @@ CompileCode Parser::ItemDone(std::uint32_t item) {
   if (!AtEnd() && Peek() == '|') {
     ++pos_;
     frame.afterBar = true;
-    return CompileCode::kSuccess;
+    return CompileCode::Success;
   }
   if (pending_.size() - frame.chain > 1) {
     const std::uint32_t alternation = MakeAlternation(frame.chain);
@@ -184,11 +184,11 @@ CompileCode Parser::ItemDone(std::uint32_t item) {
   }
   frame.chain = pending_.size();
   frame.afterBar = false;
-  return CompileCode::kSuccess;
+  return CompileCode::Success;
 }
 
 std::uint32_t Parser::MakeGroup(std::int32_t group, std::size_t from) {
-  Node g{NodeKind::kGroup};
+  Node g{NodeKind::Group};
   g.group = group;
   g.firstChild = static_cast<std::uint32_t>(tree_.children.size());
   g.childCount = static_cast<std::uint32_t>(pending_.size() - from);
@@ -210,7 +210,7 @@ std::uint32_t Parser::MakeGroup(std::int32_t group, std::size_t from) {
 }
 
 std::uint32_t Parser::MakeAlternation(std::size_t from) {
-  Node a{NodeKind::kAlternation};
+  Node a{NodeKind::Alternation};
   a.firstChild = static_cast<std::uint32_t>(tree_.children.size());
   a.childCount = static_cast<std::uint32_t>(pending_.size() - from);
   bool anyEmpty = false;
@@ -219,7 +219,7 @@ std::uint32_t Parser::MakeAlternation(std::size_t from) {
     tree_.children.push_back(pending_[i]);
     const Node& operand = tree_.nodes[pending_[i]];
     anyEmpty = anyEmpty || operand.canBeEmpty;
-    allOneByte = allOneByte && operand.oneByte != OneByte::kNo;
+    allOneByte = allOneByte && operand.oneByte != OneByte::No;
   }
   a.canBeEmpty = anyEmpty;
   if (allOneByte) {
@@ -230,13 +230,13 @@ std::uint32_t Parser::MakeAlternation(std::size_t from) {
     for (std::size_t i = from; i < pending_.size(); ++i) {
       const Node& operand = tree_.nodes[pending_[i]];
       switch (operand.oneByte) {
-        case OneByte::kByte: set.Add(operand.byte); break;
-        case OneByte::kAny: set.AddAll(); break;
-        case OneByte::kSet: set.Merge(tree_.classes[operand.set]); break;
-        case OneByte::kNo: break;
+        case OneByte::Byte: set.Add(operand.byte); break;
+        case OneByte::Any: set.AddAll(); break;
+        case OneByte::Set: set.Merge(tree_.classes[operand.set]); break;
+        case OneByte::No: break;
       }
     }
-    a.oneByte = OneByte::kSet;
+    a.oneByte = OneByte::Set;
     a.set = static_cast<std::uint32_t>(tree_.classes.size());
     tree_.classes.push_back(set);
   }
@@ -249,8 +249,8 @@ CompileCode Parser::ReadAtom(std::uint32_t& item) {
   switch (c) {
     case '.':
       ++pos_;
-      item = AddOneByte(NodeKind::kAny, OneByte::kAny, 0, 0);
-      return CompileCode::kSuccess;
+      item = AddOneByte(NodeKind::Any, OneByte::Any, 0, 0);
+      return CompileCode::Success;
     case '[':
       return ReadClass(item);
     case '\\':
@@ -258,8 +258,8 @@ CompileCode Parser::ReadAtom(std::uint32_t& item) {
     case '$':
       if (pos_ + 1 == text_.size()) {
         ++pos_;
-        item = Add(Node{NodeKind::kEnd});
-        return CompileCode::kSuccess;
+        item = Add(Node{NodeKind::End});
+        return CompileCode::Success;
       }
       break;
     default:
@@ -268,8 +268,8 @@ CompileCode Parser::ReadAtom(std::uint32_t& item) {
   // Any other byte stands for itself, `*`, `+`, `?`, `|`, `^` and a `$`
   // before the last byte included.
   ++pos_;
-  item = AddOneByte(NodeKind::kByte, OneByte::kByte, c, 0);
-  return CompileCode::kSuccess;
+  item = AddOneByte(NodeKind::Byte, OneByte::Byte, c, 0);
+  return CompileCode::Success;
 }
 
 CompileCode Parser::ReadClass(std::uint32_t& item) {
@@ -279,26 +279,26 @@ CompileCode Parser::ReadClass(std::uint32_t& item) {
     negated = true;
     ++pos_;
   }
-  if (!AtEnd() && Peek() == ']') return CompileCode::kEmptyClass;
+  if (!AtEnd() && Peek() == ']') return CompileCode::EmptyClass;
   ByteSet set;
   for (;;) {
-    if (AtEnd()) return CompileCode::kBracketExpected;
+    if (AtEnd()) return CompileCode::BracketExpected;
     unsigned char first = Peek();
     ++pos_;
     if (first == ']') break;
     if (first == '\\') {
       // The next byte is a member as it is; `\t` is the TAB byte.
-      if (AtEnd()) return CompileCode::kBracketExpected;
+      if (AtEnd()) return CompileCode::BracketExpected;
       first = Peek() == 't' ? '\t' : Peek();
       ++pos_;
     }
     if (!AtEnd() && Peek() == '-') {
       ++pos_;
       // The end of a range is taken as it is, without escapes.
-      if (AtEnd() || Peek() == ']') return CompileCode::kBracketExpected;
+      if (AtEnd() || Peek() == ']') return CompileCode::BracketExpected;
       const unsigned char last = Peek();
       ++pos_;
-      if (last < first) return CompileCode::kInvalidRange;
+      if (last < first) return CompileCode::InvalidRange;
       set.AddRange(first, last);
     } else {
       set.Add(first);
@@ -307,14 +307,14 @@ CompileCode Parser::ReadClass(std::uint32_t& item) {
   if (negated) set.Invert();
   const auto index = static_cast<std::uint32_t>(tree_.classes.size());
   tree_.classes.push_back(set);
-  item = AddOneByte(NodeKind::kClass, OneByte::kSet, 0, index);
-  return CompileCode::kSuccess;
+  item = AddOneByte(NodeKind::Class, OneByte::Set, 0, index);
+  return CompileCode::Success;
 }
 
 CompileCode Parser::ReadEscape(std::uint32_t& item) {
   ++pos_;  // '\'
   // A lone backslash at the end has no meaning: the pattern is rejected.
-  if (AtEnd()) return CompileCode::kUnexpected;
+  if (AtEnd()) return CompileCode::Unexpected;
   const unsigned char c = Peek();
   if (IsDigit(c)) {
     // Back-reference: all the digits form one number.
@@ -323,29 +323,29 @@ CompileCode Parser::ReadEscape(std::uint32_t& item) {
       if (number <= std::numeric_limits<std::uint32_t>::max()) number = number * 10 + (Peek() - '0');
       ++pos_;
     }
-    if (number >= tree_.groupCount) return CompileCode::kInvalidGroup;
-    Node ref{NodeKind::kBackReference};
+    if (number >= tree_.groupCount) return CompileCode::InvalidGroup;
+    Node ref{NodeKind::BackReference};
     ref.group = static_cast<std::int32_t>(number);
     item = Add(ref);
-    return CompileCode::kSuccess;
+    return CompileCode::Success;
   }
   ++pos_;
   const std::string_view sub = Abbreviation(c);
   if (sub.empty()) {
-    item = AddOneByte(NodeKind::kByte, OneByte::kByte, c, 0);
-    return CompileCode::kSuccess;
+    item = AddOneByte(NodeKind::Byte, OneByte::Byte, c, 0);
+    return CompileCode::Success;
   }
   // An abbreviation is its sub-pattern, compiled in place as one plain group.
   // The sub-patterns hold no backslash, so this goes one level deep at most.
   Parser inner(sub, tree_);
   std::uint32_t root = 0;
-  if (inner.Run(root) != CompileCode::kSuccess || inner.pos_ != sub.size()) {
-    return CompileCode::kUnexpected;
+  if (inner.Run(root) != CompileCode::Success || inner.pos_ != sub.size()) {
+    return CompileCode::Unexpected;
   }
   // An abbreviation always counts as unable to match empty.
   tree_.nodes[root].canBeEmpty = false;
   item = root;
-  return CompileCode::kSuccess;
+  return CompileCode::Success;
 }
 
 }  // namespace

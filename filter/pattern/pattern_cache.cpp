@@ -7,7 +7,7 @@
 
 #include "filter/pattern/pattern_cache.h"
 
-#include <functional>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -20,7 +20,22 @@ std::size_t TableSizeFor(std::size_t maxEntries) {
   return size;
 }
 
-std::uint64_t HashOf(std::string_view text) { return std::hash<std::string_view>{}(text); }
+// A quick hash of a pattern text, eight bytes at a time: every rule test
+// computes one.
+std::uint64_t HashOf(std::string_view text) {
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ text.size();
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
+  }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, text.data() + i, text.size() - i);
+  h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
+  return h ^ (h >> 29);
+}
 
 }  // namespace
 
@@ -68,35 +83,46 @@ bool PatternCache::Match(std::string_view pattern, std::string_view subject, Pat
   pattern = UpToFirstZero(pattern);
   const std::uint64_t hash = HashOf(pattern);
   if (const Entry* e = Find(pattern, hash)) return e->compiled.Match(subject, context);
+  const Entry* held = Hold(pattern, hash);
+  if (held != nullptr) return held->compiled.Match(subject, context);
+  RulePattern once;
+  once.Compile(pattern, true);
+  return once.Match(subject, context);
+}
+
+bool PatternCache::MatchRulePattern(std::string_view pattern, std::string_view subject) {
+  if (pattern.data() == nullptr || subject.data() == nullptr) return false;
+  pattern = UpToFirstZero(pattern);
+  const std::uint64_t hash = HashOf(pattern);
+  if (const Entry* e = Find(pattern, hash)) return e->compiled.Found(subject);
+  const Entry* held = Hold(pattern, hash);
+  if (held != nullptr) return held->compiled.Found(subject);
+  // The cache is full (or memory ran short): compile for this test alone.
+  return sentrel::pattern::MatchRulePattern(pattern, subject);
+}
+
+std::size_t PatternCache::automatonBytes() const {
+  std::size_t total = 0;
+  for (std::size_t i = 0; i <= mask_; ++i) {
+    if (const Entry* e = table_[i].load(std::memory_order_acquire)) total += e->compiled.automatonBytes();
+  }
+  return total;
+}
+
+const PatternCache::Entry* PatternCache::Hold(std::string_view pattern, std::uint64_t hash) {
 
   std::unique_ptr<Entry> entry(new (std::nothrow) Entry);
-  if (!entry) return false;
+  if (!entry) return nullptr;
   try {
     entry->hash = hash;
     entry->text.assign(pattern);
   } catch (const std::bad_alloc&) {
-    return false;
+    return nullptr;
   }
   // Rule matching is always case-sensitive.
   entry->compiled.Compile(pattern, true);
-  if (entry->compiled.result() == CompileCode::kOutOfMemory) return false;  // not worth keeping
-  if (const Entry* held = Insert(entry)) return held->compiled.Match(subject, context);
-  // The cache is full: use this compilation once.
-  return entry->compiled.Match(subject, context);
-}
-
-bool PatternCache::MatchRulePattern(std::string_view pattern, std::string_view subject) {
-  PatternMatch context;
-  return Match(pattern, subject, context);
-}
-
-PatternCache& SharedPatternCache() {
-  static PatternCache cache;
-  return cache;
-}
-
-bool MatchRulePattern(std::string_view pattern, std::string_view subject) {
-  return SharedPatternCache().MatchRulePattern(pattern, subject);
+  if (entry->compiled.result() == CompileCode::OutOfMemory) return nullptr;  // not worth keeping
+  return Insert(entry);
 }
 
 }  // namespace sentrel::pattern

@@ -1,4 +1,6 @@
-// A cache of compiled rule patterns, keyed by the pattern text.
+// The filter's compiled rule patterns, keyed by the pattern text: every
+// request thread tests its rules with the patterns held here (their
+// automata fill in as requests arrive).
 //
 // A compiled pattern depends only on its text and the case flag, and rule
 // matching is always case-sensitive, so the text alone is the key. Patterns
@@ -37,12 +39,17 @@ class PatternCache {
   PatternCache& operator=(const PatternCache&) = delete;
 
   // The rule test: true when `pattern` (compiled case-sensitively) occurs in
-  // `subject`. Same answers as compiling the pattern for each call.
+  // `subject` (RulePattern::Found). Same answers as compiling the pattern for
+  // each call.
   bool MatchRulePattern(std::string_view pattern, std::string_view subject);
 
-  // The same search with the caller's context (its step budget applies, and
-  // it receives the positions).
+  // The backtracking search with the caller's context (its step budget
+  // applies, and it receives the positions).
   bool Match(std::string_view pattern, std::string_view subject, PatternMatch& context);
+
+  // Bytes held by the automata of the patterns held (they grow as subjects
+  // need new states, each within its own budget).
+  std::size_t automatonBytes() const;
 
   // Patterns held, and their approximate size in bytes.
   std::size_t size() const { return count_.load(std::memory_order_relaxed); }
@@ -57,6 +64,8 @@ class PatternCache {
 
   // The cached entry for `text`, or null when absent.
   const Entry* Find(std::string_view text, std::uint64_t hash) const;
+  // Compiles `pattern` and adds it; the entry now held, or null.
+  const Entry* Hold(std::string_view pattern, std::uint64_t hash);
   // Adds a compiled entry (taking it from `entry`) unless the cache is full
   // or another thread added the same text first. Returns the entry now held
   // for the text, or null when the cache is full (`entry` is left as it was).
@@ -71,8 +80,5 @@ class PatternCache {
   // A filter lock, so that a fault while it is held cannot leave it taken.
   platform::CriticalSection insertLock_;
 };
-
-// The cache MatchRulePattern uses.
-PatternCache& SharedPatternCache();
 
 }  // namespace sentrel::pattern

@@ -35,27 +35,27 @@ struct ByteSet {
 // Instructions. `p` is the current subject position; "fail" means backtrack to
 // the most recent alternative on the stack.
 enum class Op : std::uint8_t {
-  kByte,           // subject byte at p equals `byte`: p += 1
-  kString,         // the `b` literal bytes at offset `a` of the literal pool follow: p += b
-  kAny,            // any byte (not the end): p += 1
-  kClass,          // a byte in set `a`: p += 1
-  kEnd,            // p is the end of the subject
-  kJump,           // continue at `a`
-  kSplit,          // continue at `a`; on backtracking, at `b` with the same p
-  kSetSlot,        // slot `a` := p (restored on backtracking)
-  kClearSlot,      // slot `a` := no position (restored on backtracking)
-  kCapture,        // group `a` := (slot `b`, p) (restored on backtracking)
-  kBackReference,  // the text group `a` captured last follows (empty when none)
-  kLoop,           // end of one repetition of a loop whose slot `a` holds where the
+  Byte,           // subject byte at p equals `byte`: p += 1
+  String,         // the `b` literal bytes at offset `a` of the literal pool follow: p += b
+  Any,            // any byte (not the end): p += 1
+  Class,          // a byte in set `a`: p += 1
+  End,            // p is the end of the subject
+  Jump,           // continue at `a`
+  Split,          // continue at `a`; on backtracking, at `b` with the same p
+  SetSlot,        // slot `a` := p (restored on backtracking)
+  ClearSlot,      // slot `a` := no position (restored on backtracking)
+  Capture,        // group `a` := (slot `b`, p) (restored on backtracking)
+  BackReference,  // the text group `a` captured last follows (empty when none)
+  Loop,           // end of one repetition of a loop whose slot `a` holds where the
                    // repetition began: fails when it consumed nothing; otherwise
                    // another repetition starts at `b` (greedy: before, lazy: after
                    // leaving the loop at the next instruction)
-  kRepeat,         // a loop over a one-byte item of set `a`, at least `b` (0 or 1)
+  Repeat,         // a loop over a one-byte item of set `a`, at least `b` (0 or 1)
                    // repetitions; `byte` is 1 for greedy, 0 for lazy
-  kLookBegin,      // negative look-ahead: the item follows; continue at `a` when it
+  LookBegin,      // negative look-ahead: the item follows; continue at `a` when it
                    // does not match here
-  kLookMatched,    // the look-ahead's item matched: the look-ahead fails
-  kMatch,          // the pattern matched, ending at p
+  LookMatched,    // the look-ahead's item matched: the look-ahead fails
+  Match,          // the pattern matched, ending at p
 };
 
 struct Instruction {
@@ -67,14 +67,16 @@ struct Instruction {
 
 // Entries of the backtracking stack.
 enum class EntryKind : std::uint32_t {
-  kChoice,        // an untried alternative: continue at `pc` with p = `a`
-  kRestore,       // slot `pc` had the value `a` before it was changed
-  kBarrier,       // a look-ahead in progress began at p = `a`; popping it means its
+  Choice,        // an untried alternative: continue at `pc` with p = `a`
+  Restore,       // slot `pc` had the value `a` before it was changed
+  Barrier,       // a look-ahead in progress began at p = `a`; popping it means its
                   // item failed, so the look-ahead succeeds and matching goes on at `pc`
-  kRepeatGreedy,  // a greedy one-byte loop now ends at `a` and may give back bytes
+  RepeatGreedy,  // a greedy one-byte loop now ends at `a` and may give back bytes
                   // down to `b`; continue at `pc`
-  kRepeatLazy,    // a lazy one-byte loop now ends at `a` and may take one more byte
+  RepeatLazy,    // a lazy one-byte loop now ends at `a` and may take one more byte
                   // of set `b`; continue at `pc`
+  Memo,          // the memoised search reached instruction `pc` at p = `a`; popping
+                  // it means everything from there failed, which the memo records
 };
 
 struct StackEntry {

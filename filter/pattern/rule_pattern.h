@@ -1,11 +1,16 @@
 // Rule patterns: the filter's own small regular-expression dialect, its
-// compiler and its backtracking matcher.
+// compiler, its backtracking matcher and its yes-or-no engines.
 //
-// A rule's pattern is searched for in a server variable's value with
-// MatchRulePattern. RulePattern (the compiled pattern) and PatternMatch (the
-// state of one search) are the engine underneath, also used by the `sentrel
-// match` tool. The dialect itself is described for administrators in
-// docs/admin/patterns.md.
+// RulePattern is the compiled pattern. Match runs the backtracking
+// interpreter, which reports where the match is and what each match group
+// captured (positions depend on the order of preference of the dialect).
+// Found answers only whether the pattern occurs, which is all a rule needs:
+// for a pattern without back-references that answer does not depend on the
+// order of preference, so it comes from a deterministic automaton in time
+// linear in the subject, without any work budget; patterns with
+// back-references use the backtracker with a memo of states already tried.
+// The `sentrel match` tool shows both. The dialect itself is described for
+// administrators in docs/admin/patterns.md.
 //
 // Texts are bytes of the system code page. A pattern and a subject end at
 // their first zero byte; a view whose data pointer is null stands for a
@@ -20,23 +25,28 @@
 #include <string_view>
 #include <vector>
 
+#include "filter/pattern/literal_search.h"
 #include "filter/pattern/program.h"
 
 namespace sentrel::pattern {
 
+namespace detail {
+class Automaton;
+}
+
 // Result of compiling a pattern. 0 means success.
 enum class CompileCode : int {
-  kSuccess = 0,
-  kOutOfMemory = 1,      // the instruction list or the lower-cased copy could not be allocated
-  kBraceExpected = 2,    // a match group `{` is not closed
-  kParenExpected = 3,    // a plain group `(` is not closed
-  kBracketExpected = 4,  // a bracket class is not closed, or a range has no end byte
-  kUnexpected = 5,       // a backslash is the last byte of the pattern
-  kEmptyClass = 6,       // `[]` or `[^]`
-  kInvalidGroup = 7,     // a back-reference names a group not yet opened
-  kInvalidRange = 8,     // a class range whose end is below its start
-  kEmptyRepetition = 9,  // `*`, `+`, `*?` or `+?` on an item that can match empty
-  kInvalidInput = 10,    // no pattern text at all
+  Success = 0,
+  OutOfMemory = 1,      // the instruction list or the lower-cased copy could not be allocated
+  BraceExpected = 2,    // a match group `{` is not closed
+  ParenExpected = 3,    // a plain group `(` is not closed
+  BracketExpected = 4,  // a bracket class is not closed, or a range has no end byte
+  Unexpected = 5,       // a backslash is the last byte of the pattern
+  EmptyClass = 6,       // `[]` or `[^]`
+  InvalidGroup = 7,     // a back-reference names a group not yet opened
+  InvalidRange = 8,     // a class range whose end is below its start
+  EmptyRepetition = 9,  // `*`, `+`, `*?` or `+?` on an item that can match empty
+  InvalidInput = 10,    // no pattern text at all
 };
 
 // The short meaning of a code, e.g. "} expected".
@@ -49,8 +59,20 @@ inline constexpr std::size_t kNoPosition = static_cast<std::size_t>(-1);
 // backtracking step, or a byte scanned by a one-byte loop). Ordinary patterns
 // need a few steps per subject byte; only runaway backtracking such as `(a+)+b`
 // against a long run of a's comes near it. Running out of it ends the search
-// with "not found".
+// with "not found". Found needs it only for patterns with back-references.
 inline constexpr std::uint64_t kDefaultStepBudget = 10'000'000;
+
+// Which engine answers Found for a compiled pattern.
+enum class Engine : std::uint8_t {
+  Literal,          // the pattern is one literal text: a substring search
+  LiteralSet,       // a choice between literal texts, as `(bot)|(spider)`: substring searches
+  Automaton,        // the lazily built deterministic automaton, linear in the subject
+  MemoBacktracker,  // back-references (or a `!` over a longer item): the
+                     // backtracker with a memo of failed states, within the step budget
+};
+
+// The engine's name as `sentrel match -e` prints it.
+const char* EngineName(Engine engine);
 
 class PatternMatch;
 
@@ -58,7 +80,12 @@ class PatternMatch;
 // threads at once (Match does not change it), each with its own PatternMatch.
 class RulePattern {
  public:
-  RulePattern() = default;
+  RulePattern();
+  ~RulePattern();
+  RulePattern(RulePattern&&) noexcept;
+  RulePattern& operator=(RulePattern&&) noexcept;
+  RulePattern(const RulePattern&) = delete;
+  RulePattern& operator=(const RulePattern&) = delete;
 
   // Compiles `pattern`, discarding any earlier program. With `caseSensitive`
   // off, the letters A to Z of the pattern are lower-cased before compiling
@@ -75,9 +102,30 @@ class RulePattern {
   bool Match(const char* subject, PatternMatch* context) const;
   bool Match(std::string_view subject, PatternMatch& context) const;
 
+  // Whether the pattern occurs in `subject`: the filter's rule test. The
+  // same answer as Match wherever Match finishes within its budget; for a
+  // pattern without back-references, the exact answer always. Any number of
+  // threads may call it at once. Positions are not reported. The second form
+  // runs the memoised backtracker (if that is the pattern's engine) with the
+  // caller's context, whose step budget then applies and which tells whether
+  // it ran out; with the other engines the context is left untouched.
+  bool Found(std::string_view subject) const;
+  bool Found(std::string_view subject, PatternMatch& context) const;
+
+  // The engine Found uses (after a successful Compile).
+  Engine engine() const { return engine_; }
+  // The automaton's states built so far and the bytes they hold (0 when the
+  // pattern has no automaton).
+  std::size_t automatonStates() const;
+  std::size_t automatonBytes() const;
+  // The byte budget of the automaton's states for the next Compile (the
+  // default is ample for rule patterns; a small budget makes searches fall
+  // back to simulating the automaton, which tests use).
+  void SetAutomatonBudget(std::size_t bytes) { automatonBudget_ = bytes; }
+
   // The code of the last Compile (kInvalidInput before the first).
   CompileCode result() const { return result_; }
-  bool compiled() const { return result_ == CompileCode::kSuccess; }
+  bool compiled() const { return result_ == CompileCode::Success; }
   bool caseSensitive() const { return caseSensitive_; }
   // Match groups `{...}` read while compiling, numbered from 0.
   std::uint32_t groupCount() const { return groupCount_; }
@@ -92,14 +140,16 @@ class RulePattern {
 
   // How start positions are chosen before running the interpreter.
   enum class StartMode : std::uint8_t {
-    kEveryPosition,  // try each start position in turn
-    kFirstByte,      // only where the subject byte equals startByte_
-    kFirstSet,       // only where the subject byte is in startSet_
-    kLiteral,        // the whole pattern is the literal text of the pool
+    EveryPosition,  // try each start position in turn
+    FirstByte,      // only where the subject byte equals startByte_
+    FirstSet,       // only where the subject byte is in startSet_
+    Literal,        // the whole pattern is the literal text of the pool
   };
 
   void Reset();
+  bool PassesPrefilters(std::string_view subject) const;
   bool Search(std::string_view subject, PatternMatch& context) const;
+  template <bool kMemo>
   bool RunAt(std::string_view subject, std::size_t start, PatternMatch& context) const;
 
   std::vector<detail::Instruction> program_;
@@ -109,13 +159,26 @@ class RulePattern {
   std::uint32_t slotCount_ = 0;
   bool caseSensitive_ = true;
   bool anchored_ = false;
-  StartMode startMode_ = StartMode::kEveryPosition;
+  StartMode startMode_ = StartMode::EveryPosition;
   unsigned char startByte_ = 0;
   detail::ByteSet startSet_;
   // Literal text every match contains (the longest run of literal bytes at
   // the top level of the pattern): a subject without it is rejected at once.
   std::string requiredLiteral_;
-  CompileCode result_ = CompileCode::kInvalidInput;
+  // Literal texts of which every match contains one (a top-level choice
+  // between literal groups); empty when the pattern has no such choice.
+  detail::LiteralSet requiredAnyOf_;
+  CompileCode result_ = CompileCode::InvalidInput;
+
+  Engine engine_ = Engine::MemoBacktracker;
+  std::unique_ptr<detail::Automaton> automaton_;
+  std::size_t automatonBudget_;
+  // The memo of the backtracker: the instructions at which states are
+  // remembered, and the position slots that decide what can still match
+  // from a state (the loops' slots, and the slots of back-referenced groups).
+  std::vector<std::uint8_t> memoPoint_;
+  std::vector<std::uint32_t> memoSlots_;
+  std::uint32_t memoKeyWords_ = 0;  // 0: no memo for this pattern
 };
 
 // The state of one search: the backtracking stack, the position slots, the
@@ -146,6 +209,13 @@ class PatternMatch {
   bool groupTookPart(std::uint32_t group) const { return groupStart(group) != kNoPosition; }
 
   void SetStepBudget(std::uint64_t steps) { budget_ = steps; }
+  // With the memo on, Match remembers the states (instruction, position and
+  // the slots that matter) from which the search has already failed, and
+  // fails at once when it meets one again; that makes the answer, the match
+  // and the groups no different, but ambiguous loops no longer take
+  // exponential time. Found turns it on for the patterns it runs this way.
+  void SetMemo(bool on) { memo_ = on; }
+
   std::uint64_t stepBudget() const { return budget_; }
   // Steps the last Match used, and whether it stopped for lack of budget (or
   // of stack room).
@@ -179,14 +249,14 @@ class PatternMatch {
   std::uint64_t budget_ = kDefaultStepBudget;
   std::uint64_t stepsUsed_ = 0;
   bool exhausted_ = false;
+  bool memo_ = false;
 };
 
-// The filter's test of one rule: true when `pattern` occurs in `subject`.
-// Always case-sensitive. A pattern that does not compile answers false for
-// every subject, exactly like a pattern that is not found; so does a search
-// that runs out of its step budget. Compiled patterns are kept in a shared
-// cache (see pattern_cache.h), so repeated calls with the same pattern do not
-// compile again. Safe to call from any number of threads at once.
+// One rule test on its own: compiles `pattern` case-sensitively, answers
+// whether it occurs in `subject` (RulePattern::Found) and discards it. A
+// pattern that does not compile answers false for every subject, exactly like
+// a pattern that is not found. The filter keeps its compiled patterns in a
+// PatternCache instead of compiling for each test.
 bool MatchRulePattern(std::string_view pattern, std::string_view subject);
 
 // The text up to its first zero byte; a null view stays null.

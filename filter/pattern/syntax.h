@@ -18,30 +18,30 @@
 namespace sentrel::pattern::detail {
 
 enum class NodeKind : std::uint8_t {
-  kByte,           // one literal byte
-  kAny,            // `.`
-  kClass,          // a bracket class
-  kEnd,            // `$` as the last byte of the pattern
-  kBackReference,  // `\` and a group number
-  kGroup,          // `(...)`, `{...}`, an abbreviation, or the whole pattern: a sequence
-  kAlternation,    // items joined by `|`, in order of preference
-  kQuantified,     // an item with `*`, `+` or `?` (greedy or lazy)
-  kLookAhead,      // `!` and an item
+  Byte,           // one literal byte
+  Any,            // `.`
+  Class,          // a bracket class
+  End,            // `$` as the last byte of the pattern
+  BackReference,  // `\` and a group number
+  Group,          // `(...)`, `{...}`, an abbreviation, or the whole pattern: a sequence
+  Alternation,    // items joined by `|`, in order of preference
+  Quantified,     // an item with `*`, `+` or `?` (greedy or lazy)
+  LookAhead,      // `!` and an item
 };
 
-enum class Quantifier : std::uint8_t { kStar, kPlus, kOptional };
+enum class Quantifier : std::uint8_t { Star, Plus, Optional };
 
 // How a node that always consumes exactly one byte tests it; such nodes
 // compile to a single instruction, and loops over them need no backtracking
 // stack per repetition.
-enum class OneByte : std::uint8_t { kNo, kByte, kAny, kSet };
+enum class OneByte : std::uint8_t { No, Byte, Any, Set };
 
 struct Node {
   NodeKind kind;
-  Quantifier quantifier = Quantifier::kStar;  // kQuantified
+  Quantifier quantifier = Quantifier::Star;  // kQuantified
   bool lazy = false;                          // kQuantified
   bool canBeEmpty = false;                    // the dialect's "can match the empty string"
-  OneByte oneByte = OneByte::kNo;
+  OneByte oneByte = OneByte::No;
   unsigned char byte = 0;        // oneByte kByte
   std::uint32_t set = 0;         // oneByte kSet: index into SyntaxTree::classes
   std::int32_t group = -1;       // kGroup: match-group number, -1 for a plain group;

@@ -13,9 +13,11 @@
 
 #include "filter/pattern/pattern_cache.h"
 #include "filter/pattern/rule_pattern.h"
+#include "tests/fuzz/pattern_fuzz_input.h"
 
 namespace {
 
+using sentrel::fuzz::Check;
 using sentrel::pattern::CompileCode;
 using sentrel::pattern::kNoPosition;
 using sentrel::pattern::PatternCache;
@@ -24,10 +26,6 @@ using sentrel::pattern::RulePattern;
 
 // Small enough that runaway patterns stay quick, large enough for the rest.
 constexpr std::uint64_t kFuzzBudget = 200000;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 void CheckPositions(const PatternMatch& m, std::size_t length) {
   Check(m.start() <= m.end() && m.end() <= length);
@@ -45,12 +43,11 @@ void CheckPositions(const PatternMatch& m, std::size_t length) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0 || size > 4096) return 0;
-  const bool caseSensitive = (data[0] & 1) == 0;
-  const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
-  const std::size_t zero = rest.find('\0');
-  const std::string_view pattern = rest.substr(0, zero);
-  const std::string_view subject = zero == std::string_view::npos ? std::string_view("") : rest.substr(zero + 1);
+  sentrel::fuzz::PatternInput input;
+  if (!sentrel::fuzz::ReadPatternInput(data, size, input)) return 0;
+  const bool caseSensitive = input.caseSensitive;
+  const std::string_view pattern = input.pattern;
+  const std::string_view subject = input.subject;
   const std::size_t length = subject.substr(0, subject.find('\0')).size();
 
   RulePattern compiled;
@@ -59,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PatternMatch m;
   m.SetStepBudget(kFuzzBudget);
   const bool found = compiled.Match(subject, m);
-  Check(code == CompileCode::kSuccess || !found);
-  if (code != CompileCode::kSuccess) return 0;
+  Check(code == CompileCode::Success || !found);
+  if (code != CompileCode::Success) return 0;
   if (found) CheckPositions(m, length);
   const std::size_t start = m.start();
   const std::size_t end = m.end();

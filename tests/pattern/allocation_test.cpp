@@ -74,7 +74,7 @@ TEST(Allocation, CounterSeesAllocations) {
   // The compile path does allocate: proves the counter is wired in.
   const long before = allocations.load();
   RulePattern p;
-  ASSERT_EQ(p.Compile("abc", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("abc", true), CompileCode::Success);
   EXPECT_GT(allocations.load() - before, 0);
 }
 

@@ -32,7 +32,7 @@ const std::vector<std::string>& Subjects() {
 
 bool Uncached(const std::string& pattern, const std::string& subject) {
   RulePattern p;
-  if (p.Compile(pattern, true) != CompileCode::kSuccess) return false;
+  if (p.Compile(pattern, true) != CompileCode::Success) return false;
   PatternMatch m;
   return p.Match(subject, m);
 }

@@ -68,8 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CompileCode, MissingPatternIsInvalidInput) {
   RulePattern p;
-  EXPECT_EQ(p.Compile(static_cast<const char*>(nullptr), true), CompileCode::kInvalidInput);
-  EXPECT_EQ(p.Compile(std::string_view{}, true), CompileCode::kInvalidInput);
+  EXPECT_EQ(p.Compile(static_cast<const char*>(nullptr), true), CompileCode::InvalidInput);
+  EXPECT_EQ(p.Compile(std::string_view{}, true), CompileCode::InvalidInput);
   PatternMatch m;
   EXPECT_FALSE(p.Match("", m));
 }
@@ -77,7 +77,7 @@ TEST(CompileCode, MissingPatternIsInvalidInput) {
 TEST(CompileCode, PatternEndsAtFirstZeroByte) {
   RulePattern p;
   // Without the cut, "(" would leave a group open.
-  EXPECT_EQ(p.Compile(std::string_view("ab\0(", 4), true), CompileCode::kSuccess);
+  EXPECT_EQ(p.Compile(std::string_view("ab\0(", 4), true), CompileCode::Success);
   PatternMatch m;
   EXPECT_TRUE(p.Match("xab", m));
 }
@@ -85,44 +85,44 @@ TEST(CompileCode, PatternEndsAtFirstZeroByte) {
 TEST(CompileCode, RecompilingDiscardsTheEarlierProgram) {
   RulePattern p;
   PatternMatch m;
-  ASSERT_EQ(p.Compile("{a}{b}", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("{a}{b}", true), CompileCode::Success);
   EXPECT_EQ(p.groupCount(), 2u);
-  ASSERT_EQ(p.Compile("(x", true), CompileCode::kParenExpected);
+  ASSERT_EQ(p.Compile("(x", true), CompileCode::ParenExpected);
   EXPECT_EQ(p.groupCount(), 0u);
   EXPECT_FALSE(p.Match("ab", m));
   EXPECT_FALSE(p.Match("x", m));
-  ASSERT_EQ(p.Compile("x", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("x", true), CompileCode::Success);
   EXPECT_TRUE(p.Match("x", m));
 }
 
 TEST(CompileCode, CaseInsensitiveCompilesTheLowerCasedPattern) {
   RulePattern p;
   // [Z-a] is a valid range; lower-cased it becomes [z-a].
-  EXPECT_EQ(p.Compile("[Z-a]", true), CompileCode::kSuccess);
-  EXPECT_EQ(p.Compile("[Z-a]", false), CompileCode::kInvalidRange);
+  EXPECT_EQ(p.Compile("[Z-a]", true), CompileCode::Success);
+  EXPECT_EQ(p.Compile("[Z-a]", false), CompileCode::InvalidRange);
   EXPECT_FALSE(p.caseSensitive());
 }
 
 TEST(CompileCode, Meanings) {
-  EXPECT_STREQ(CompileCodeMeaning(CompileCode::kSuccess), "success");
-  EXPECT_STREQ(CompileCodeMeaning(CompileCode::kOutOfMemory), "out of memory");
-  EXPECT_STREQ(CompileCodeMeaning(CompileCode::kBraceExpected), "} expected");
-  EXPECT_STREQ(CompileCodeMeaning(CompileCode::kParenExpected), ") expected");
-  EXPECT_STREQ(CompileCodeMeaning(CompileCode::kBracketExpected), "] expected");
-  EXPECT_STREQ(CompileCodeMeaning(CompileCode::kUnexpected), "unexpected");
-  EXPECT_STREQ(CompileCodeMeaning(CompileCode::kEmptyClass), "empty class");
-  EXPECT_STREQ(CompileCodeMeaning(CompileCode::kInvalidGroup), "invalid group");
-  EXPECT_STREQ(CompileCodeMeaning(CompileCode::kInvalidRange), "invalid range");
-  EXPECT_STREQ(CompileCodeMeaning(CompileCode::kEmptyRepetition), "empty repetition");
-  EXPECT_STREQ(CompileCodeMeaning(CompileCode::kInvalidInput), "invalid input");
+  EXPECT_STREQ(CompileCodeMeaning(CompileCode::Success), "success");
+  EXPECT_STREQ(CompileCodeMeaning(CompileCode::OutOfMemory), "out of memory");
+  EXPECT_STREQ(CompileCodeMeaning(CompileCode::BraceExpected), "} expected");
+  EXPECT_STREQ(CompileCodeMeaning(CompileCode::ParenExpected), ") expected");
+  EXPECT_STREQ(CompileCodeMeaning(CompileCode::BracketExpected), "] expected");
+  EXPECT_STREQ(CompileCodeMeaning(CompileCode::Unexpected), "unexpected");
+  EXPECT_STREQ(CompileCodeMeaning(CompileCode::EmptyClass), "empty class");
+  EXPECT_STREQ(CompileCodeMeaning(CompileCode::InvalidGroup), "invalid group");
+  EXPECT_STREQ(CompileCodeMeaning(CompileCode::InvalidRange), "invalid range");
+  EXPECT_STREQ(CompileCodeMeaning(CompileCode::EmptyRepetition), "empty repetition");
+  EXPECT_STREQ(CompileCodeMeaning(CompileCode::InvalidInput), "invalid input");
 }
 
 TEST(CompileCode, GroupCountIncludesBracesInDroppedAlternations) {
   RulePattern p;
-  ASSERT_EQ(p.Compile("{a}({b}|)", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("{a}({b}|)", true), CompileCode::Success);
   EXPECT_EQ(p.groupCount(), 2u);
   // Braces after a stray closer are never read.
-  ASSERT_EQ(p.Compile("{a})({b}", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("{a})({b}", true), CompileCode::Success);
   EXPECT_EQ(p.groupCount(), 1u);
 }
 

@@ -1,5 +1,8 @@
-// The engine against the simple reference implementation: the same compile
-// code, and for compiled patterns the same answer, whole match and groups.
+// The engines against the simple reference implementation: the same compile
+// code, and for compiled patterns the same answer, whole match and groups from
+// the backtracker (with and without its memo), and the same answer from the
+// rule test (automaton, literal searches or memoised backtracker) and from an
+// automaton without room for states.
 // Exhaustively over all short patterns on small alphabets of the dialect's
 // special bytes, and over random longer ones with a fixed seed.
 
@@ -49,28 +52,47 @@ int Compare(const std::string& pattern, const std::vector<std::string>& subjects
   }
   if (code != 0) return 0;
   if (compiledCount != nullptr) ++*compiledCount;
-  PatternMatch m;
+  // The same pattern with an automaton that may keep only its first state,
+  // so that every search runs through the simulation it falls back to.
+  RulePattern starved;
+  starved.SetAutomatonBudget(0);
+  starved.Compile(pattern, caseSensitive);
+  PatternMatch plain;
+  PatternMatch memo;
+  memo.SetMemo(true);
   int differences = 0;
   for (const std::string& subject : subjects) {
     const reference::Outcome want = simple.Search(subject);
-    const bool found = engine.Match(subject, m);
-    bool same = found == want.found && !m.budgetExhausted();
-    if (same && found) {
-      same = m.start() == want.start && m.end() == want.end && m.groupCount() == want.groups.size();
-      for (std::uint32_t g = 0; same && g < m.groupCount(); ++g) {
-        same = m.groupStart(g) == want.groups[g].first && m.groupEnd(g) == want.groups[g].second;
+    // The backtracker, without and with its memo: the same match and groups.
+    // The rule test (the automaton, the literal searches or the memoised
+    // backtracker, as the pattern chooses) and the starved automaton: the
+    // same answer.
+    for (PatternMatch* m : {&plain, &memo}) {
+      const bool found = engine.Match(subject, *m);
+      bool same = found == want.found && !m->budgetExhausted();
+      if (same && found) {
+        same = m->start() == want.start && m->end() == want.end && m->groupCount() == want.groups.size();
+        for (std::uint32_t g = 0; same && g < m->groupCount(); ++g) {
+          same = m->groupStart(g) == want.groups[g].first && m->groupEnd(g) == want.groups[g].second;
+        }
       }
-    }
-    if (!same) {
-      ++differences;
-      if (report.size() < 2000) {
-        std::ostringstream line;
-        line << "pattern \"" << Show(pattern) << "\" subject \"" << Show(subject) << "\": engine "
-             << (found ? "found " + std::to_string(m.start()) + "-" + std::to_string(m.end()) : "not found")
-             << ", reference "
-             << (want.found ? "found " + std::to_string(want.start) + "-" + std::to_string(want.end) : "not found")
-             << "\n";
-        report += line.str();
+      const bool ruleTest = engine.Found(subject);
+      const bool starvedTest = starved.Found(subject);
+      same = same && ruleTest == want.found && starvedTest == want.found;
+      if (!same) {
+        ++differences;
+        if (report.size() < 2000) {
+          std::ostringstream line;
+          line << "pattern \"" << Show(pattern) << "\" subject \"" << Show(subject) << "\": engine"
+               << (m == &memo ? " (memo) " : " ")
+               << (found ? "found " + std::to_string(m->start()) + "-" + std::to_string(m->end()) : "not found")
+               << ", rule test " << ruleTest << " (" << EngineName(engine.engine()) << "), starved " << starvedTest
+               << ", reference "
+               << (want.found ? "found " + std::to_string(want.start) + "-" + std::to_string(want.end) : "not found")
+               << "\n";
+          report += line.str();
+        }
+        break;
       }
     }
   }

@@ -42,7 +42,7 @@ class MatchTableTest : public testing::TestWithParam<MatchCase> {};
 TEST_P(MatchTableTest, FindsExpectedMatch) {
   const MatchCase& c = GetParam();
   RulePattern p;
-  ASSERT_EQ(p.Compile(std::string_view(c.pattern), true), CompileCode::kSuccess) << Describe(c);
+  ASSERT_EQ(p.Compile(std::string_view(c.pattern), true), CompileCode::Success) << Describe(c);
   PatternMatch m;
   const bool found = p.Match(std::string_view(c.subject), m);
   EXPECT_EQ(found, c.start != kNo) << Describe(c);
@@ -161,7 +161,7 @@ TEST(MatchRulePattern, TextsEndAtFirstZeroByte) {
   EXPECT_TRUE(MatchRulePattern("b$"sv, "ab\0cd"sv));
   RulePattern p;
   PatternMatch m;
-  ASSERT_EQ(p.Compile("d", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("d", true), CompileCode::Success);
   EXPECT_FALSE(p.Match("ab\0cd"sv, m));
 }
 
@@ -178,7 +178,7 @@ TEST(MatchRulePattern, MissingTextsAreNotFound) {
   EXPECT_FALSE(MatchRulePattern("", std::string_view{}));
   EXPECT_TRUE(MatchRulePattern("", ""));
   RulePattern p;
-  ASSERT_EQ(p.Compile("a", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("a", true), CompileCode::Success);
   PatternMatch m;
   EXPECT_FALSE(p.Match(static_cast<const char*>(nullptr), &m));
   EXPECT_FALSE(p.Match("a", nullptr));
@@ -196,29 +196,29 @@ TEST(MatchRulePattern, IsCaseSensitive) {
 TEST(CaseInsensitive, LowerCasesPatternAndSubject) {
   RulePattern p;
   PatternMatch m;
-  ASSERT_EQ(p.Compile("BoT", false), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("BoT", false), CompileCode::Success);
   ASSERT_TRUE(p.Match("xxBOTxx", m));
   EXPECT_EQ(m.start(), 2u);  // positions in the caller's subject
   EXPECT_EQ(m.end(), 5u);
   EXPECT_TRUE(p.Match("bot", m));
 
-  ASSERT_EQ(p.Compile("[A-C]+", false), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("[A-C]+", false), CompileCode::Success);
   ASSERT_TRUE(p.Match("xaBcD", m));
   EXPECT_EQ(m.start(), 1u);
   EXPECT_EQ(m.end(), 4u);
 
   // Back-references compare without regard to case.
-  ASSERT_EQ(p.Compile("{\\w}-\\0", false), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("{\\w}-\\0", false), CompileCode::Success);
   EXPECT_TRUE(p.Match("Ab-aB", m));
-  ASSERT_EQ(p.Compile("{\\w}-\\0", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("{\\w}-\\0", true), CompileCode::Success);
   EXPECT_FALSE(p.Match("Ab-aB", m));
   EXPECT_TRUE(p.Match("Ab-Ab", m));
 
   // Only A to Z change: a lower-cased `\D` is the digit abbreviation.
-  ASSERT_EQ(p.Compile("\\D", false), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("\\D", false), CompileCode::Success);
   EXPECT_TRUE(p.Match("7", m));
   EXPECT_FALSE(p.Match("D", m));
-  ASSERT_EQ(p.Compile("\xC4", false), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("\xC4", false), CompileCode::Success);
   EXPECT_TRUE(p.Match("\xC4", m));
   EXPECT_FALSE(p.Match("\xE4", m));
 }

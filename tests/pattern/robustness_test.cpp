@@ -17,21 +17,21 @@ constexpr std::size_t kDeep = 100000;
 
 TEST(Nesting, HundredThousandOpeningParenthesesAreRejected) {
   RulePattern p;
-  EXPECT_EQ(p.Compile(std::string(kDeep, '('), true), CompileCode::kParenExpected);
-  EXPECT_EQ(p.Compile(std::string(kDeep, '{'), true), CompileCode::kBraceExpected);
+  EXPECT_EQ(p.Compile(std::string(kDeep, '('), true), CompileCode::ParenExpected);
+  EXPECT_EQ(p.Compile(std::string(kDeep, '{'), true), CompileCode::BraceExpected);
   EXPECT_FALSE(MatchRulePattern(std::string(kDeep, '('), "((("));
 }
 
 TEST(Nesting, HundredThousandNestedGroupsCompileAndMatch) {
   RulePattern p;
   PatternMatch m;
-  ASSERT_EQ(p.Compile(std::string(kDeep, '(') + "a" + std::string(kDeep, ')'), true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile(std::string(kDeep, '(') + "a" + std::string(kDeep, ')'), true), CompileCode::Success);
   ASSERT_TRUE(p.Match("xa", m));
   EXPECT_EQ(m.start(), 1u);
 
   // Nested match groups with a loop in the middle.
   ASSERT_EQ(p.Compile(std::string(kDeep, '{') + "(ab)+" + std::string(kDeep, '}') + "\\99999", true),
-            CompileCode::kSuccess);
+            CompileCode::Success);
   EXPECT_EQ(p.groupCount(), kDeep);
   // The loop gives back repetitions until the back-reference fits.
   ASSERT_TRUE(p.Match("xababab", m));
@@ -46,18 +46,18 @@ TEST(Nesting, LongChainsOfLookAheadsAndAlternatives) {
   RulePattern p;
   PatternMatch m;
   // An even number of `!` is a positive look-ahead, an odd number a negative one.
-  ASSERT_EQ(p.Compile(std::string(kDeep, '!') + "a", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile(std::string(kDeep, '!') + "a", true), CompileCode::Success);
   EXPECT_TRUE(p.Match("ba", m));
   EXPECT_EQ(m.start(), 1u);
   EXPECT_FALSE(p.Match("b", m));
-  ASSERT_EQ(p.Compile(std::string(kDeep + 1, '!') + "a", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile(std::string(kDeep + 1, '!') + "a", true), CompileCode::Success);
   EXPECT_TRUE(p.Match("b", m));
   EXPECT_FALSE(p.Match("a", m));
 
   std::string chain;
   for (std::size_t i = 0; i < kDeep; ++i) chain += "(x)|";
   chain += "(yz)";
-  ASSERT_EQ(p.Compile(chain, true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile(chain, true), CompileCode::Success);
   ASSERT_TRUE(p.Match("ayz", m));
   EXPECT_EQ(m.start(), 1u);
 }
@@ -68,7 +68,7 @@ TEST(Budget, RunsOfRunsStayLinear) {
   const std::string letters(1000, 'a');  // quadratic over start positions, no worse
   for (const char* pattern : {"(a+)+b", "(a+)*b", "{a+}+b", "({a+})+\\0b", "/\\w+/\\w+/x"}) {
     RulePattern p;
-    ASSERT_EQ(p.Compile(pattern, true), CompileCode::kSuccess) << pattern;
+    ASSERT_EQ(p.Compile(pattern, true), CompileCode::Success) << pattern;
     PatternMatch m;
     EXPECT_FALSE(p.Match(letters, m)) << pattern;
     EXPECT_FALSE(m.budgetExhausted()) << pattern;
@@ -76,7 +76,7 @@ TEST(Budget, RunsOfRunsStayLinear) {
     EXPECT_FALSE(m.budgetExhausted()) << pattern;
   }
   RulePattern p;
-  ASSERT_EQ(p.Compile("{a+}+\\0b", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("{a+}+\\0b", true), CompileCode::Success);
   PatternMatch m;
   ASSERT_TRUE(p.Match("xaaaaab", m));
   EXPECT_EQ(m.start(), 2u);  // "aa" then "aa" again: the group holds its last repetition
@@ -88,7 +88,7 @@ TEST(Budget, RunawayBacktrackingStopsAsNotFound) {
   const std::string as(40, 'a');
   for (const char* pattern : {"(a|(aa))+b", "((a+)+)+b", "(a+b?)+b"}) {
     RulePattern p;
-    ASSERT_EQ(p.Compile(pattern, true), CompileCode::kSuccess) << pattern;
+    ASSERT_EQ(p.Compile(pattern, true), CompileCode::Success) << pattern;
     PatternMatch m;
     EXPECT_FALSE(p.Match(as, m)) << pattern;
     EXPECT_TRUE(m.budgetExhausted()) << pattern;
@@ -102,7 +102,7 @@ TEST(Budget, RunawayBacktrackingStopsAsNotFound) {
 
 TEST(Budget, CallerCanChooseBudget) {
   RulePattern p;
-  ASSERT_EQ(p.Compile("(a|b)+c", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("(a|b)+c", true), CompileCode::Success);
   PatternMatch m;
   m.SetStepBudget(20);
   EXPECT_FALSE(p.Match("abababababababababababababababc", m));
@@ -122,7 +122,7 @@ TEST(Budget, OrdinaryRulesUseAFractionOfIt) {
   for (const char* pattern : {"bot", "(spider)|(crawl)", "[a-z]+bot", "union.+select", "^mozilla/\\d\\.\\d",
                               "\\.php\\?id=\\z", "(python)|(curl)|(wget)", "\\q", "x!y.*z", "{\\w+}/\\z.*\\0"}) {
     RulePattern p;
-    ASSERT_EQ(p.Compile(pattern, true), CompileCode::kSuccess) << pattern;
+    ASSERT_EQ(p.Compile(pattern, true), CompileCode::Success) << pattern;
     PatternMatch m;
     p.Match(big, m);
     EXPECT_FALSE(m.budgetExhausted()) << pattern;
@@ -132,7 +132,7 @@ TEST(Budget, OrdinaryRulesUseAFractionOfIt) {
 
 TEST(Stack, GrowsBeyondItsFirst256Entries) {
   RulePattern p;
-  ASSERT_EQ(p.Compile("({a}b)*$", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("({a}b)*$", true), CompileCode::Success);
   std::string subject;
   for (int i = 0; i < 5000; ++i) subject += "ab";
   PatternMatch m;
@@ -146,7 +146,7 @@ TEST(Stack, GrowsBeyondItsFirst256Entries) {
 
 TEST(Stack, BoundedLikeTheBudget) {
   RulePattern p;
-  ASSERT_EQ(p.Compile("^({a}b)*$", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("^({a}b)*$", true), CompileCode::Success);
   std::string subject;
   for (std::size_t i = 0; i < PatternMatch::kMaxStackEntries / 2; ++i) subject += "ab";
   PatternMatch m;
@@ -154,7 +154,7 @@ TEST(Stack, BoundedLikeTheBudget) {
   EXPECT_TRUE(m.budgetExhausted());
   EXPECT_EQ(m.stackCapacity(), PatternMatch::kMaxStackEntries);
   // One-byte loops need no stack per repetition and are not affected.
-  ASSERT_EQ(p.Compile("^[ab]*$", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("^[ab]*$", true), CompileCode::Success);
   EXPECT_TRUE(p.Match(subject, m));
 }
 
@@ -167,9 +167,9 @@ TEST(Slots, ManyGroupsAndContextReuse) {
   }
   PatternMatch m;
   RulePattern wide;
-  ASSERT_EQ(wide.Compile(pattern, true), CompileCode::kSuccess);
+  ASSERT_EQ(wide.Compile(pattern, true), CompileCode::Success);
   RulePattern narrow;
-  ASSERT_EQ(narrow.Compile("{b}", true), CompileCode::kSuccess);
+  ASSERT_EQ(narrow.Compile("{b}", true), CompileCode::Success);
   for (int round = 0; round < 3; ++round) {
     ASSERT_TRUE(wide.Match("ax" + subject, m));
     EXPECT_EQ(m.start(), 1u);
@@ -187,7 +187,7 @@ TEST(Slots, ManyGroupsAndContextReuse) {
 
 TEST(Threads, OneCompiledPatternManySearchers) {
   RulePattern p;
-  ASSERT_EQ(p.Compile("{\\w+}=\\z&", true), CompileCode::kSuccess);
+  ASSERT_EQ(p.Compile("{\\w+}=\\z&", true), CompileCode::Success);
   std::vector<std::thread> threads;
   std::vector<int> failures(4, 0);
   for (int t = 0; t < 4; ++t) {

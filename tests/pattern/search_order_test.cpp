@@ -29,7 +29,7 @@ class SearchOrderTest : public testing::TestWithParam<OrderCase> {};
 TEST_P(SearchOrderTest, ReportsPreferredMatch) {
   const OrderCase& c = GetParam();
   RulePattern p;
-  ASSERT_EQ(p.Compile(c.pattern, true), CompileCode::kSuccess) << c.pattern;
+  ASSERT_EQ(p.Compile(c.pattern, true), CompileCode::Success) << c.pattern;
   PatternMatch m;
   ASSERT_TRUE(p.Match(c.subject, m)) << c.pattern << " / " << c.subject;
   EXPECT_EQ(static_cast<int>(m.start()), c.start) << c.pattern << " / " << c.subject;

@@ -1,0 +1,141 @@
+#include "filter/pattern/literal_search.h"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define SENTREL_PATTERN_SSE2 1
+#endif
+
+namespace sentrel::pattern::detail {
+namespace {
+
+// How common a byte is in request values (user agents, paths, query
+// strings), higher for more common: the blank and the punctuation of paths
+// and queries, then small letters by their frequency in English, then digits.
+std::uint8_t Commonness(unsigned char b) {
+  static const auto table = [] {
+    std::array<std::uint8_t, 256> t{};
+    const char* letters = "zjqxkvbpygfwmucldrhsnioate";  // rarest first
+    for (int i = 0; letters[i] != 0; ++i) t[static_cast<unsigned char>(letters[i])] = static_cast<std::uint8_t>(10 + i);
+    for (unsigned char d = '0'; d <= '9'; ++d) t[d] = 30;
+    for (unsigned char c : std::string_view(" /.=&-_;(),:+")) t[c] = 40;
+    return t;
+  }();
+  return table[b];
+}
+
+std::size_t PivotOf(std::string_view text) {
+  std::size_t pivot = 0;
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    if (Commonness(static_cast<unsigned char>(text[i])) < Commonness(static_cast<unsigned char>(text[pivot]))) {
+      pivot = i;
+    }
+  }
+  return pivot;
+}
+
+}  // namespace
+
+bool Contains(std::string_view subject, std::string_view text) {
+  const std::size_t length = text.size();
+  if (length == 0) return true;
+  if (length > subject.size()) return false;
+  const std::size_t pivot = PivotOf(text);
+  const char* const s = subject.data();
+  const char* from = s + pivot;
+  const char* const last = s + (subject.size() - length) + pivot;  // the pivot's last possible place
+  while (from <= last) {
+    const void* hit = std::memchr(from, text[pivot], static_cast<std::size_t>(last - from) + 1);
+    if (hit == nullptr) return false;
+    const char* at = static_cast<const char*>(hit);
+    if (std::memcmp(at - pivot, text.data(), length) == 0) return true;
+    from = at + 1;
+  }
+  return false;
+}
+
+ByteChoice::ByteChoice(std::string_view choice) : bytes(choice) {
+  for (char c : choice) set.Add(static_cast<unsigned char>(c));
+}
+
+std::size_t FindAnyOf(std::string_view subject, std::size_t from, const ByteChoice& choice) {
+  const std::size_t n = subject.size();
+  const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
+  const std::string& bytes = choice.bytes;
+  if (bytes.size() == 1) {
+    if (from >= n) return n;
+    const void* hit = std::memchr(s + from, bytes[0], n - from);
+    return hit == nullptr ? n : static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - s);
+  }
+  std::size_t p = from;
+#if SENTREL_PATTERN_SSE2
+  __m128i wanted[8];
+  const std::size_t count = bytes.size() < 8 ? bytes.size() : 8;
+  for (std::size_t k = 0; k < count; ++k) wanted[k] = _mm_set1_epi8(bytes[k]);
+  for (; p + 16 <= n; p += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p));
+    __m128i any = _mm_cmpeq_epi8(block, wanted[0]);
+    for (std::size_t k = 1; k < count; ++k) any = _mm_or_si128(any, _mm_cmpeq_epi8(block, wanted[k]));
+    const int mask = _mm_movemask_epi8(any);
+    if (mask != 0) return p + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+  }
+#endif
+  while (p < n && !choice.set.Test(s[p])) ++p;
+  return p;
+}
+
+LiteralSet::LiteralSet(const std::vector<std::string>& texts) : texts_(texts) {
+  std::string bytes;
+  for (const std::string& text : texts_) {
+    const std::size_t pivot = PivotOf(text);
+    pivots_.push_back(pivot);
+    if (bytes.find(text[pivot]) == std::string::npos) bytes.push_back(text[pivot]);
+  }
+  pivotBytes_ = ByteChoice(bytes);
+}
+
+bool LiteralSet::AnyIn(std::string_view subject) const {
+  const std::size_t n = subject.size();
+  const char* const s = subject.data();
+  // Whether a text whose pivot byte stands at `p` occurs there.
+  auto fits = [&](std::size_t p) {
+    for (std::size_t k = 0; k < texts_.size(); ++k) {
+      const std::string& text = texts_[k];
+      const std::size_t pivot = pivots_[k];
+      if (s[p] != text[pivot] || p < pivot || p - pivot + text.size() > n || s[p - pivot] != text[0]) continue;
+      if (std::memcmp(s + p - pivot, text.data(), text.size()) == 0) return true;
+    }
+    return false;
+  };
+  std::size_t p = 0;
+#if SENTREL_PATTERN_SSE2
+  __m128i wanted[kMaxTexts];
+  const std::size_t count = pivotBytes_.bytes.size();
+  for (std::size_t k = 0; k < count; ++k) wanted[k] = _mm_set1_epi8(pivotBytes_.bytes[k]);
+  for (; p + 16 <= n; p += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p));
+    __m128i any = _mm_cmpeq_epi8(block, wanted[0]);
+    for (std::size_t k = 1; k < count; ++k) any = _mm_or_si128(any, _mm_cmpeq_epi8(block, wanted[k]));
+    for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(any)); mask != 0; mask &= mask - 1) {
+      if (fits(p + static_cast<std::size_t>(std::countr_zero(mask)))) return true;
+    }
+  }
+#endif
+  for (p = FindAnyOf(subject, p, pivotBytes_); p < n; p = FindAnyOf(subject, p + 1, pivotBytes_)) {
+    if (fits(p)) return true;
+  }
+  return false;
+}
+
+std::size_t LiteralSet::memoryUse() const {
+  std::size_t bytes = texts_.capacity() * sizeof(std::string) + pivots_.capacity() * sizeof(std::size_t) +
+                      pivotBytes_.bytes.capacity();
+  for (const std::string& text : texts_) bytes += text.capacity();
+  return bytes;
+}
+
+}  // namespace sentrel::pattern::detail

@@ -1,0 +1,53 @@
+// Searches for literal texts in a subject, used before (or instead of) the
+// automaton: a subject that lacks a text every match needs is rejected
+// without running it.
+//
+// Candidates are found by the text's least common byte (by how often bytes
+// occur in request values), with memchr or, for several texts at once, a
+// vectorised scan for up to eight bytes; only candidates are compared.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filter/pattern/program.h"
+
+namespace sentrel::pattern::detail {
+
+// Whether `text` occurs in `subject`.
+bool Contains(std::string_view subject, std::string_view text);
+
+// A choice of one to eight bytes, to search for.
+struct ByteChoice {
+  ByteChoice() = default;
+  explicit ByteChoice(std::string_view bytes);
+  std::string bytes;
+  ByteSet set;
+};
+
+// The first position at or after `from` whose byte is one of `choice`, or
+// subject.size() when there is none.
+std::size_t FindAnyOf(std::string_view subject, std::size_t from, const ByteChoice& choice);
+
+// Whether any of up to eight texts occurs in a subject, in one pass.
+class LiteralSet {
+ public:
+  static constexpr std::size_t kMaxTexts = 8;
+
+  LiteralSet() = default;
+  // `texts` must hold 1 to kMaxTexts texts, none empty.
+  explicit LiteralSet(const std::vector<std::string>& texts);
+
+  bool empty() const { return texts_.empty(); }
+  bool AnyIn(std::string_view subject) const;
+  std::size_t memoryUse() const;
+
+ private:
+  std::vector<std::string> texts_;
+  std::vector<std::size_t> pivots_;  // the offset of each text's least common byte
+  ByteChoice pivotBytes_;            // the distinct bytes at those offsets
+};
+
+}  // namespace sentrel::pattern::detail
