@@ -1,0 +1,203 @@
+#!/usr/bin/env python3
+"""Runs nginx with ngx_http_sentrel_module under its own configuration.
+
+Used by the module's tests, by scripts/demo --nginx and by
+bench/nginx-overhead. Every server lives in a run folder of its own (prefix,
+configuration, pid file, logs, temporary files), listens on a loopback
+address only and never touches the system's configuration. The helpers for
+accounts, sanitizer runtimes and stopping a process group are the Apache
+ones (hosts/apache/sentrel_httpd.py).
+
+As a library: NginxConfig describes a server, Nginx starts and stops it (the
+interface of sentrel_httpd.Httpd).
+As a command:
+    sentrel_nginx.py start --run-dir DIR --port N --docroot DIR
+                           [--module ngx_http_sentrel_module.so --filter libX.so
+                            --bootstrap DIR/sh_Sentrel.ini] [--realip]
+    sentrel_nginx.py stop --run-dir DIR
+    sentrel_nginx.py status --run-dir DIR
+A server started by the command detaches and keeps running until stopped.
+"""
+
+from __future__ import annotations
+
+import argparse
+import dataclasses
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "apache"))
+import sentrel_httpd as sh  # noqa: E402
+
+DEFAULT_NGINX = "/usr/sbin/nginx"
+
+
+@dataclasses.dataclass
+class NginxConfig:
+    run_dir: Path
+    port: int
+    docroot: Path
+    address: str = "127.0.0.1"
+    nginx: str = DEFAULT_NGINX
+    module: str | None = None        # load_module; None: a server without it
+    filter: str | None = None        # sentrel_filter
+    bootstrap: str | None = None     # sentrel_bootstrap
+    remoteip: bool = False           # trust X-Forwarded-For from the loopback proxy
+    workers: int = 1
+    pool_threads: int = 32           # threads of the filter's thread pool
+    access_log: bool = True
+    log_level: str = "notice"
+    preload: list[str] = dataclasses.field(default_factory=list)  # further LD_PRELOAD libraries
+    environment: dict[str, str] = dataclasses.field(default_factory=dict)
+    extra: str = ""                  # further lines in the server block
+
+    @property
+    def conf_path(self) -> Path:
+        return self.run_dir / "nginx.conf"
+
+    @property
+    def pid_path(self) -> Path:
+        return self.run_dir / "nginx.pid"
+
+    @property
+    def error_log(self) -> Path:
+        return self.run_dir / "error.log"
+
+    @property
+    def access_log_path(self) -> Path:
+        return self.run_dir / "access.log"
+
+    @property
+    def base_url(self) -> str:
+        return f"http://{self.address}:{self.port}"
+
+    def render(self) -> str:
+        run = self.run_dir
+        lines = []
+        if self.module:
+            lines.append(f'load_module "{self.module}";')
+        account = sh.service_account()
+        if account:
+            lines.append(f"user {account[0]} {account[1]};")
+        # One worker: the filter's client table is per process, so every
+        # client must meet the same one.
+        lines += [
+            f"worker_processes {self.workers};",
+            f'pid "{self.pid_path}";',
+            f'error_log "{self.error_log}" {self.log_level};',
+            f"thread_pool sentrel threads={self.pool_threads};",
+            # The sanitizer runtimes read these in the workers too.
+            *(f"env {name};" for name in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", *self.environment)),
+            "events { worker_connections 4096; }",
+            "http {",
+            "  include /etc/nginx/mime.types;" if os.path.exists("/etc/nginx/mime.types") else "",
+            "  default_type application/octet-stream;",
+            "  keepalive_timeout 5;",
+        ]
+        for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"):
+            lines.append(f'  {kind}_temp_path "{run / "tmp" / kind}";')
+        if self.access_log:
+            lines += ['  log_format sentrel \'$remote_addr "$request" $status $body_bytes_sent "$http_user_agent"\';',
+                      f'  access_log "{self.access_log_path}" sentrel;']
+        else:
+            lines.append("  access_log off;")
+        if self.remoteip:
+            lines += ["  real_ip_header X-Forwarded-For;", f"  set_real_ip_from {self.address};"]
+        if self.module and self.filter:
+            lines += [f'  sentrel_filter "{self.filter}";', "  sentrel_thread_pool sentrel;"]
+        if self.module and self.bootstrap:
+            lines.append(f'  sentrel_bootstrap "{self.bootstrap}";')
+        lines += [
+            "  server {",
+            f"    listen {self.address}:{self.port};",
+            f"    server_name {self.address};",
+            f'    root "{self.docroot}";',
+            "    index index.html;",
+        ]
+        if self.extra:
+            lines.append("    " + self.extra)
+        lines += ["  }", "}"]
+        return "\n".join(line for line in lines if line) + "\n"
+
+    def write(self) -> Path:
+        self.run_dir.mkdir(parents=True, exist_ok=True)
+        (self.run_dir / "tmp").mkdir(exist_ok=True)
+        self.conf_path.write_text(self.render())
+        return self.conf_path
+
+
+class Nginx(sh.Httpd):
+    """One server, with the interface of sentrel_httpd.Httpd: started in the
+    foreground as a child of this process (tests, benchmark) or detached
+    (demo)."""
+
+    def start(self, detach: bool = False, timeout: float = 20.0) -> None:
+        cfg = self.config
+        if not os.path.exists(cfg.nginx):
+            raise RuntimeError(f"{cfg.nginx} not found (package nginx)")
+        cfg.write()
+        if cfg.pid_path.exists():
+            cfg.pid_path.unlink()
+        args = [cfg.nginx, "-p", str(cfg.run_dir), "-c", str(cfg.conf_path)]
+        log = open(cfg.run_dir / "nginx.stderr", "ab")
+        if detach:
+            result = subprocess.run(args, env=self.environment(), stdout=log, stderr=log,
+                                    stdin=subprocess.DEVNULL)
+            if result.returncode != 0:
+                raise RuntimeError(f"nginx did not start; see {cfg.run_dir / 'nginx.stderr'} "
+                                   f"and {cfg.error_log}")
+        else:
+            # A session of its own, so that the master and its workers form
+            # one process group that can be ended as a whole.
+            self.process = subprocess.Popen(args + ["-g", "daemon off;"], env=self.environment(),
+                                            stdout=log, stderr=log, stdin=subprocess.DEVNULL,
+                                            start_new_session=True)
+        log.close()
+        self.wait_ready(timeout)
+
+
+def main(argv: list[str]) -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    sub = parser.add_subparsers(dest="command", required=True)
+    start = sub.add_parser("start")
+    start.add_argument("--run-dir", required=True, type=Path)
+    start.add_argument("--port", required=True, type=int)
+    start.add_argument("--address", default="127.0.0.1")
+    start.add_argument("--docroot", required=True, type=Path)
+    start.add_argument("--nginx", default=DEFAULT_NGINX)
+    start.add_argument("--module")
+    start.add_argument("--filter")
+    start.add_argument("--bootstrap")
+    start.add_argument("--realip", action="store_true")
+    for name in ("stop", "status"):
+        p = sub.add_parser(name)
+        p.add_argument("--run-dir", required=True, type=Path)
+    args = parser.parse_args(argv)
+
+    if args.command == "start":
+        if not args.address.startswith("127."):
+            parser.error("only loopback addresses (127.x.x.x) are allowed")
+        config = NginxConfig(run_dir=args.run_dir.resolve(), port=args.port, address=args.address,
+                             docroot=args.docroot.resolve(), nginx=args.nginx, module=args.module,
+                             filter=args.filter, bootstrap=args.bootstrap, remoteip=args.realip)
+        pid = sh.read_pid(config.pid_path)
+        if pid is not None and sh.alive(pid):
+            print(f"already running (pid {pid})", file=sys.stderr)
+            return 1
+        Nginx(config).start(detach=True)
+        print(f"started (pid {sh.read_pid(config.pid_path)}) on {config.base_url}")
+        return 0
+    pid_path = args.run_dir.resolve() / "nginx.pid"
+    if args.command == "status":
+        pid = sh.read_pid(pid_path)
+        running = pid is not None and sh.alive(pid)
+        print(f"running (pid {pid})" if running else "not running")
+        return 0 if running else 3
+    print("stopped" if sh.stop_detached(pid_path) else "not running")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
