@@ -402,20 +402,24 @@ def http_get(address: str, port: int, path: str, headers: dict[str, str] | None 
         conn.close()
 
 
-def main(argv: list[str]) -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+def run_command(argv: list[str], doc: str, add_options, make_config, server_class, pid_name: str) -> int:
+    """The command line of a server script (start, stop, status, share): the
+    server's own start options come from `add_options(parser)`, its
+    configuration from `make_config(args, common)` with the common settings
+    as keyword arguments."""
+    parser = argparse.ArgumentParser(description=doc, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = parser.add_subparsers(dest="command", required=True)
     start = sub.add_parser("start")
     start.add_argument("--run-dir", required=True, type=Path)
     start.add_argument("--port", required=True, type=int)
     start.add_argument("--address", default="127.0.0.1")
     start.add_argument("--docroot", required=True, type=Path)
-    start.add_argument("--httpd", default=DEFAULT_HTTPD)
-    start.add_argument("--modules-dir", default=DEFAULT_MODULES_DIR)
     start.add_argument("--module")
     start.add_argument("--filter")
     start.add_argument("--bootstrap")
-    start.add_argument("--remoteip", action="store_true")
+    start.add_argument("--remoteip", "--realip", dest="remoteip", action="store_true",
+                       help="trust X-Forwarded-For from the loopback proxy")
+    add_options(start)
     for name in ("stop", "status"):
         p = sub.add_parser(name)
         p.add_argument("--run-dir", required=True, type=Path)
@@ -434,18 +438,18 @@ def main(argv: list[str]) -> int:
     if args.command == "start":
         if not args.address.startswith("127."):
             parser.error("only loopback addresses (127.x.x.x) are allowed")
-        config = ServerConfig(run_dir=args.run_dir.resolve(), port=args.port, address=args.address,
-                              docroot=args.docroot.resolve(), httpd=args.httpd,
-                              modules_dir=args.modules_dir, module=args.module, filter=args.filter,
-                              bootstrap=args.bootstrap, remoteip=args.remoteip)
+        config = make_config(args, dict(run_dir=args.run_dir.resolve(), port=args.port, address=args.address,
+                                        docroot=args.docroot.resolve(), module=args.module,
+                                        filter=args.filter, bootstrap=args.bootstrap,
+                                        remoteip=args.remoteip))
         pid = read_pid(config.pid_path)
         if pid is not None and alive(pid):
             print(f"already running (pid {pid})", file=sys.stderr)
             return 1
-        Httpd(config).start(detach=True)
+        server_class(config).start(detach=True)
         print(f"started (pid {read_pid(config.pid_path)}) on {config.base_url}")
         return 0
-    pid_path = args.run_dir.resolve() / "httpd.pid"
+    pid_path = args.run_dir.resolve() / pid_name
     if args.command == "status":
         pid = read_pid(pid_path)
         running = pid is not None and alive(pid)
@@ -456,6 +460,17 @@ def main(argv: list[str]) -> int:
     else:
         print("not running")
     return 0
+
+
+def main(argv: list[str]) -> int:
+    def options(start: argparse.ArgumentParser) -> None:
+        start.add_argument("--httpd", default=DEFAULT_HTTPD)
+        start.add_argument("--modules-dir", default=DEFAULT_MODULES_DIR)
+
+    def make_config(args, common: dict) -> ServerConfig:
+        return ServerConfig(httpd=args.httpd, modules_dir=args.modules_dir, **common)
+
+    return run_command(argv, __doc__, options, make_config, Httpd, "httpd.pid")
 
 
 if __name__ == "__main__":

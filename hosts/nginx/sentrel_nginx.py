@@ -16,6 +16,7 @@ As a command:
                             --bootstrap DIR/sh_Sentrel.ini] [--realip]
     sentrel_nginx.py stop --run-dir DIR
     sentrel_nginx.py status --run-dir DIR
+    sentrel_nginx.py share DIR       (let the server's workers use DIR)
 A server started by the command detaches and keeps running until stopped.
 """
 
@@ -159,44 +160,13 @@ class Nginx(sh.Httpd):
 
 
 def main(argv: list[str]) -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    sub = parser.add_subparsers(dest="command", required=True)
-    start = sub.add_parser("start")
-    start.add_argument("--run-dir", required=True, type=Path)
-    start.add_argument("--port", required=True, type=int)
-    start.add_argument("--address", default="127.0.0.1")
-    start.add_argument("--docroot", required=True, type=Path)
-    start.add_argument("--nginx", default=DEFAULT_NGINX)
-    start.add_argument("--module")
-    start.add_argument("--filter")
-    start.add_argument("--bootstrap")
-    start.add_argument("--realip", action="store_true")
-    for name in ("stop", "status"):
-        p = sub.add_parser(name)
-        p.add_argument("--run-dir", required=True, type=Path)
-    args = parser.parse_args(argv)
+    def options(start: argparse.ArgumentParser) -> None:
+        start.add_argument("--nginx", default=DEFAULT_NGINX)
 
-    if args.command == "start":
-        if not args.address.startswith("127."):
-            parser.error("only loopback addresses (127.x.x.x) are allowed")
-        config = NginxConfig(run_dir=args.run_dir.resolve(), port=args.port, address=args.address,
-                             docroot=args.docroot.resolve(), nginx=args.nginx, module=args.module,
-                             filter=args.filter, bootstrap=args.bootstrap, remoteip=args.realip)
-        pid = sh.read_pid(config.pid_path)
-        if pid is not None and sh.alive(pid):
-            print(f"already running (pid {pid})", file=sys.stderr)
-            return 1
-        Nginx(config).start(detach=True)
-        print(f"started (pid {sh.read_pid(config.pid_path)}) on {config.base_url}")
-        return 0
-    pid_path = args.run_dir.resolve() / "nginx.pid"
-    if args.command == "status":
-        pid = sh.read_pid(pid_path)
-        running = pid is not None and sh.alive(pid)
-        print(f"running (pid {pid})" if running else "not running")
-        return 0 if running else 3
-    print("stopped" if sh.stop_detached(pid_path) else "not running")
-    return 0
+    def make_config(args, common: dict) -> NginxConfig:
+        return NginxConfig(nginx=args.nginx, **common)
+
+    return sh.run_command(argv, __doc__, options, make_config, Nginx, "nginx.pid")
 
 
 if __name__ == "__main__":
