@@ -103,31 +103,33 @@ def sanitizer_preload(*libraries: str) -> tuple[str, str] | None:
 
 
 @dataclasses.dataclass
-class ServerConfig:
+class RunFolderConfig:
+    """What every server of a run folder has, whichever server it is: where it
+    lives and listens, the Sentrel module and filter it loads, and where its
+    files are (NAME.conf, NAME.pid, error.log, access.log)."""
+
     run_dir: Path
     port: int
     docroot: Path
     address: str = "127.0.0.1"
-    httpd: str = DEFAULT_HTTPD
-    modules_dir: str = DEFAULT_MODULES_DIR
-    module: str | None = None        # mod_sentrel.so; None: a server without it
-    filter: str | None = None        # SentrelFilter
-    bootstrap: str | None = None     # SentrelBootstrap
+    module: str | None = None        # the server's Sentrel module; None: a server without it
+    filter: str | None = None        # the filter library
+    bootstrap: str | None = None     # the filter's bootstrap file
     remoteip: bool = False           # trust X-Forwarded-For from the loopback proxy
-    threads: int = 64
     access_log: bool = True
-    log_level: str = "warn"
     preload: list[str] = dataclasses.field(default_factory=list)  # further LD_PRELOAD libraries
     environment: dict[str, str] = dataclasses.field(default_factory=dict)
     extra: str = ""                  # further configuration lines
 
+    NAME = "server"
+
     @property
     def conf_path(self) -> Path:
-        return self.run_dir / "httpd.conf"
+        return self.run_dir / f"{self.NAME}.conf"
 
     @property
     def pid_path(self) -> Path:
-        return self.run_dir / "httpd.pid"
+        return self.run_dir / f"{self.NAME}.pid"
 
     @property
     def error_log(self) -> Path:
@@ -140,6 +142,26 @@ class ServerConfig:
     @property
     def base_url(self) -> str:
         return f"http://{self.address}:{self.port}"
+
+    def render(self) -> str:
+        raise NotImplementedError
+
+    def write(self) -> Path:
+        self.run_dir.mkdir(parents=True, exist_ok=True)
+        self.conf_path.write_text(self.render())
+        return self.conf_path
+
+
+@dataclasses.dataclass
+class ServerConfig(RunFolderConfig):
+    """Apache httpd (SentrelFilter, SentrelBootstrap)."""
+
+    httpd: str = DEFAULT_HTTPD
+    modules_dir: str = DEFAULT_MODULES_DIR
+    threads: int = 64
+    log_level: str = "warn"
+
+    NAME = "httpd"
 
     def render(self) -> str:
         mods = self.modules_dir
@@ -209,12 +231,6 @@ class ServerConfig:
         if self.extra:
             lines.append(self.extra)
         return "\n".join(lines) + "\n"
-
-    def write(self) -> Path:
-        self.run_dir.mkdir(parents=True, exist_ok=True)
-        self.conf_path.write_text(self.render())
-        return self.conf_path
-
 
 class Httpd:
     """One server. Started in the foreground as a child of this process (for

@@ -36,43 +36,16 @@ DEFAULT_NGINX = "/usr/sbin/nginx"
 
 
 @dataclasses.dataclass
-class NginxConfig:
-    run_dir: Path
-    port: int
-    docroot: Path
-    address: str = "127.0.0.1"
+class NginxConfig(sh.RunFolderConfig):
+    """nginx (load_module, sentrel_filter, sentrel_bootstrap); `extra` lines go
+    into the server block."""
+
     nginx: str = DEFAULT_NGINX
-    module: str | None = None        # load_module; None: a server without it
-    filter: str | None = None        # sentrel_filter
-    bootstrap: str | None = None     # sentrel_bootstrap
-    remoteip: bool = False           # trust X-Forwarded-For from the loopback proxy
     workers: int = 1
     pool_threads: int = 32           # threads of the filter's thread pool
-    access_log: bool = True
     log_level: str = "notice"
-    preload: list[str] = dataclasses.field(default_factory=list)  # further LD_PRELOAD libraries
-    environment: dict[str, str] = dataclasses.field(default_factory=dict)
-    extra: str = ""                  # further lines in the server block
 
-    @property
-    def conf_path(self) -> Path:
-        return self.run_dir / "nginx.conf"
-
-    @property
-    def pid_path(self) -> Path:
-        return self.run_dir / "nginx.pid"
-
-    @property
-    def error_log(self) -> Path:
-        return self.run_dir / "error.log"
-
-    @property
-    def access_log_path(self) -> Path:
-        return self.run_dir / "access.log"
-
-    @property
-    def base_url(self) -> str:
-        return f"http://{self.address}:{self.port}"
+    NAME = "nginx"
 
     def render(self) -> str:
         run = self.run_dir
@@ -123,10 +96,8 @@ class NginxConfig:
         return "\n".join(line for line in lines if line) + "\n"
 
     def write(self) -> Path:
-        self.run_dir.mkdir(parents=True, exist_ok=True)
-        (self.run_dir / "tmp").mkdir(exist_ok=True)
-        self.conf_path.write_text(self.render())
-        return self.conf_path
+        (self.run_dir / "tmp").mkdir(parents=True, exist_ok=True)
+        return super().write()
 
 
 class Nginx(sh.Httpd):
