@@ -103,31 +103,33 @@ def sanitizer_preload(*libraries: str) -> tuple[str, str] | None:
 
 
 @dataclasses.dataclass
-class ServerConfig:
+class RunFolderConfig:
+    """What every server of a run folder has, whichever server it is: where it
+    lives and listens, the Sentrel module and filter it loads, and where its
+    files are (NAME.conf, NAME.pid, error.log, access.log)."""
+
     run_dir: Path
     port: int
     docroot: Path
     address: str = "127.0.0.1"
-    httpd: str = DEFAULT_HTTPD
-    modules_dir: str = DEFAULT_MODULES_DIR
-    module: str | None = None        # mod_sentrel.so; None: a server without it
-    filter: str | None = None        # SentrelFilter
-    bootstrap: str | None = None     # SentrelBootstrap
+    module: str | None = None        # the server's Sentrel module; None: a server without it
+    filter: str | None = None        # the filter library
+    bootstrap: str | None = None     # the filter's bootstrap file
     remoteip: bool = False           # trust X-Forwarded-For from the loopback proxy
-    threads: int = 64
     access_log: bool = True
-    log_level: str = "warn"
     preload: list[str] = dataclasses.field(default_factory=list)  # further LD_PRELOAD libraries
     environment: dict[str, str] = dataclasses.field(default_factory=dict)
     extra: str = ""                  # further configuration lines
 
+    NAME = "server"
+
     @property
     def conf_path(self) -> Path:
-        return self.run_dir / "httpd.conf"
+        return self.run_dir / f"{self.NAME}.conf"
 
     @property
     def pid_path(self) -> Path:
-        return self.run_dir / "httpd.pid"
+        return self.run_dir / f"{self.NAME}.pid"
 
     @property
     def error_log(self) -> Path:
@@ -140,6 +142,26 @@ class ServerConfig:
     @property
     def base_url(self) -> str:
         return f"http://{self.address}:{self.port}"
+
+    def render(self) -> str:
+        raise NotImplementedError
+
+    def write(self) -> Path:
+        self.run_dir.mkdir(parents=True, exist_ok=True)
+        self.conf_path.write_text(self.render())
+        return self.conf_path
+
+
+@dataclasses.dataclass
+class ServerConfig(RunFolderConfig):
+    """Apache httpd (SentrelFilter, SentrelBootstrap)."""
+
+    httpd: str = DEFAULT_HTTPD
+    modules_dir: str = DEFAULT_MODULES_DIR
+    threads: int = 64
+    log_level: str = "warn"
+
+    NAME = "httpd"
 
     def render(self) -> str:
         mods = self.modules_dir
@@ -209,12 +231,6 @@ class ServerConfig:
         if self.extra:
             lines.append(self.extra)
         return "\n".join(lines) + "\n"
-
-    def write(self) -> Path:
-        self.run_dir.mkdir(parents=True, exist_ok=True)
-        self.conf_path.write_text(self.render())
-        return self.conf_path
-
 
 class Httpd:
     """One server. Started in the foreground as a child of this process (for
@@ -402,20 +418,24 @@ def http_get(address: str, port: int, path: str, headers: dict[str, str] | None 
         conn.close()
 
 
-def main(argv: list[str]) -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+def run_command(argv: list[str], doc: str, add_options, make_config, server_class, pid_name: str) -> int:
+    """The command line of a server script (start, stop, status, share): the
+    server's own start options come from `add_options(parser)`, its
+    configuration from `make_config(args, common)` with the common settings
+    as keyword arguments."""
+    parser = argparse.ArgumentParser(description=doc, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = parser.add_subparsers(dest="command", required=True)
     start = sub.add_parser("start")
     start.add_argument("--run-dir", required=True, type=Path)
     start.add_argument("--port", required=True, type=int)
     start.add_argument("--address", default="127.0.0.1")
     start.add_argument("--docroot", required=True, type=Path)
-    start.add_argument("--httpd", default=DEFAULT_HTTPD)
-    start.add_argument("--modules-dir", default=DEFAULT_MODULES_DIR)
     start.add_argument("--module")
     start.add_argument("--filter")
     start.add_argument("--bootstrap")
-    start.add_argument("--remoteip", action="store_true")
+    start.add_argument("--remoteip", "--realip", dest="remoteip", action="store_true",
+                       help="trust X-Forwarded-For from the loopback proxy")
+    add_options(start)
     for name in ("stop", "status"):
         p = sub.add_parser(name)
         p.add_argument("--run-dir", required=True, type=Path)
@@ -434,18 +454,18 @@ def main(argv: list[str]) -> int:
     if args.command == "start":
         if not args.address.startswith("127."):
             parser.error("only loopback addresses (127.x.x.x) are allowed")
-        config = ServerConfig(run_dir=args.run_dir.resolve(), port=args.port, address=args.address,
-                              docroot=args.docroot.resolve(), httpd=args.httpd,
-                              modules_dir=args.modules_dir, module=args.module, filter=args.filter,
-                              bootstrap=args.bootstrap, remoteip=args.remoteip)
+        config = make_config(args, dict(run_dir=args.run_dir.resolve(), port=args.port, address=args.address,
+                                        docroot=args.docroot.resolve(), module=args.module,
+                                        filter=args.filter, bootstrap=args.bootstrap,
+                                        remoteip=args.remoteip))
         pid = read_pid(config.pid_path)
         if pid is not None and alive(pid):
             print(f"already running (pid {pid})", file=sys.stderr)
             return 1
-        Httpd(config).start(detach=True)
+        server_class(config).start(detach=True)
         print(f"started (pid {read_pid(config.pid_path)}) on {config.base_url}")
         return 0
-    pid_path = args.run_dir.resolve() / "httpd.pid"
+    pid_path = args.run_dir.resolve() / pid_name
     if args.command == "status":
         pid = read_pid(pid_path)
         running = pid is not None and alive(pid)
@@ -456,6 +476,17 @@ def main(argv: list[str]) -> int:
     else:
         print("not running")
     return 0
+
+
+def main(argv: list[str]) -> int:
+    def options(start: argparse.ArgumentParser) -> None:
+        start.add_argument("--httpd", default=DEFAULT_HTTPD)
+        start.add_argument("--modules-dir", default=DEFAULT_MODULES_DIR)
+
+    def make_config(args, common: dict) -> ServerConfig:
+        return ServerConfig(httpd=args.httpd, modules_dir=args.modules_dir, **common)
+
+    return run_command(argv, __doc__, options, make_config, Httpd, "httpd.pid")
 
 
 if __name__ == "__main__":

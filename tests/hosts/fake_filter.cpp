@@ -13,19 +13,23 @@
 //   /_error                      -> SF_STATUS_REQ_ERROR
 //   /_throw                      -> a C++ exception escapes HttpFilterProc
 //   /_conn                       -> requests seen on this connection so far
+//   /_slow?MS                    -> passes on after MS milliseconds
 //   /_stats                      -> counts of notifications
 // Built a second time without HttpFilterProc, to test a missing export.
 #include <unistd.h>
 
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "filter/core/isapi.h"
@@ -212,6 +216,10 @@ SENTREL_EXPORT DWORD SENTREL_WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, DWO
   }
   if (url == "/_empty") return Answer(pfc, "404 Object Not Found", nullptr, "");
   if (url == "/_error") return SF_STATUS_REQ_ERROR;
+  if (url == "/_slow") {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(Variable(pfc, "QUERY_STRING").c_str())));
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
   if (url == "/_throw") throw std::runtime_error("fake filter fault");
   if (url == "/_conn") {
     return Answer(pfc, "200 OK", text, "requests-on-connection=" + std::to_string(onConnection) + "\n");

@@ -1,13 +1,61 @@
-"""Helpers shared by the Apache test scripts: a list of named checks, raw
-HTTP exchanges and polling."""
+"""Helpers shared by the server test scripts: the server under test (Apache
+httpd with mod_sentrel, or nginx with ngx_http_sentrel_module; the scripts
+run against either), a list of named checks, raw HTTP exchanges and
+polling."""
 
 from __future__ import annotations
 
+import argparse
+import os
 import socket
+import sys
 import time
 from pathlib import Path
 
+REPO = Path(__file__).resolve().parents[3]
+sys.path.insert(0, str(REPO / "hosts" / "apache"))
+sys.path.insert(0, str(REPO / "hosts" / "nginx"))
+import sentrel_httpd as sh  # noqa: E402
+import sentrel_nginx as sn  # noqa: E402
+
 SKIP = 77
+
+
+def add_server_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--server", choices=("apache", "nginx"), default="apache")
+    parser.add_argument("--httpd", default="", help="Apache httpd")
+    parser.add_argument("--modules-dir", default="", help="Apache's module folder")
+    parser.add_argument("--nginx", default="", help="the nginx binary")
+    parser.add_argument("--module", default="", help="the server's Sentrel module")
+
+
+def skip_reason(args) -> str | None:
+    """Why the server under test cannot run here, or None."""
+    if args.server == "nginx":
+        if not args.module or not os.path.exists(args.module):
+            return "the nginx module was not built (nginx-dev missing)"
+        if not args.nginx or not os.path.exists(args.nginx):
+            return "nginx not installed"
+        return None
+    if not args.module or not os.path.exists(args.module):
+        return "mod_sentrel was not built (apxs / apache2-dev missing)"
+    if not args.httpd or not os.path.exists(args.httpd):
+        return "Apache httpd not installed"
+    return None
+
+
+def make_server(args, run_dir: Path, docroot: Path, filter_path: str | None, bootstrap: str | None,
+                remoteip: bool = True, error_page: str | None = None, **more):
+    """The server under test on a free loopback port, with the module, trusting
+    X-Forwarded-For from the loopback address when `remoteip` is set and
+    answering a missing page with the internal redirect `error_page`."""
+    common = dict(run_dir=run_dir, port=sh.free_port(), docroot=docroot, module=os.path.abspath(args.module),
+                  filter=filter_path, bootstrap=bootstrap, remoteip=remoteip, **more)
+    if args.server == "nginx":
+        extra = f"error_page 404 {error_page};" if error_page else ""
+        return sn.Nginx(sn.NginxConfig(nginx=args.nginx, extra=extra, **common))
+    extra = f"ErrorDocument 404 {error_page}" if error_page else ""
+    return sh.Httpd(sh.ServerConfig(httpd=args.httpd, modules_dir=args.modules_dir, extra=extra, **common))
 
 
 class Checks:
@@ -58,9 +106,9 @@ def wait_for(predicate, timeout: float = 10.0, step: float = 0.2) -> bool:
 
 def sanitizer_reports(run_dir: Path) -> list[str]:
     """Sanitizer findings in a server's logs (a sanitized module or filter
-    reports into Apache's error log)."""
+    reports into the server's error log or standard error)."""
     found = []
-    for name in ("error.log", "httpd.stderr"):
+    for name in ("error.log", "httpd.stderr", "nginx.stderr"):
         path = run_dir / name
         if path.exists():
             text = path.read_text(errors="replace")

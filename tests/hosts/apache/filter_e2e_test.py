@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
-"""The filter library end to end in Apache httpd with mod_sentrel.
+"""The filter library end to end in a server with its Sentrel module: Apache
+httpd with mod_sentrel, or (--server nginx) nginx with its module.
 
 Uses the demo's settings folder (its three sample modules, "403 Forbidden" as
 the status, a 4-digit picture code of 300 x 100 pixels) with the starter rule
 set beside its modules, as the demo runs it, and the demo site, adds
-one address to "LimitIP.txt", starts Apache on a free loopback port and drives
+one address to "LimitIP.txt", starts the server on a free loopback port and drives
 the filter's staged start-up with short requests until its activity log shows
 the start-up message. Clients are told apart by X-Forwarded-For, which
-mod_remoteip trusts from the loopback address. Then, over real HTTP:
+the server's real-IP handling trusts from the loopback address. Then, over real HTTP:
 
   - requests made before the start-up has completed pass unevaluated;
   - a browser-like client passes;
@@ -21,14 +22,14 @@ mod_remoteip trusts from the loopback address. Then, over real HTTP:
     a browser's User-Agent without Accept-Language is challenged at its third
     page, while the browser client, which sends the header, passed;
   - the decision journal in "Cache" and the named log files in "Log" appear;
-  - stopping Apache unloads the filter ("程序卸载成功" in its log).
+  - stopping the server unloads the filter ("程序卸载成功" in its log).
 
 The filter draws the digits of its picture codes from the system's random
 source. The server of this test runs with a preloaded shim (fixed_random.cpp)
 that makes that source give one fixed byte, so the test knows the code: every
 digit is the same entry of the digit alphabet "1234567890".
 
-Exits 77 (skipped) when Apache or the module is not available. Apache is
+Exits 77 (skipped) when the server or the module is not available. The server is
 stopped at the end, also when a check fails.
 """
 
@@ -44,10 +45,8 @@ import sys
 import time
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[3]
-sys.path.insert(0, str(REPO / "hosts" / "apache"))
-import sentrel_httpd as sh  # noqa: E402
-from checks import SKIP, Checks, raw_exchange, read_text, sanitizer_reports  # noqa: E402
+from checks import (REPO, SKIP, Checks, add_server_arguments, make_server, raw_exchange, read_text,
+                    sanitizer_reports, sh, skip_reason)
 
 BROWSER = {
     "User-Agent": "Mozilla/5.0 (X11; Linux x86_64; rv:128.0) Gecko/20100101 Firefox/128.0",
@@ -126,9 +125,7 @@ def check_bitmap(c: Checks, body: bytes, width: int, height: int) -> None:
 
 def main() -> int:
     parser = argparse.ArgumentParser()
-    parser.add_argument("--httpd", default="")
-    parser.add_argument("--modules-dir", default="")
-    parser.add_argument("--module", default="")
+    add_server_arguments(parser)
     parser.add_argument("--filter", required=True)
     parser.add_argument("--random-shim", required=True, help="the fixed_random library")
     parser.add_argument("--work-dir", required=True, type=Path)
@@ -136,13 +133,10 @@ def main() -> int:
     parser.add_argument("--keep", action="store_true", help="keep the work folder after success")
     args = parser.parse_args()
 
-    if not args.module or not os.path.exists(args.module):
-        print("SKIP: mod_sentrel was not built (apxs / apache2-dev missing)")
+    reason = skip_reason(args)
+    if reason is not None:
+        print(f"SKIP: {reason}")
         return SKIP
-    if not args.httpd or not os.path.exists(args.httpd):
-        print("SKIP: Apache httpd not installed")
-        return SKIP
-    module = os.path.abspath(args.module)
     work = args.work_dir.resolve()
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
@@ -174,12 +168,9 @@ def main() -> int:
     code_page = page_as_sent(settings / "Code.html")
     log_folder = settings / "Log"
 
-    server = sh.Httpd(sh.ServerConfig(
-        run_dir=work / "httpd", port=sh.free_port(), docroot=work / "site", httpd=args.httpd,
-        modules_dir=args.modules_dir, module=module, filter=str(library),
-        bootstrap=str(work / "sh_Sentrel.ini"), remoteip=True,
-        preload=[os.path.abspath(args.random_shim)],
-        environment={"SENTREL_FIXED_RANDOM_BYTE": str(RANDOM_BYTE)}))
+    server = make_server(args, work / "httpd", work / "site", str(library), str(work / "sh_Sentrel.ini"),
+                         preload=[os.path.abspath(args.random_shim)],
+                         environment={"SENTREL_FIXED_RANDOM_BYTE": str(RANDOM_BYTE)})
     cfg = server.config
     c = Checks()
 
@@ -190,7 +181,7 @@ def main() -> int:
 
     try:
         server.start()
-        # The children load the filter as they start: under the sanitizers that
+        # The children (workers) load the filter as they start: under the sanitizers that
         # can take a few seconds after the server answers.
         loaded_by = time.monotonic() + 30
         while LOADED not in log_bytes(log_folder, "Log_*.log") and time.monotonic() < loaded_by:
@@ -304,7 +295,7 @@ def main() -> int:
     finally:
         server.stop()
 
-    c.check(UNLOADED in log_bytes(log_folder, "Log_*.log"), "unload message after Apache stopped")
+    c.check(UNLOADED in log_bytes(log_folder, "Log_*.log"), "unload message after the server stopped")
     c.equal(sanitizer_reports(cfg.run_dir), [], "no sanitizer reports")
     result = c.summary()
     if result == 0 and not args.keep:

@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
-"""mod_sentrel in a running Apache httpd, with the fake filter library.
+"""The server's Sentrel module in a running server, with the fake filter
+library: mod_sentrel in Apache httpd, or (--server nginx) the nginx module.
 
-Starts Apache on a free loopback port with the module in front of a small
+Starts the server on a free loopback port with the module in front of a small
 site and checks over real HTTP: which notifications the filter gets (main
 requests only, end of session on every closed connection), the server
-variables and the buffer contract of GetServerVariable, answers the filter
-gives itself (status line, headers, body, the request ending there), the
-filter's per-connection context, the current directory around
-GetFilterVersion, TerminateExtension at shutdown, and that configuration
-errors are logged once while the server keeps serving unfiltered.
+variables and the buffer contract of GetServerVariable, the client address
+from a trusted proxy only, answers the filter gives itself (status line,
+headers, body, the request ending there), the filter's per-connection
+context, that a slow filter call holds up no other client, the current
+directory around GetFilterVersion, TerminateExtension at shutdown, and that
+configuration errors are logged once while the server keeps serving
+unfiltered.
 
-Exits 77 (skipped) when Apache or the module is not available. Every server
-it starts is stopped, also when a check fails.
+Exits 77 (skipped) when the server or the module is not available. Every
+server it starts is stopped, also when a check fails.
 """
 
 from __future__ import annotations
@@ -22,13 +25,13 @@ import os
 import shutil
 import socket
 import sys
+import threading
 import time
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[3]
-sys.path.insert(0, str(REPO / "hosts" / "apache"))
-import sentrel_httpd as sh  # noqa: E402
-from checks import SKIP, Checks, raw_exchange, read_text as read, sanitizer_reports, wait_for  # noqa: E402
+from checks import (SKIP, Checks, add_server_arguments, make_server, raw_exchange, read_text as read,
+                    sanitizer_reports, sh, skip_reason, wait_for)
+
 BROWSER = "Mozilla/5.0 (X11; Linux x86_64; rv:128.0) Gecko/20100101 Firefox/128.0"
 BLOCK_BODY = b"<html>blocked by the fake filter</html>\n"
 INDEX = b"<html><body>static index</body></html>\n"
@@ -76,12 +79,9 @@ class Fixture:
         if bootstrap_lines is not None:
             (boot / "sh_Sentrel.ini").write_text("\n".join([f"Record={record}"] + bootstrap_lines) + "\n")
         sh.make_shared(folder)
-        config = sh.ServerConfig(
-            run_dir=folder / "run", port=sh.free_port(), docroot=self.site,
-            httpd=self.args.httpd, modules_dir=self.args.modules_dir, module=self.args.module,
-            filter=filter_path, bootstrap=str(boot / "sh_Sentrel.ini"), remoteip=remoteip,
-            extra="ErrorDocument 404 /missing.html")
-        return sh.Httpd(config), record
+        server = make_server(self.args, folder / "run", self.site, filter_path, str(boot / "sh_Sentrel.ini"),
+                             remoteip=remoteip, error_page="/missing.html")
+        return server, record
 
 
 def check_running_filter(c: Checks, fx: Fixture) -> None:
@@ -94,16 +94,16 @@ def check_running_filter(c: Checks, fx: Fixture) -> None:
 
         # Static pages pass; notifications for main requests only.
         status, _, _, body = server.get("/", ua)
-        c.equal((status, body), (200, INDEX), "index through mod_dir")
+        c.equal((status, body), (200, INDEX), "index page")
         status, _, _, body = server.get("/page.html", ua)
         c.equal((status, body), (200, PAGE), "static page")
         status, _, _, body = server.get("/nothing-here", ua)
-        c.equal((status, body), (404, MISSING), "ErrorDocument after the filter passed the request")
+        c.equal((status, body), (404, MISSING), "error page after the filter passed the request")
         text = read(record)
         c.equal(text.count("urlmap / 127.0.0.1\n"), 1, "one URL-mapping notification for /")
         c.equal(text.count("preproc /\n"), 1, "one preprocessing notification for /")
-        c.check("/index.html" not in text, "no notification for mod_dir's subrequest or redirect")
-        c.check("/missing.html" not in text, "no notification for the ErrorDocument redirect")
+        c.check("/index.html" not in text, "no notification for the index page's subrequest or redirect")
+        c.check("/missing.html" not in text, "no notification for the error page redirect")
         c.equal(text.count("urlmap /nothing-here "), 1, "one notification for the missing page")
         c.check(f"version cwd={boot}\n" in text,
                 f"GetFilterVersion ran in the bootstrap folder {boot}: {text!r}")
@@ -191,8 +191,36 @@ def check_running_filter(c: Checks, fx: Fixture) -> None:
         status, _, _, body = server.get("/_vars?REMOTE_ADDR", {"User-Agent": BROWSER,
                                                                 "X-Forwarded-For": "203.0.113.9"})
         c.equal(parse_lines(body).get("REMOTE_ADDR"), "203.0.113.9",
-                "REMOTE_ADDR is the client named by the trusted proxy (mod_remoteip)")
+                "REMOTE_ADDR is the client named by the trusted proxy (real-IP handling)")
         c.check("urlmap /_vars 203.0.113.9\n" in read(record), "the filter saw the proxied client")
+        # Another loopback address is no trusted proxy: its header is ignored.
+        with socket.create_connection((cfg.address, cfg.port), timeout=10,
+                                      source_address=("127.0.0.2", 0)) as s:
+            s.sendall(b"GET /_vars?REMOTE_ADDR HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 203.0.113.9\r\n"
+                      b"Connection: close\r\n\r\n")
+            reply = b"".join(iter(lambda: s.recv(65536), b""))
+        c.check(reply.endswith(b"\r\n\r\nREMOTE_ADDR=127.0.0.2\n"),
+                f"an untrusted client's X-Forwarded-For is ignored: {reply[-60:]!r}")
+
+        # A filter call that takes seconds holds up no other client's request.
+        slow: dict[str, object] = {}
+
+        def slow_request() -> None:
+            slow["reply"] = server.get("/_slow?3000", ua, timeout=30)
+            slow["done"] = True
+
+        waiter = threading.Thread(target=slow_request)
+        waiter.start()
+        try:
+            c.check(wait_for(lambda: "urlmap /_slow " in read(record), timeout=10, step=0.05),
+                    "the slow request reached the filter")
+            fast = [server.get("/page.html", ua, timeout=30)[0] for _ in range(5)]
+            c.check(fast == [200] * 5 and "done" not in slow,
+                    f"other requests were served while the filter was busy: {fast}, slow done={'done' in slow}")
+        finally:
+            waiter.join(30)
+        reply = slow.get("reply", (0, "", {}, b""))
+        c.equal((reply[0], reply[3]), (404, MISSING), "the slow request went on after the filter returned")
 
         # The buffer contract.
         status, _, _, body = server.get("/_contract", {"User-Agent": BROWSER, "X-Long": "x" * 2000})
@@ -226,7 +254,7 @@ def check_running_filter(c: Checks, fx: Fixture) -> None:
     finally:
         server.stop()
     text = read(record)
-    c.equal(text.count("terminate\n"), 1, "TerminateExtension once when the child exits")
+    c.equal(text.count("terminate\n"), 1, "TerminateExtension once when the worker exits")
     log = read(cfg.error_log)
     c.check("started (Fake test filter)" in log, "start logged")
     c.check("an exception escaped the filter" in log and log.count("an exception escaped") == 1,
@@ -267,20 +295,16 @@ def check_configuration_error(c: Checks, fx: Fixture, name: str, filter_path: st
 
 def main() -> int:
     parser = argparse.ArgumentParser()
-    parser.add_argument("--httpd", default="")
-    parser.add_argument("--modules-dir", default="")
-    parser.add_argument("--module", default="")
+    add_server_arguments(parser)
     parser.add_argument("--filter", required=True)
     parser.add_argument("--filter-noproc", required=True)
     parser.add_argument("--work-dir", required=True, type=Path)
     parser.add_argument("--keep", action="store_true", help="keep the work folder after success")
     args = parser.parse_args()
 
-    if not args.module or not os.path.exists(args.module):
-        print("SKIP: mod_sentrel was not built (apxs / apache2-dev missing)")
-        return SKIP
-    if not args.httpd or not os.path.exists(args.httpd):
-        print("SKIP: Apache httpd not installed")
+    reason = skip_reason(args)
+    if reason is not None:
+        print(f"SKIP: {reason}")
         return SKIP
     for name in ("module", "filter", "filter_noproc"):
         setattr(args, name, os.path.abspath(getattr(args, name)))

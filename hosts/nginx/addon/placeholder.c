@@ -1,0 +1,1 @@
+/* Stands for the module in nginx configure; never compiled. */
