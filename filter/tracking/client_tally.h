@@ -2,9 +2,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <vector>
+#include <span>
 
 #include "filter/picturecode/picture_challenge.h"
 #include "filter/settings/module.h"
@@ -30,25 +31,59 @@ enum class ResetMark : std::uint8_t {
 // A hold that never ends (listed addresses).
 inline constexpr std::uint32_t kHoldForever = 0xFFFFFFFFu;
 
+class ClientTable;
+
+// One record is 72 bytes on 64-bit systems plus 8 bytes per loaded module: the
+// progress items live right behind the record, in the same allocation, so a
+// client costs one allocation. Records are made and reused only by the
+// ClientTable, which also owns the bookkeeping fields at the end.
 struct ClientTally {
   // Read without the lock by the request path, so atomic; changed under `lock`.
   std::atomic<ClientState> state{ClientState::Normal};
-  std::uint32_t requestCount = 1;
-  std::atomic<std::uint32_t> holdUntil{0};
-  std::vector<ModuleProgress> progress;
   ResetMark resetMark = ResetMark::None;
-  platform::CriticalSection lock;
   // Two counters of the picture-code challenge in one byte: the units digit
   // counts the codes issued to the client, the tens digit the wrong answers
   // to the current code. Not zero means `challenge` is set.
   std::uint8_t challengeCounts = 0;
+  std::uint32_t requestCount = 1;
+  std::atomic<std::uint32_t> holdUntil{0};
   std::unique_ptr<picturecode::PictureChallenge> challenge;
+  platform::CriticalSection lock;
+
+  // One item per loaded module (none for records made during the start-up).
+  std::span<ModuleProgress> Progress() { return {ProgressItems(), progressCount_}; }
+  std::span<const ModuleProgress> Progress() const {
+    return {const_cast<ClientTally*>(this)->ProgressItems(), progressCount_};
+  }
 
   int CodesIssued() const { return challengeCounts % 10; }
   int WrongAnswers() const { return challengeCounts / 10 % 10; }
   void SetChallengeCounts(int codesIssued, int wrongAnswers) {
     challengeCounts = static_cast<std::uint8_t>(wrongAnswers * 10 + codesIssued);
   }
+
+  // The address the record belongs to.
+  std::uint32_t Key() const { return key_.load(std::memory_order_relaxed); }
+
+ private:
+  friend class ClientTable;
+
+  ModuleProgress* ProgressItems() {
+    return reinterpret_cast<ModuleProgress*>(reinterpret_cast<unsigned char*>(this) + sizeof(ClientTally));
+  }
+
+  // Table bookkeeping (see client_table.cpp): the key, the number of request
+  // threads holding the record (with kRetired while the table moves it to
+  // another address), the "seen since the clock hand passed" mark, and
+  // whether the start-up made the record.
+  std::atomic<std::uint32_t> key_{0};
+  std::atomic<std::uint32_t> pins_{0};
+  std::atomic<std::uint8_t> seen_{1};
+  std::uint8_t progressCapacity_ = 0;
+  std::uint8_t progressCount_ = 0;
+  bool madeAtStartup_ = false;
 };
+
+static_assert(sizeof(ClientTally) % alignof(ModuleProgress) == 0);
 
 }  // namespace sentrel
