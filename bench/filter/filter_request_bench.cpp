@@ -7,28 +7,11 @@
 #include <random>
 #include <vector>
 
+#include "bench/filter/module_set.h"
 #include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {
-
-using test::ModuleText;
-
-ModuleText Module(const std::string& name, std::vector<std::vector<ModuleText::RuleText>> steps,
-                  const std::string& setp = "0") {
-  ModuleText m;
-  m.name = name;
-  m.setp = setp;
-  m.execute = "1";  // log only: no client is ever put on hold
-  m.dateline = "600";
-  for (auto& rules : steps) {
-    ModuleText::StepText s;
-    s.times = "3-50";
-    s.rules = std::move(rules);
-    m.steps.push_back(s);
-  }
-  return m;
-}
 
 struct Site {
   test::SettingsFolder folder;
@@ -37,48 +20,16 @@ struct Site {
 
   Site() {
     folder.Write("Config.ini", "[Config]\r\nLogMin=1024\r\nCacheMin=100\r\n");
-    folder.AddModule("bots.ini", Module("bots", {{{"HTTP_USER_AGENT", "1", "(bot)|(spider)|(crawl)"}},
-                                                 {{"URL", "1", "\\.xml$"}}}));
-    folder.AddModule("tools.ini", Module("tools", {{{"HTTP_USER_AGENT", "1", "^(curl)|(wget)|(python)"}},
-                                                   {{"URL", "1", "^/api/"}},
-                                                   {{"QUERY_STRING", "1", "page=\\z"}}}));
-    folder.AddModule("sqli.ini", Module("sqli", {{{"QUERY_STRING", "1", "union.+select"}},
-                                                 {{"QUERY_STRING", "1", "(--)|(%27)"}}}));
-    folder.AddModule("wp.ini", Module("wp", {{{"URL", "1", "^/wp-(login)|(admin)"}},
-                                             {{"REQUEST_METHOD", "1", "post"}}}));
-    folder.AddModule("noref.ini", Module("noref", {{{"HTTP_REFERER", "1", ""}, {"URL", "1", "\\.(jpg)|(png)$"}},
-                                                   {{"HTTP_REFERER", "1", ""}}}, "1-500"));
-    folder.AddModule("deep.ini", Module("deep", {{{"URL", "1", "/\\w+/\\w+/\\w+/\\w+/"}},
-                                                 {{"QUERY_STRING", "1", "[&;]id=\\d\\d\\d\\d"}},
-                                                 {{"HTTP_USER_AGENT", "0", "mozilla"}}}));
-    folder.AddModule("scan.ini", Module("scan", {{{"URL", "1", "(\\.env)|(\\.git/)|(phpinfo)"}},
-                                                 {{"URL", "1", "\\.php$"}}}));
-    folder.AddModule("lang.ini", Module("lang", {{{"HTTP_ACCEPT_LANGUAGE", "0", "[a-z][a-z]"}},
-                                                 {{"HTTP_USER_AGENT", "1", "compatible"}}}));
+    bench::WriteModuleSet(folder);
     f = std::make_unique<test::FilterUnderTest>(folder);
     f->host.Load();
     f->CompleteStartup();
 
-    const char* agents[] = {
-        "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0 Safari/537.36",
-        "Mozilla/5.0 (iPhone; CPU iPhone OS 17_1 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like Gecko) Mobile/15E148",
-        "Mozilla/5.0 (compatible; ExampleBot/2.1; +http://www.example.com/bot.html)",
-        "curl/8.4.0"};
-    const char* urls[] = {"/", "/products/shoes/running/men/size-42/index.html", "/wp-login.php",
-                          "/images/banner.jpg", "/api/v1/items", "/sitemap.xml"};
-    const char* queries[] = {"", "page=3&sort=price&order=asc&utm_source=newsletter&utm_medium=email",
-                             "id=1234&ref=home", "q=union+all+select+password+from+users--"};
     std::mt19937 rng(5);
     for (int i = 0; i < 10000; ++i) {
-      std::map<std::string, std::string> v{
-          {"REMOTE_ADDR", "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
-                              std::to_string(i % 256 + (i % 256 == 0))},
-          {"HTTP_USER_AGENT", agents[rng() % 4]},
-          {"URL", urls[rng() % 6]},
-          {"QUERY_STRING", queries[rng() % 4]},
-          {"REQUEST_METHOD", "GET"},
-          {"HTTP_ACCEPT_LANGUAGE", "en-US,en;q=0.9"}};
-      if (rng() % 3) v["HTTP_REFERER"] = "https://www.example.org/products/shoes?from=search";
+      std::map<std::string, std::string> v = bench::RandomRequestVariables(rng);
+      v["REMOTE_ADDR"] = "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
+                         std::to_string(i % 256 + (i % 256 == 0));
       requests.push_back(std::make_unique<testhost::TestRequest>(std::move(v)));
     }
   }
