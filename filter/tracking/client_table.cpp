@@ -380,7 +380,9 @@ ClientTally* ClientTable::FindPinned(std::uint32_t key) const {
     if (node == nullptr) return nullptr;
   }
   auto* record = static_cast<ClientTally*>(FindChild(node, ByteAt(key, 4)));
-  if (record == nullptr || !Pin(record->pins_)) return nullptr;
+  if (record == nullptr) return nullptr;
+  if (readPause_) [[unlikely]] readPause_();
+  if (!Pin(record->pins_)) return nullptr;
   if (record->key_.load(std::memory_order_relaxed) != key) {
     record->pins_.fetch_sub(1, std::memory_order_release);
     return nullptr;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -95,6 +96,11 @@ class ClientTable {
 
   platform::CriticalSection& CreateLock() { return createLock_; }
 
+  // Tests only: called by a lock-free lookup between finding a record and
+  // pinning it, so a test can move the record meanwhile. Set it while no
+  // other thread uses the table.
+  void SetReadPauseForTest(std::function<void()> pause) { readPause_ = std::move(pause); }
+
  private:
   using Node = client_table_detail::Node;
 
@@ -130,6 +136,7 @@ class ClientTable {
   std::atomic<std::size_t> clients_{0};
   std::atomic<std::size_t> nodes_{1};
   std::atomic<std::size_t> evictions_{0};
+  std::function<void()> readPause_;
 };
 
 }  // namespace sentrel

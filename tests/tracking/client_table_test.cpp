@@ -264,6 +264,27 @@ TEST(ClientTableConcurrency, RecordsMoveSafelyUnderReaders) {
 
 // Many threads look up the same new addresses at once and must share one
 // record per address, while others append journal lines.
+// A lookup that found a record which is moved to another address before it
+// pins it must not return it: it looks again and gets a record of its own.
+TEST(ClientTable, ALookupNeverReturnsARecordMovedMeanwhile) {
+  TableFixture f;
+  f.table.SetMaxClients(1);
+  ClientTally* first = f.table.LookupClient(0x0A000001).get();
+  bool moved = false;
+  f.table.SetReadPauseForTest([&] {
+    if (moved) return;
+    moved = true;
+    EXPECT_EQ(f.table.LookupClient(0x0A000002).get(), first);  // takes the record over
+  });
+  ClientTable::Client again = f.table.LookupClient(0x0A000001);
+  f.table.SetReadPauseForTest({});
+  ASSERT_TRUE(moved);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->Key(), 0x0A000001u);
+  EXPECT_EQ(f.table.Find(0x0A000002), nullptr);
+  EXPECT_EQ(f.table.ClientCount(), 1u);
+}
+
 TEST(ClientTableConcurrency, OneRecordPerAddressUnderContention) {
   TableFixture f;
   test::SettingsFolder folder;
