@@ -108,14 +108,7 @@ BENCHMARK(BM_ClientMemory)->Arg(100000)->Arg(1000000)->Iterations(1)->Unit(bench
 // growing at the bound, every request is answered, and the clients blocked
 // at the start are still blocked at the end.
 void BM_ClientSoak(benchmark::State& state) {
-  test::ModuleText held;
-  held.name = "held";
-  held.execute = "0";
-  held.dateline = "86400";
-  test::ModuleText::StepText s;
-  s.times = "1";
-  s.rules.push_back({"HTTP_USER_AGENT", "1", "^holdme"});
-  held.steps.push_back(s);
+  const test::ModuleText held = test::ModuleText::OneRule({"HTTP_USER_AGENT", "1", "^holdme"}, "0", "1", "86400");
   LoadedFilter site("[Config]\r\nLogMin=1024\r\nCacheMin=100\r\nMaxClients=1000000\r\n", &held);
   if (!site.started) {
     state.SkipWithError("the filter did not start");

@@ -51,6 +51,20 @@ struct ModuleText {
 
   IniText Ini() const;
   std::string Text() const { return Ini().Text(); }
+
+  // A module of one step of one rule that takes `action` (the Execute
+  // digit) with the given hold once the step has held `times` times.
+  static ModuleText OneRule(RuleText rule, const std::string& action = "0", const std::string& times = "1",
+                            const std::string& dateline = "600") {
+    ModuleText m;
+    m.execute = action;
+    m.dateline = dateline;
+    StepText step;
+    step.times = times;
+    step.rules.push_back(std::move(rule));
+    m.steps.push_back(std::move(step));
+    return m;
+  }
 };
 
 }  // namespace sentrel::test

@@ -328,15 +328,7 @@ TEST(ClientLimit, NewClientsPassUncheckedWhileEveryRecordIsHeld) {
   test::SettingsFolder folder;
   folder.Write("Config.ini", "[Config]\r\nLogMin=1\r\nCacheMin=1\r\nMaxClients=2\r\n");
   folder.Write("Cache/2023-11-14.txt", "1700009999,2,9.9.9.9\r\n");  // a journal decision
-  test::ModuleText bot;
-  bot.name = "Bot";
-  bot.execute = "0";
-  bot.dateline = "600";
-  test::ModuleText::StepText s;
-  s.times = "1";
-  s.rules.push_back({"http_user_agent", "1", "bot"});
-  bot.steps.push_back(s);
-  folder.AddModule("bot.ini", bot);
+  folder.AddModule("bot.ini", test::ModuleText::OneRule({"http_user_agent", "1", "bot"}));
 
   test::FilterUnderTest f(folder);
   ASSERT_EQ(f.host.Load(), TRUE);
