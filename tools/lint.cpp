@@ -189,6 +189,7 @@ void SettingsSection(LintRun& run) {
   std::printf("  Dateline: %u\n", s.Dateline);
   std::printf("  LogMin: %u\n", s.LogMin);
   std::printf("  CacheMin: %d\n", s.CacheMin);
+  std::printf("  MaxClients: %u\n", s.MaxClients);
   if (s.PictureCodeEnabled()) {
     std::printf("  picture code: Length %d, Width %d, height %d\n", s.Length, s.Width, s.height);
   } else {

@@ -15,55 +15,34 @@
 #include <utility>
 #include <vector>
 
+#include "bench/filter/module_set.h"
+#include "hosts/common/host_context.h"
 #include "tests/support/filter_under_test.h"
 
 namespace sentrel {
 namespace {
 
-using test::ModuleText;
+// One request for the lean host: its variables in a small array, on the
+// host kit's filter context (the servers' buffer contract).
+class LeanRequest : public hosts::HostContext {
+ public:
+  explicit LeanRequest(const std::map<std::string, std::string>& v) : variables_(v.begin(), v.end()) {}
 
-ModuleText Module(const std::string& name, std::vector<std::vector<ModuleText::RuleText>> steps,
-                  const std::string& setp = "0") {
-  ModuleText m;
-  m.name = name;
-  m.setp = setp;
-  m.execute = "1";  // log only: no client is ever put on hold
-  m.dateline = "600";
-  for (auto& rules : steps) {
-    ModuleText::StepText s;
-    s.times = "3-50";
-    s.rules = std::move(rules);
-    m.steps.push_back(s);
-  }
-  return m;
-}
-
-// One request for the lean host: its variables in a small array.
-struct LeanRequest {
-  HTTP_FILTER_CONTEXT context{};
-  std::vector<std::pair<std::string, std::string>> variables;
-
-  explicit LeanRequest(const std::map<std::string, std::string>& v) : variables(v.begin(), v.end()) {
-    context.cbSize = sizeof(HTTP_FILTER_CONTEXT);
-    context.ServerContext = this;
-    context.GetServerVariable = &Get;
-  }
-
-  static BOOL SENTREL_WINAPI Get(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD size) {
-    const auto& self = *static_cast<const LeanRequest*>(pfc->ServerContext);
-    for (const auto& [key, value] : self.variables) {
-      if (std::strcmp(key.c_str(), name) != 0) continue;
-      const DWORD needed = static_cast<DWORD>(value.size() + 1);
-      if (buffer == nullptr || *size < needed) {
-        *size = needed;
-        return FALSE;
-      }
-      std::memcpy(buffer, value.c_str(), needed);
-      *size = needed;
-      return TRUE;
+ protected:
+  bool FindVariable(std::string_view name, std::string&, std::string_view& value) override {
+    for (const auto& [key, text] : variables_) {
+      if (key != name) continue;
+      value = text;
+      return true;
     }
-    return FALSE;
+    return false;
   }
+  bool SendResponseHeader(const char*, const char*) override { return true; }
+  bool WriteBody(const char*, DWORD) override { return true; }
+  bool AddHeaders(const char*) override { return true; }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> variables_;
 };
 
 struct Site {
@@ -74,48 +53,16 @@ struct Site {
 
   Site() {
     folder.Write("Config.ini", "[Config]\r\nLogMin=1024\r\nCacheMin=100\r\n");
-    folder.AddModule("bots.ini", Module("bots", {{{"HTTP_USER_AGENT", "1", "(bot)|(spider)|(crawl)"}},
-                                                 {{"URL", "1", "\\.xml$"}}}));
-    folder.AddModule("tools.ini", Module("tools", {{{"HTTP_USER_AGENT", "1", "^(curl)|(wget)|(python)"}},
-                                                   {{"URL", "1", "^/api/"}},
-                                                   {{"QUERY_STRING", "1", "page=\\z"}}}));
-    folder.AddModule("sqli.ini", Module("sqli", {{{"QUERY_STRING", "1", "union.+select"}},
-                                                 {{"QUERY_STRING", "1", "(--)|(%27)"}}}));
-    folder.AddModule("wp.ini", Module("wp", {{{"URL", "1", "^/wp-(login)|(admin)"}},
-                                             {{"REQUEST_METHOD", "1", "post"}}}));
-    folder.AddModule("noref.ini", Module("noref", {{{"HTTP_REFERER", "1", ""}, {"URL", "1", "\\.(jpg)|(png)$"}},
-                                                   {{"HTTP_REFERER", "1", ""}}}, "1-500"));
-    folder.AddModule("deep.ini", Module("deep", {{{"URL", "1", "/\\w+/\\w+/\\w+/\\w+/"}},
-                                                 {{"QUERY_STRING", "1", "[&;]id=\\d\\d\\d\\d"}},
-                                                 {{"HTTP_USER_AGENT", "0", "mozilla"}}}));
-    folder.AddModule("scan.ini", Module("scan", {{{"URL", "1", "(\\.env)|(\\.git/)|(phpinfo)"}},
-                                                 {{"URL", "1", "\\.php$"}}}));
-    folder.AddModule("lang.ini", Module("lang", {{{"HTTP_ACCEPT_LANGUAGE", "0", "[a-z][a-z]"}},
-                                                 {{"HTTP_USER_AGENT", "1", "compatible"}}}));
+    bench::WriteModuleSet(folder);
     f = std::make_unique<test::FilterUnderTest>(folder);
     f->host.Load();
     f->CompleteStartup();
 
-    const char* agents[] = {
-        "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0 Safari/537.36",
-        "Mozilla/5.0 (iPhone; CPU iPhone OS 17_1 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like Gecko) Mobile/15E148",
-        "Mozilla/5.0 (compatible; ExampleBot/2.1; +http://www.example.com/bot.html)",
-        "curl/8.4.0"};
-    const char* urls[] = {"/", "/products/shoes/running/men/size-42/index.html", "/wp-login.php",
-                          "/images/banner.jpg", "/api/v1/items", "/sitemap.xml"};
-    const char* queries[] = {"", "page=3&sort=price&order=asc&utm_source=newsletter&utm_medium=email",
-                             "id=1234&ref=home", "q=union+all+select+password+from+users--"};
     std::mt19937 rng(5);
     for (int i = 0; i < 10000; ++i) {
-      std::map<std::string, std::string> v{
-          {"REMOTE_ADDR", "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
-                              std::to_string(i % 256 + (i % 256 == 0))},
-          {"HTTP_USER_AGENT", agents[rng() % 4]},
-          {"URL", urls[rng() % 6]},
-          {"QUERY_STRING", queries[rng() % 4]},
-          {"REQUEST_METHOD", "GET"},
-          {"HTTP_ACCEPT_LANGUAGE", "en-US,en;q=0.9"}};
-      if (rng() % 3) v["HTTP_REFERER"] = "https://www.example.org/products/shoes?from=search";
+      std::map<std::string, std::string> v = bench::RandomRequestVariables(rng);
+      v["REMOTE_ADDR"] = "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
+                         std::to_string(i % 256 + (i % 256 == 0));
       lean.push_back(std::make_unique<LeanRequest>(v));
       requests.push_back(std::make_unique<testhost::TestRequest>(std::move(v)));
     }
@@ -146,7 +93,7 @@ void BM_HttpFilterProcLeanHost(benchmark::State& state) {
   std::size_t i = static_cast<std::size_t>(state.thread_index()) * 7919;
   for (auto _ : state) {
     LeanRequest& r = *site.lean[i % count];
-    benchmark::DoNotOptimize(site.f->filter.HttpFilterProc(&r.context, SF_NOTIFY_URL_MAP, nullptr));
+    benchmark::DoNotOptimize(site.f->filter.HttpFilterProc(r.Context(), SF_NOTIFY_URL_MAP, nullptr));
     i += 2;  // the two threads take disjoint requests
   }
   state.SetItemsProcessed(state.iterations());

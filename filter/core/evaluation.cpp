@@ -87,12 +87,12 @@ ClientState Evaluation::Run() {
   }
 
   cache_.Insert("REMOTE_ADDR", address_);
-  for (ModuleProgress& p : client_.progress) {
+  for (ModuleProgress& p : client_.Progress()) {
     Outcome outcome = RunModule(p);
     if (outcome != Outcome::Next) return client_.state.load(std::memory_order_relaxed);
   }
 
-  if (finished_ == client_.progress.size() && client_.state.load(std::memory_order_relaxed) == ClientState::Normal) {
+  if (finished_ == client_.Progress().size() && client_.state.load(std::memory_order_relaxed) == ClientState::Normal) {
     Decide(ClientState::Allowed, env_.settings.Dateline, true);
     Notify(0, nullptr);
   } else {
@@ -161,7 +161,7 @@ Outcome Evaluation::RunModule(ModuleProgress& p) {
       if (total <= p.currentStep) break;
       p.currentStep += 1;
       if (p.currentStep <= static_cast<std::uint32_t>(m->stepCount)) continue;
-      p.passes += 1;
+      p.CountPass();
       if (p.passes < static_cast<std::uint32_t>(m->times)) {
         p.currentStep = 1;
         continue;
@@ -181,7 +181,7 @@ Outcome Evaluation::RunModule(ModuleProgress& p) {
         gone = true;
       }
       if (!gone && p.currentStep > static_cast<std::uint32_t>(m->stepCount)) {
-        p.passes += 1;
+        p.CountPass();
         if (p.passes < static_cast<std::uint32_t>(m->times)) {
           p.currentStep = 1;
         } else {

@@ -1,5 +1,6 @@
 #include "filter/core/filter.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "filter/core/evaluation.h"
@@ -17,7 +18,7 @@ Filter::Filter(platform::Clock& clock, std::string bootstrapPath)
     : clock_(clock),
       bootstrapPath_(std::move(bootstrapPath)),
       log_(clock),
-      clients_(startupPending_, registry_.progressTemplate, listed_),
+      clients_(clock, startupPending_, registry_.progressTemplate, listed_),
       journal_(clock),
       startup_(clock, log_, startupPending_) {}
 
@@ -28,6 +29,7 @@ BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
   ReadSettingsFolder(settings_, registry_);
   log_.Configure(settings_.FolderPath, settings_.LogMin);
   journal_.Configure(settings_.FolderPath, settings_.CacheMin);
+  clients_.SetMaxClients(settings_.MaxClients);
 
   if (version != nullptr) {
     version->dwFilterVersion = kFilterRevision;
@@ -98,7 +100,17 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context) {
   std::uint32_t key = platform::Ntohl(platform::InetAddr(address));
   if (key == 0 || key == 0xFFFFFFFFu) return SF_STATUS_REQ_NEXT_NOTIFICATION;
 
-  ClientTally& client = clients_.LookupClient(key);
+  ClientTable::Client tracked = clients_.LookupClient(key);
+  if (!tracked) {
+    // The table is full of clients it may not give up: pass unchecked.
+    if (clients_.TakeFullReport(clock_.Now())) {
+      char text[128];
+      std::snprintf(text, sizeof(text), messages::kClientLimitFormat, clients_.MaxClients());
+      log_.WriteProgramMessage(text);
+    }
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
+  ClientTally& client = *tracked;
   const std::string addressText(address);
   const std::int64_t now = clock_.Now();
   if (static_cast<std::int64_t>(client.holdUntil.load(std::memory_order_relaxed)) <= now) {

@@ -31,6 +31,13 @@ inline constexpr char kStarted[] = "\xb3\xcc\xd0\xf2\xc6\xf4\xb6\xaf\xb3\xc9\xb9
 // 程序卸载成功 (unloaded)
 inline constexpr char kUnloaded[] = "\xb3\xcc\xd0\xf2\xd0\xb6\xd4\xd8\xb3\xc9\xb9\xa6";
 
+// 客户端数量达到上限（%u），新客户端暂不检测 (client count at the limit, new
+// clients not checked for now), a format for the limit
+inline constexpr char kClientLimitFormat[] =
+    "\xbf\xcd\xbb\xa7\xb6\xcb\xca\xfd\xc1\xbf\xb4\xef\xb5\xbd\xc9\xcf\xcf\xde\xa3\xa8"
+    "%u"
+    "\xa3\xa9\xa3\xac\xd0\xc2\xbf\xcd\xbb\xa7\xb6\xcb\xd4\xdd\xb2\xbb\xbc\xec\xb2\xe2";
+
 // The evaluation's diagnostic for a rule variable that stayed missing.
 inline constexpr char kNoServerVariable[] = "No SV2";
 

@@ -47,6 +47,10 @@ void ReadGeneralSettings(FilterSettings& s) {
   if (cacheMin < 0) cacheMin = 1;
   if (cacheMin > 65535) cacheMin = 65535;
   s.CacheMin = cacheMin;
+
+  // 0, a negative value or no value at all: the default bound.
+  const std::int32_t maxClients = platform::ReadProfileInt(config, "Config", "MaxClients", 0);
+  s.MaxClients = maxClients <= 0 ? kDefaultMaxClients : static_cast<std::uint32_t>(maxClients);
 }
 
 void ReadPictureCodeSettings(FilterSettings& s) {

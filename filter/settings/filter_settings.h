@@ -7,12 +7,18 @@
 
 namespace sentrel {
 
+// About 240 bytes per client with eight modules (measured with addresses
+// spread over the whole address space), so 4 000 000 clients keep the client
+// table below about 1 GiB.
+inline constexpr std::uint32_t kDefaultMaxClients = 4000000;
+
 struct FilterSettings {
   std::string FolderPath;                     // the settings folder, ending in one backslash
   std::string Status = "404 Object Not Found";  // status line of every answer the filter gives
   std::uint32_t Dateline = 86400;             // filter-wide hold time, seconds
   std::uint32_t LogMin = 30;                  // collected log lines per block
   std::int32_t CacheMin = 5;                  // journal lines per batch
+  std::uint32_t MaxClients = kDefaultMaxClients;  // client records the table may hold
   std::int32_t Length = 4;                    // picture-code digits; 0 = disabled
   std::int32_t Width = 300;                   // picture-code image width
   std::int32_t height = 100;                  // picture-code image height
@@ -37,7 +43,7 @@ std::string NormalizeFolderPath(const std::string& folderPath);
 // name an existing directory; on success `folderPath` is normalized.
 bool ReadFolderPath(const std::string& bootstrapPath, std::string& folderPath);
 
-// Reads Status, Dateline, LogMin and CacheMin from folderPath + "Config.ini",
+// Reads Status, Dateline, LogMin, CacheMin and MaxClients from folderPath + "Config.ini",
 // with their defaults and clamps.
 void ReadGeneralSettings(FilterSettings& settings);
 

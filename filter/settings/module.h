@@ -56,13 +56,20 @@ struct Module {
   }
 };
 
-// One client's progress through one module.
+// One client's progress through one module, in 8 bytes: every field is as
+// narrow as its range allows (module numbers up to kMaxModuleFiles, steps up
+// to kMaxStepCount + 1); `passes` is only ever compared with a module's Times
+// (at most kMaxModuleTimes), so it stops counting at 255 instead of wrapping.
 struct ModuleProgress {
   std::uint8_t active = 1;
-  std::int32_t moduleNumber = 0;
-  std::uint32_t currentStep = 0;
-  std::uint32_t stepHits = 0;
-  std::uint32_t passes = 0;
+  std::uint8_t moduleNumber = 0;
+  std::uint8_t currentStep = 0;
+  std::uint8_t passes = 0;
+  std::uint32_t stepHits = 0;  // up to a step's upper Times, any 31-bit value
+
+  void CountPass() {
+    if (passes != 0xFF) ++passes;
+  }
 };
 
 }  // namespace sentrel

@@ -11,7 +11,7 @@ std::int32_t ModuleRegistry::AddModule(Module module) {
   modules.push_back(std::move(module));
   ModuleProgress progress;
   progress.active = 1;
-  progress.moduleNumber = number;
+  progress.moduleNumber = static_cast<std::uint8_t>(number);
   progressTemplate.push_back(progress);
   return number;
 }

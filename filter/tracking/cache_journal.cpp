@@ -96,9 +96,10 @@ void CacheJournal::ReadDayFile(const std::string& path, std::int64_t now, Client
     std::uint32_t key = platform::Ntohl(platform::InetAddr(address.c_str()));
     if (key == 0 || key == 0xFFFFFFFFu) continue;
 
-    ClientTally& client = table.LookupClient(key);
-    client.state.store(static_cast<ClientState>(state), std::memory_order_relaxed);
-    client.holdUntil.store(holdUntil, std::memory_order_relaxed);
+    ClientTable::Client client = table.LookupClient(key);
+    if (!client) continue;  // only once the start-up is over can the table be full
+    client->state.store(static_cast<ClientState>(state), std::memory_order_relaxed);
+    client->holdUntil.store(holdUntil, std::memory_order_relaxed);
   }
   in.Close();
   if (!anyUseful) platform::DeleteFile(path);

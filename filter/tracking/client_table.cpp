@@ -1,77 +1,519 @@
 #include "filter/tracking/client_table.h"
 
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <type_traits>
+
+// How readers stay safe without a lock
+// -----------------------------------
+// Every change to the tree (new node, grown or shrunk copy, new or moved
+// record) is made under CreateLock; readers take no lock at all. Three rules
+// make that safe:
+//
+// 1. Memory is type-stable. A node or a record is never handed back to the
+//    allocator while the table lives. A node that leaves the tree (replaced by
+//    a grown or shrunk copy, or emptied) goes to the free list of its own
+//    level and size, and is only ever reused as a node of that same level and
+//    size; records are only ever reused as records. A reader that still holds
+//    a pointer to a node that has since been reused therefore reads a valid
+//    node of the type it expects, and every field a reader touches is an
+//    atomic. The worst it can see is the wrong child or no child.
+// 2. Readers check what they found. A lock-free lookup ends by pinning the
+//    record (below) and comparing the record's key with the address it looked
+//    for; on any mismatch or miss it falls back to the locked path, where the
+//    tree is exact because nobody else changes it. So a stale or half-changed
+//    view can cost a reader a retry under the lock, never a wrong record.
+// 3. Records are pinned. `pins_` counts the request threads that hold the
+//    record; a reader pins with a compare-and-swap that refuses a record
+//    marked kRetired. The table gives a record to another address only after
+//    swapping its pins from 0 to kRetired, so no reader holds it then and none
+//    can pin it until it is ready under its new key (published with a release
+//    store of pins = 1 for the creating request). A reader that pins it after
+//    that sees the new key and lets go.
+//
+// Free lists never shrink, so what the table holds is bounded by its largest
+// population: records by MaxClients (plus the start-up's records), nodes by
+// the nodes those records need (an empty node leaves the tree, a node much
+// larger than its population is shrunk).
+//
+// Which record to give up is decided by a clock hand over all records (the
+// "second chance" approximation of least recently seen): a lookup marks its
+// record seen; the hand clears the mark of a record it passes and takes the
+// first record that can be given up and was not seen since the hand last
+// passed it. A record can be given up when its client is Normal or its
+// decision has run out (no hold running), no request holds it, and it was
+// not made by the start-up (listed addresses and journal decisions). A listed address made afterwards has a
+// hold that never ends, so it is never given up either.
+
 namespace sentrel {
 
-ClientTable::ClientTable(const std::atomic<std::uint8_t>& startupPending,
-                         const std::vector<ModuleProgress>& progressTemplate,
-                         const AddressRanges& listed)
-    : startupPending_(startupPending), progressTemplate_(progressTemplate), listed_(listed) {}
+namespace client_table_detail {
+
+constexpr int k4 = 0, k16 = 1, k48 = 2, k256 = 3;
+constexpr int kKinds = 4;
+constexpr int kCapacity[kKinds] = {4, 16, 48, 256};
+// A node shrinks to the next smaller size when its population falls to this.
+constexpr int kShrinkAt[kKinds] = {0, 2, 8, 24};
+
+struct Node {
+  Node(int kind_, int level_) : kind(static_cast<std::uint8_t>(kind_)), level(static_cast<std::uint8_t>(level_)) {}
+  const std::uint8_t kind;
+  const std::uint8_t level;
+  std::uint16_t live = 0;  // children, only touched under CreateLock
+};
+
+template <int C>
+struct SmallNode : Node {
+  SmallNode(int kind_, int level_) : Node(kind_, level_) { Clear(); }
+  std::atomic<std::uint8_t> used;  // positions ever filled since Clear
+  std::atomic<std::uint8_t> keys[C];
+  std::atomic<void*> children[C];
+
+  void Clear() { used.store(0, std::memory_order_relaxed); }
+  void* Find(std::uint8_t b) const {
+    const unsigned n = std::min<unsigned>(used.load(std::memory_order_acquire), C);
+    for (unsigned i = 0; i < n; ++i) {
+      if (keys[i].load(std::memory_order_relaxed) != b) continue;
+      if (void* child = children[i].load(std::memory_order_acquire)) return child;
+    }
+    return nullptr;
+  }
+  int PositionOf(std::uint8_t b) const {
+    const unsigned n = used.load(std::memory_order_relaxed);
+    for (unsigned i = 0; i < n; ++i) {
+      if (keys[i].load(std::memory_order_relaxed) == b &&
+          children[i].load(std::memory_order_relaxed) != nullptr) {
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  }
+  bool Put(std::uint8_t b, void* child) {
+    const unsigned n = used.load(std::memory_order_relaxed);
+    for (unsigned i = 0; i < n; ++i) {  // a position emptied earlier
+      if (children[i].load(std::memory_order_relaxed) != nullptr) continue;
+      keys[i].store(b, std::memory_order_relaxed);
+      children[i].store(child, std::memory_order_release);
+      return true;
+    }
+    if (n == C) return false;
+    keys[n].store(b, std::memory_order_relaxed);
+    children[n].store(child, std::memory_order_release);
+    used.store(static_cast<std::uint8_t>(n + 1), std::memory_order_release);
+    return true;
+  }
+  void Set(std::uint8_t b, void* child) { children[PositionOf(b)].store(child, std::memory_order_release); }
+  template <typename F>
+  void ForEach(F&& f) const {
+    const unsigned n = used.load(std::memory_order_relaxed);
+    for (unsigned i = 0; i < n; ++i) {
+      if (void* child = children[i].load(std::memory_order_relaxed)) f(keys[i].load(std::memory_order_relaxed), child);
+    }
+  }
+};
+
+struct Node48 : Node {
+  Node48(int kind_, int level_) : Node(kind_, level_) { Clear(); }
+  std::atomic<std::uint8_t> index[256];  // position + 1, or 0
+  std::atomic<void*> children[48];
+
+  void Clear() {
+    for (auto& i : index) i.store(0, std::memory_order_relaxed);
+    for (auto& c : children) c.store(nullptr, std::memory_order_relaxed);
+  }
+  void* Find(std::uint8_t b) const {
+    const unsigned i = index[b].load(std::memory_order_acquire);
+    if (i == 0 || i > 48) return nullptr;
+    return children[i - 1].load(std::memory_order_acquire);
+  }
+  bool Put(std::uint8_t b, void* child) {
+    for (unsigned i = 0; i < 48; ++i) {
+      if (children[i].load(std::memory_order_relaxed) != nullptr) continue;
+      children[i].store(child, std::memory_order_release);
+      index[b].store(static_cast<std::uint8_t>(i + 1), std::memory_order_release);
+      return true;
+    }
+    return false;
+  }
+  void Set(std::uint8_t b, void* child) {
+    children[index[b].load(std::memory_order_relaxed) - 1].store(child, std::memory_order_release);
+  }
+  void Remove(std::uint8_t b) {
+    const unsigned i = index[b].load(std::memory_order_relaxed);
+    index[b].store(0, std::memory_order_release);
+    children[i - 1].store(nullptr, std::memory_order_release);
+  }
+  template <typename F>
+  void ForEach(F&& f) const {
+    for (unsigned b = 0; b < 256; ++b) {
+      const unsigned i = index[b].load(std::memory_order_relaxed);
+      if (i != 0) f(static_cast<std::uint8_t>(b), children[i - 1].load(std::memory_order_relaxed));
+    }
+  }
+};
+
+struct Node256 : Node {
+  Node256(int kind_, int level_) : Node(kind_, level_) { Clear(); }
+  std::atomic<void*> children[256];
+
+  void Clear() {
+    for (auto& c : children) c.store(nullptr, std::memory_order_relaxed);
+  }
+  void* Find(std::uint8_t b) const { return children[b].load(std::memory_order_acquire); }
+  bool Put(std::uint8_t b, void* child) {
+    children[b].store(child, std::memory_order_release);
+    return true;
+  }
+  void Set(std::uint8_t b, void* child) { Put(b, child); }
+  template <typename F>
+  void ForEach(F&& f) const {
+    for (unsigned b = 0; b < 256; ++b) {
+      if (void* c = children[b].load(std::memory_order_relaxed)) f(static_cast<std::uint8_t>(b), c);
+    }
+  }
+};
+
+using Node4 = SmallNode<4>;
+using Node16 = SmallNode<16>;
+
+// Calls `f` with the node as its own type.
+template <typename F>
+decltype(auto) Visit(Node* n, F&& f) {
+  switch (n->kind) {
+    case k4: return f(*static_cast<Node4*>(n));
+    case k16: return f(*static_cast<Node16*>(n));
+    case k48: return f(*static_cast<Node48*>(n));
+    default: return f(*static_cast<Node256*>(n));
+  }
+}
+
+void* FindChild(const Node* n, std::uint8_t b) {
+  return Visit(const_cast<Node*>(n), [b](const auto& node) { return node.Find(b); });
+}
+
+constexpr std::size_t kNodeSize[kKinds] = {sizeof(Node4), sizeof(Node16), sizeof(Node48), sizeof(Node256)};
+
+// Nodes of one level and one size, carved from 64 KiB blocks; a node that
+// leaves the tree waits in the free list for the next node of its kind.
+class NodePool {
+ public:
+  ~NodePool() {
+    for (unsigned char* block : blocks_) delete[] block;
+  }
+  Node* Take(int kind, int level) {
+    if (!free_.empty()) {
+      Node* n = free_.back();
+      free_.pop_back();
+      Visit(n, [](auto& node) { node.Clear(); });
+      return n;
+    }
+    const std::size_t size = kNodeSize[kind];
+    if (next_ == nullptr || next_ + size > end_) {
+      constexpr std::size_t kBlock = 64 * 1024;
+      blocks_.push_back(new unsigned char[kBlock]);
+      next_ = blocks_.back();
+      end_ = next_ + kBlock;
+    }
+    void* at = next_;
+    next_ += size;
+    switch (kind) {
+      case k4: return new (at) Node4(kind, level);
+      case k16: return new (at) Node16(kind, level);
+      case k48: return new (at) Node48(kind, level);
+      default: return new (at) Node256(kind, level);
+    }
+  }
+  void Give(Node* n) { free_.push_back(n); }
+
+ private:
+  std::vector<unsigned char*> blocks_;
+  unsigned char* next_ = nullptr;
+  unsigned char* end_ = nullptr;
+  std::vector<Node*> free_;
+};
+
+}  // namespace client_table_detail
+
+using namespace client_table_detail;
+
+namespace {
+
+constexpr std::uint32_t kRetired = 0x80000000u;
+constexpr std::int64_t kFullReportSeconds = 60;
+
+std::uint8_t ByteAt(std::uint32_t key, int level) { return static_cast<std::uint8_t>(key >> (8 * (4 - level))); }
+
+// Levels 2 to 4, four sizes each.
+int PoolIndex(int level, int kind) { return (level - 2) * kKinds + kind; }
+
+bool Pin(std::atomic<std::uint32_t>& pins) {
+  std::uint32_t seen = pins.load(std::memory_order_relaxed);
+  do {
+    if (seen & kRetired) return false;
+  } while (!pins.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire, std::memory_order_relaxed));
+  return true;
+}
+
+}  // namespace
+
+void ClientTable::Client::Release() {
+  if (record_ != nullptr) record_->pins_.fetch_sub(1, std::memory_order_release);
+  record_ = nullptr;
+}
+
+ClientTable::ClientTable(platform::Clock& clock, const std::atomic<std::uint8_t>& startupPending,
+                         const std::vector<ModuleProgress>& progressTemplate, const AddressRanges& listed)
+    : clock_(clock),
+      startupPending_(startupPending),
+      progressTemplate_(progressTemplate),
+      listed_(listed),
+      root_(new Node256(k256, 1)),
+      pools_(new NodePool[3 * kKinds]) {}
 
 ClientTable::~ClientTable() {
-  for (auto& slot : root_.slots) {
-    if (auto* child = static_cast<Node*>(slot.load(std::memory_order_relaxed))) FreeNode(child, 2);
+  for (ClientTally* record : records_) {
+    record->~ClientTally();
+    ::operator delete(record);
+  }
+  delete static_cast<Node256*>(root_);
+}
+
+Node* ClientTable::NewNode(int level, int kind) {
+  nodes_.fetch_add(1, std::memory_order_relaxed);
+  return pools_[PoolIndex(level, kind)].Take(kind, level);
+}
+
+void ClientTable::Recycle(Node* node) {
+  nodes_.fetch_sub(1, std::memory_order_relaxed);
+  pools_[PoolIndex(node->level, node->kind)].Give(node);
+}
+
+// A copy of the node in the given size, not yet in the tree.
+Node* ClientTable::Resized(Node* node, int kind) {
+  Node* copy = NewNode(node->level, kind);
+  Visit(node, [copy](auto& from) {
+    from.ForEach([copy](std::uint8_t b, void* child) {
+      Visit(copy, [b, child](auto& to) { to.Put(b, child); });
+    });
+  });
+  copy->live = node->live;
+  return copy;
+}
+
+void ClientTable::Walk(std::uint32_t key, Node* path[4]) const {
+  path[0] = root_;
+  for (int level = 1; level < 4; ++level) {
+    path[level] = path[level - 1] == nullptr
+                      ? nullptr
+                      : static_cast<Node*>(FindChild(path[level - 1], ByteAt(key, level)));
   }
 }
 
-void ClientTable::FreeNode(Node* node, int level) {
-  for (auto& slot : node->slots) {
-    void* p = slot.load(std::memory_order_relaxed);
-    if (p == nullptr) continue;
-    if (level == 4) {
-      delete static_cast<ClientTally*>(p);
+// Puts `child` under the byte of `level` in path[level - 1], growing that
+// node into a larger copy when it is full.
+void ClientTable::AddChild(Node* path[4], std::uint32_t key, int level, void* child) {
+  Node* node = path[level - 1];
+  const std::uint8_t b = ByteAt(key, level);
+  if (!Visit(node, [b, child](auto& n) { return n.Put(b, child); })) {
+    Node* grown = Resized(node, node->kind + 1);
+    Visit(grown, [b, child](auto& n) { n.Put(b, child); });
+    Node* parent = path[level - 2];
+    const std::uint8_t pb = ByteAt(key, level - 1);
+    Visit(parent, [pb, grown](auto& n) { n.Set(pb, grown); });
+    Recycle(node);
+    path[level - 1] = node = grown;
+  }
+  ++node->live;
+}
+
+// Takes the byte of `level` out of path[level - 1]; an emptied node leaves
+// the tree, a sparse one is replaced by a smaller copy.
+void ClientTable::RemoveChild(Node* path[4], std::uint32_t key, int level) {
+  Node* node = path[level - 1];
+  const std::uint8_t b = ByteAt(key, level);
+  Visit(node, [b](auto& n) {
+    using T = std::decay_t<decltype(n)>;
+    if constexpr (std::is_same_v<T, Node48>) {
+      n.Remove(b);
     } else {
-      FreeNode(static_cast<Node*>(p), level + 1);
+      n.Set(b, nullptr);
     }
+  });
+  --node->live;
+  if (level == 1) return;
+  if (node->live == 0) {
+    RemoveChild(path, key, level - 1);
+    Recycle(node);
+    return;
   }
-  delete node;
+  if (node->live <= kShrinkAt[node->kind]) {
+    Node* smaller = Resized(node, node->kind - 1);
+    const std::uint8_t pb = ByteAt(key, level - 1);
+    Visit(path[level - 2], [pb, smaller](auto& n) { n.Set(pb, smaller); });
+    Recycle(node);
+  }
 }
 
-ClientTable::Node* ClientTable::ChildNode(Node& parent, std::uint8_t index) {
-  auto& slot = parent.slots[index];
-  void* child = slot.load(std::memory_order_acquire);
-  if (child != nullptr) return static_cast<Node*>(child);
-  platform::ScopedLock lock(createLock_);
-  child = slot.load(std::memory_order_acquire);
-  if (child == nullptr) {
-    child = new Node();
-    nodes_.fetch_add(1, std::memory_order_relaxed);
-    slot.store(child, std::memory_order_release);
+void ClientTable::Insert(std::uint32_t key, ClientTally* record) {
+  Node* path[4];
+  Walk(key, path);
+  for (int level = 2; level <= 4; ++level) {
+    if (path[level - 1] != nullptr) continue;
+    Node* fresh = NewNode(level, k4);
+    AddChild(path, key, level - 1, fresh);
+    path[level - 1] = fresh;
   }
-  return static_cast<Node*>(child);
+  AddChild(path, key, 4, record);
 }
 
-ClientTally& ClientTable::LookupClient(std::uint32_t key) {
-  Node* node = &root_;
-  for (int shift = 24; shift >= 8; shift -= 8) {
-    node = ChildNode(*node, static_cast<std::uint8_t>(key >> shift));
-  }
-  auto& slot = node->slots[key & 0xFF];
-  void* record = slot.load(std::memory_order_acquire);
-  if (record != nullptr) return *static_cast<ClientTally*>(record);
-
-  platform::ScopedLock lock(createLock_);
-  record = slot.load(std::memory_order_acquire);
-  if (record == nullptr) {
-    auto* tally = new ClientTally();
-    if (startupPending_.load(std::memory_order_acquire) == 0) tally->progress = progressTemplate_;
-    if (auto state = listed_.Find(key)) {
-      tally->state.store(*state, std::memory_order_relaxed);
-      tally->holdUntil.store(kHoldForever, std::memory_order_relaxed);
-    }
-    record = tally;
-    clients_.fetch_add(1, std::memory_order_relaxed);
-    slot.store(record, std::memory_order_release);
-  }
-  return *static_cast<ClientTally*>(record);
+void ClientTable::Detach(std::uint32_t key) {
+  Node* path[4];
+  Walk(key, path);
+  RemoveChild(path, key, 4);
 }
 
-ClientTally* ClientTable::Find(std::uint32_t key) const {
-  const Node* node = &root_;
-  for (int shift = 24; shift >= 8; shift -= 8) {
-    node = static_cast<const Node*>(node->slots[(key >> shift) & 0xFF].load(std::memory_order_acquire));
+ClientTally* ClientTable::FindPinned(std::uint32_t key) const {
+  const Node* node = root_;
+  for (int level = 1; level < 4; ++level) {
+    node = static_cast<const Node*>(FindChild(node, ByteAt(key, level)));
     if (node == nullptr) return nullptr;
   }
-  return static_cast<ClientTally*>(node->slots[key & 0xFF].load(std::memory_order_acquire));
+  auto* record = static_cast<ClientTally*>(FindChild(node, ByteAt(key, 4)));
+  if (record == nullptr) return nullptr;
+  if (readPause_) [[unlikely]] readPause_();
+  if (!Pin(record->pins_)) return nullptr;
+  if (record->key_.load(std::memory_order_relaxed) != key) {
+    record->pins_.fetch_sub(1, std::memory_order_release);
+    return nullptr;
+  }
+  return record;
+}
+
+ClientTally* ClientTable::NewRecord(std::size_t progressCapacity) {
+  void* memory = ::operator new(sizeof(ClientTally) + progressCapacity * sizeof(ModuleProgress));
+  auto* record = new (memory) ClientTally();
+  std::uninitialized_default_construct_n(record->ProgressItems(), progressCapacity);
+  record->progressCapacity_ = static_cast<std::uint8_t>(progressCapacity);
+  records_.push_back(record);
+  clients_.fetch_add(1, std::memory_order_relaxed);
+  return record;
+}
+
+// Gives the record the values of a new client of `key`. No reader holds it.
+void ClientTable::Prepare(ClientTally& record, std::uint32_t key, bool startup) {
+  record.state.store(ClientState::Normal, std::memory_order_relaxed);
+  record.resetMark = ResetMark::None;
+  record.requestCount = 1;
+  record.holdUntil.store(0, std::memory_order_relaxed);
+  record.challengeCounts = 0;
+  record.challenge.reset();
+  record.progressCount_ = 0;
+  if (!startup) {
+    const std::size_t n = std::min<std::size_t>(progressTemplate_.size(), record.progressCapacity_);
+    std::copy_n(progressTemplate_.begin(), n, record.ProgressItems());
+    record.progressCount_ = static_cast<std::uint8_t>(n);
+  }
+  record.madeAtStartup_ = startup;
+  if (auto state = listed_.Find(key)) {
+    record.state.store(*state, std::memory_order_relaxed);
+    record.holdUntil.store(kHoldForever, std::memory_order_relaxed);
+  }
+  record.key_.store(key, std::memory_order_relaxed);
+  record.seen_.store(1, std::memory_order_relaxed);
+  record.pins_.store(1, std::memory_order_release);  // held by the creating request
+}
+
+// A client whose decision has run out counts as Normal: its next request
+// would return it to Normal and restart its progress anyway. So the hold
+// alone decides, apart from the start-up's records.
+bool ClientTable::MayGiveUp(const ClientTally& record, std::int64_t now) const {
+  return !record.madeAtStartup_ &&
+         static_cast<std::int64_t>(record.holdUntil.load(std::memory_order_relaxed)) <= now;
+}
+
+ClientTally* ClientTable::TakeVictim(std::int64_t now) {
+  if (now < noVictimBefore_) return nullptr;
+  const std::size_t n = records_.size();
+  for (std::size_t step = 0; step < 2 * n; ++step) {
+    if (hand_ >= n) hand_ = 0;
+    ClientTally* record = records_[hand_++];
+    if (!MayGiveUp(*record, now)) continue;
+    if (record->seen_.load(std::memory_order_relaxed) != 0) {
+      record->seen_.store(0, std::memory_order_relaxed);
+      continue;
+    }
+    std::uint32_t idle = 0;
+    if (!record->pins_.compare_exchange_strong(idle, kRetired, std::memory_order_acq_rel,
+                                               std::memory_order_relaxed)) {
+      continue;  // a request holds it
+    }
+    if (!MayGiveUp(*record, now)) {  // a request decided on it meanwhile
+      record->pins_.store(0, std::memory_order_release);
+      continue;
+    }
+    evictions_.fetch_add(1, std::memory_order_relaxed);
+    return record;
+  }
+  // A full sweep found nothing: holds end and requests finish by the second,
+  // so the next sweep is worth it no sooner than the next second.
+  noVictimBefore_ = now + 1;
+  return nullptr;
+}
+
+ClientTable::Client ClientTable::LookupClient(std::uint32_t key) {
+  if (ClientTally* record = FindPinned(key)) {
+    if (record->seen_.load(std::memory_order_relaxed) == 0) record->seen_.store(1, std::memory_order_relaxed);
+    return Client(record);
+  }
+
+  platform::ScopedLock lock(createLock_);
+  Node* path[4];
+  Walk(key, path);
+  if (path[3] != nullptr) {
+    if (auto* record = static_cast<ClientTally*>(FindChild(path[3], ByteAt(key, 4)))) {
+      // Under the lock a record in the tree is never retired.
+      record->pins_.fetch_add(1, std::memory_order_acquire);
+      record->seen_.store(1, std::memory_order_relaxed);
+      return Client(record);
+    }
+  }
+
+  const bool startup = startupPending_.load(std::memory_order_acquire) != 0;
+  ClientTally* record = nullptr;
+  if (!startup && records_.size() >= maxClients_) {
+    record = TakeVictim(clock_.Now());
+    if (record == nullptr) {
+      full_.store(true, std::memory_order_relaxed);
+      return Client();
+    }
+    Detach(record->key_.load(std::memory_order_relaxed));
+  } else {
+    record = NewRecord(startup ? 0 : progressTemplate_.size());
+  }
+  Prepare(*record, key, startup);
+  Insert(key, record);
+  return Client(record);
+}
+
+ClientTally* ClientTable::Find(std::uint32_t key) {
+  if (ClientTally* record = FindPinned(key)) {
+    record->pins_.fetch_sub(1, std::memory_order_release);
+    return record;
+  }
+  platform::ScopedLock lock(createLock_);
+  Node* path[4];
+  Walk(key, path);
+  return path[3] == nullptr ? nullptr : static_cast<ClientTally*>(FindChild(path[3], ByteAt(key, 4)));
+}
+
+bool ClientTable::TakeFullReport(std::int64_t now) {
+  if (!full_.load(std::memory_order_relaxed)) return false;
+  std::int64_t due = nextFullReport_.load(std::memory_order_relaxed);
+  if (now < due) return false;
+  if (!nextFullReport_.compare_exchange_strong(due, now + kFullReportSeconds, std::memory_order_relaxed)) return false;
+  full_.store(false, std::memory_order_relaxed);
+  return true;
 }
 
 }  // namespace sentrel

@@ -52,7 +52,7 @@ class Evaluation : public ::testing::Test {
   DWORD Ua(const std::string& agent, const std::string& address = "10.0.0.7") {
     return f->Request(address, {{"HTTP_USER_AGENT", agent}});
   }
-  ClientTally& Client(std::uint32_t key = KeyOf(10, 0, 0, 7)) { return f->filter.Clients().LookupClient(key); }
+  ClientTally& Client(std::uint32_t key = KeyOf(10, 0, 0, 7)) { return *f->filter.Clients().LookupClient(key); }
   std::string Log(const std::string& name) {
     return folder.Read("Log/" + name + "_" + f->clock.FormatNow("%Y-%m-%d") + ".log");
   }

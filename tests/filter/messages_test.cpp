@@ -19,6 +19,7 @@ TEST(ProgramMessages, ConstantsAreTheGbkBytesOfTheirTexts) {
       {messages::kModuleReadFormat, "%s\t模块读取成功"},
       {messages::kStarted, "程序启动成功"},
       {messages::kUnloaded, "程序卸载成功"},
+      {messages::kClientLimitFormat, "客户端数量达到上限（%u），新客户端暂不检测"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(std::string(c.constant), platform::Utf8ToCodePage(c.utf8)) << c.utf8;

@@ -39,7 +39,7 @@ class PictureFlow : public ::testing::Test {
   DWORD Get(const std::string& url, const std::string& query) {
     return f->Request("10.0.0.7", {{"HTTP_USER_AGENT", "crawler"}, {"URL", url}, {"QUERY_STRING", query}});
   }
-  ClientTally& Client() { return f->filter.Clients().LookupClient(kClient); }
+  ClientTally& Client() { return *f->filter.Clients().LookupClient(kClient); }
   std::string Code() { return Client().challenge->expectedQuery + 5; }
   std::string Wrong() {
     std::string code = Code();

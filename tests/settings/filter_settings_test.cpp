@@ -14,6 +14,7 @@ struct ClampCase {
   std::uint32_t dateline;
   std::uint32_t logMin;
   std::int32_t cacheMin;
+  std::uint32_t maxClients = kDefaultMaxClients;
 };
 
 class GeneralClamps : public ::testing::TestWithParam<ClampCase> {};
@@ -27,16 +28,18 @@ TEST_P(GeneralClamps, ReadWithDefaultsAndClamps) {
   EXPECT_EQ(s.Dateline, GetParam().dateline);
   EXPECT_EQ(s.LogMin, GetParam().logMin);
   EXPECT_EQ(s.CacheMin, GetParam().cacheMin);
+  EXPECT_EQ(s.MaxClients, GetParam().maxClients);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Boundaries, GeneralClamps,
     ::testing::Values(
         ClampCase{"", 86400, 30, 5},
-        ClampCase{"[Config]\nDateline=604800\nLogMin=1024\nCacheMin=0\n", 604800, 1024, 0},
-        ClampCase{"[Config]\nDateline=604801\nLogMin=1025\nCacheMin=-2\n", 86400, 30, 1},
-        ClampCase{"[Config]\nDateline=0\nLogMin=0\nCacheMin=-1\n", 86400, 30, 1},
-        ClampCase{"[Config]\nDateline=-1\nLogMin=-5\nCacheMin=1\n", 86400, 30, 1},
+        ClampCase{"[Config]\nDateline=604800\nLogMin=1024\nCacheMin=0\nMaxClients=1\n", 604800, 1024, 0, 1},
+        ClampCase{"[Config]\nDateline=604801\nLogMin=1025\nCacheMin=-2\nMaxClients=0\n", 86400, 30, 1},
+        ClampCase{"[Config]\nDateline=0\nLogMin=0\nCacheMin=-1\nMaxClients=-7\n", 86400, 30, 1},
+        ClampCase{"[Config]\nDateline=-1\nLogMin=-5\nCacheMin=1\nMaxClients=2147483647\n", 86400, 30, 1,
+                  2147483647u},
         ClampCase{"[Config]\nDateline=1\nLogMin=1\nCacheMin=65535\n", 1, 1, 65535},
         ClampCase{"[Config]\nDateline=abc\nLogMin=2000\nCacheMin=65536\n", 86400, 30, 65535},
         ClampCase{"[config]\ndateline = 3600 \nlogmin=7x\ncachemin=+9\n", 3600, 7, 9}));

@@ -30,7 +30,7 @@ class LintTest : public ::testing::Test {
 };
 
 TEST_F(LintTest, ReportsEachFileInLoadOrderAndTheSettings) {
-  folder_.Write("Config.ini", "[Config]\r\nDateline=999999\r\nLogMin=7\r\n[Code]\r\nLength=0\r\n");
+  folder_.Write("Config.ini", "[Config]\r\nDateline=999999\r\nLogMin=7\r\nMaxClients=-3\r\n[Code]\r\nLength=0\r\n");
   folder_.Write("Return.html", "<p>no</p>\r\n");
   // Name in the code page: "Good" and 模块.
   folder_.Write("Action/zgood.ini",
@@ -65,6 +65,7 @@ TEST_F(LintTest, ReportsEachFileInLoadOrderAndTheSettings) {
   // Effective settings after their clamps, and the cap: 2 + 5.
   EXPECT_NE(out.find("  Dateline: 86400\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  LogMin: 7\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  MaxClients: 4000000\n"), std::string::npos) << out;  // the default in force
   EXPECT_NE(out.find("  picture code: disabled\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  Return page: 10 bytes\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  requestCap: 7\n"), std::string::npos) << out;

@@ -22,7 +22,7 @@ class JournalTest : public ::testing::Test {
   std::atomic<std::uint8_t> pending{1};
   std::vector<ModuleProgress> progressTemplate;
   AddressRanges listed;
-  ClientTable table{pending, progressTemplate, listed};
+  ClientTable table{clock, pending, progressTemplate, listed};
 
   void Configure(int cacheMin) { journal.Configure(NormalizeFolderPath(folder.Root()), cacheMin); }
   std::string Today() { return folder.Read("Cache/2023-11-14.txt"); }
@@ -96,7 +96,7 @@ TEST_F(JournalTest, ReadingRestoresDecisionsAndLaterLinesWin) {
   EXPECT_EQ(a->holdUntil.load(), 1700001200u);
   EXPECT_EQ(a->requestCount, 1u);
   EXPECT_EQ(a->resetMark, ResetMark::None);
-  EXPECT_TRUE(a->progress.empty());
+  EXPECT_TRUE(a->Progress().empty());
   EXPECT_EQ(table.Find((10u << 24) | 8)->state.load(), ClientState::Allowed);
   EXPECT_EQ(table.Find((10u << 24) | 9)->state.load(), ClientState::PictureCode);
   EXPECT_EQ(table.Find((10u << 24) | 10), nullptr);
