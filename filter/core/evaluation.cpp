@@ -6,6 +6,7 @@
 #include "filter/core/server_variables.h"
 #include "filter/logging/program_messages.h"
 #include "platform/codepage.h"
+#include "platform/thread_slot.h"
 
 namespace sentrel {
 
@@ -18,8 +19,8 @@ struct RuleValueSlot {
 };
 
 std::vector<RuleValueSlot>& ThreadRuleValues() {
-  static thread_local std::vector<RuleValueSlot> slots;
-  return slots;
+  static platform::PerThread<std::vector<RuleValueSlot>> slots;
+  return slots.Get();
 }
 
 // How the procedure for one module ends.

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/thread_slot.h"
+
 namespace sentrel::pattern::detail {
 
 // A deterministic state: the sorted instructions that wait for the next byte
@@ -292,7 +294,8 @@ const Automaton::State* Automaton::Intern(const std::vector<std::uint32_t>& kern
   const std::uint32_t hash = HashOf(kernel.data(), kernel.size());
   const std::size_t kernelBytes = kernel.size() * sizeof(std::uint32_t);
   auto same = [&](const State* s) {
-    return s->hash == hash && s->size == kernel.size() && std::memcmp(s->pcs, kernel.data(), kernelBytes) == 0;
+    return s->hash == hash && s->size == kernel.size() &&
+           (kernelBytes == 0 || std::memcmp(s->pcs, kernel.data(), kernelBytes) == 0);
   };
   for (std::size_t i = hash & tableMask_;; i = (i + 1) & tableMask_) {
     const State* s = table_[i].load(std::memory_order_acquire);
@@ -346,7 +349,8 @@ bool Automaton::EndAccepts(const State* state, Scratch& scratch) const {
 }
 
 bool Automaton::Search(std::string_view subject) const {
-  static thread_local Scratch scratch;
+  static platform::PerThread<Scratch> scratches;
+  Scratch& scratch = scratches.Get();
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   const std::size_t n = subject.size();
   if (n == 0) {

@@ -33,6 +33,7 @@
 #include "filter/pattern/literal_search.h"
 #include "filter/pattern/program.h"
 #include "filter/pattern/rule_pattern.h"
+#include "platform/thread_slot.h"
 
 namespace sentrel::pattern {
 namespace {
@@ -123,8 +124,8 @@ class MemoSet {
 };
 
 MemoSet& ThreadMemo() {
-  static thread_local MemoSet memo;
-  return memo;
+  static platform::PerThread<MemoSet> memo;
+  return memo.Get();
 }
 
 }  // namespace
