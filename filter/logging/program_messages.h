@@ -31,6 +31,12 @@ inline constexpr char kStarted[] = "\xb3\xcc\xd0\xf2\xc6\xf4\xb6\xaf\xb3\xc9\xb9
 // 程序卸载成功 (unloaded)
 inline constexpr char kUnloaded[] = "\xb3\xcc\xd0\xf2\xd0\xb6\xd4\xd8\xb3\xc9\xb9\xa6";
 
+// MetricsAllow 设置无效（%s），改用默认值 127.0.0.1 (MetricsAllow refused at the
+// entry %s, the default 127.0.0.1 applies), a format for the refused entry
+inline constexpr char kMetricsAllowRefusedFormat[] =
+    "MetricsAllow \xc9\xe8\xd6\xc3\xce\xde\xd0\xa7\xa3\xa8%s\xa3\xa9\xa3\xac\xb8\xc4\xd3\xc3\xc4\xac\xc8\xcf"
+    "\xd6\xb5 127.0.0.1";
+
 // The evaluation's diagnostic for a rule variable that stayed missing.
 inline constexpr char kNoServerVariable[] = "No SV2";
 

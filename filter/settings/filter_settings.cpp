@@ -47,6 +47,10 @@ void ReadGeneralSettings(FilterSettings& s) {
   if (cacheMin < 0) cacheMin = 1;
   if (cacheMin > 65535) cacheMin = 65535;
   s.CacheMin = cacheMin;
+
+  s.MetricsPath = platform::ReadProfileString(config, "Config", "MetricsPath", "", 1024);
+  s.MetricsAllow = platform::ReadProfileString(config, "Config", "MetricsAllow", kDefaultMetricsAllow, 1024);
+  if (s.MetricsAllow.empty()) s.MetricsAllow = kDefaultMetricsAllow;
 }
 
 void ReadPictureCodeSettings(FilterSettings& s) {

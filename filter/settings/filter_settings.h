@@ -7,6 +7,9 @@
 
 namespace sentrel {
 
+// Who may read the metrics page when Config.ini does not say.
+inline constexpr char kDefaultMetricsAllow[] = "127.0.0.1";
+
 struct FilterSettings {
   std::string FolderPath;                     // the settings folder, ending in one backslash
   std::string Status = "404 Object Not Found";  // status line of every answer the filter gives
@@ -18,6 +21,8 @@ struct FilterSettings {
   std::int32_t height = 100;                  // picture-code image height
   std::string returnPage;                     // body of the block answer
   std::string codePage;                       // body of the picture-code page
+  std::string MetricsPath;                    // URL path of the metrics page; empty = off
+  std::string MetricsAllow = kDefaultMetricsAllow;   // who may read it, address-list entries by commas
 
   bool PictureCodeEnabled() const { return Length != 0; }
   bool CodePageLoaded() const { return PictureCodeEnabled() && !codePage.empty(); }
@@ -37,8 +42,10 @@ std::string NormalizeFolderPath(const std::string& folderPath);
 // name an existing directory; on success `folderPath` is normalized.
 bool ReadFolderPath(const std::string& bootstrapPath, std::string& folderPath);
 
-// Reads Status, Dateline, LogMin and CacheMin from folderPath + "Config.ini",
-// with their defaults and clamps.
+// Reads Status, Dateline, LogMin, CacheMin, MetricsPath and MetricsAllow from
+// folderPath + "Config.ini", with their defaults and clamps. MetricsAllow is
+// kept as written (an empty value gives the default); the filter reads its
+// entries when it sets up the metrics page.
 void ReadGeneralSettings(FilterSettings& settings);
 
 // Reads Length, Width and height from section Code of "Config.ini".
