@@ -223,7 +223,7 @@ std::string Filter::MetricsPage() {
   // progress items (picture-code images are not counted).
   r.clientTableBytes = clients_.NodeCount() * 256 * sizeof(void*) +
                        r.clients * (sizeof(ClientTally) + modules * sizeof(ModuleProgress));
-  return (counting_ != nullptr ? *counting_ : metrics_).Page(r);
+  return metrics_.Page(r);
 }
 
 picturecode::PictureCodeMaker& Filter::PictureCodes() {
