@@ -29,6 +29,11 @@ class TextExposition {
   // it as they are; the writer adds nothing).
   void Sample(std::string_view name, std::initializer_list<Label> labels, std::uint64_t value);
   void Sample(std::string_view name, std::uint64_t value) { Sample(name, {}, value); }
+  // A family of one sample without labels.
+  void Single(std::string_view name, std::string_view help, MetricType type, std::uint64_t value) {
+    Family(name, help, type);
+    Sample(name, value);
+  }
 
   const std::string& Text() const { return text_; }
 

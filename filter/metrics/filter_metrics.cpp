@@ -19,14 +19,13 @@ std::string FilterMetrics::Page(const FilterReadings& r) const {
 
   page.Family("sentrel_build_info", "The filter's version; always 1.", Gauge);
   page.Sample("sentrel_build_info", {{"version", r.version}}, 1);
-  page.Family("sentrel_start_time_seconds", "When the filter library was loaded, in seconds since 1970.",
-              Gauge);
-  page.Sample("sentrel_start_time_seconds", static_cast<std::uint64_t>(r.startTime));
-  page.Family("sentrel_startup_stage",
+  page.Single("sentrel_start_time_seconds",
+              "When the filter library was loaded, in seconds since 1970.", Gauge,
+              static_cast<std::uint64_t>(r.startTime));
+  page.Single("sentrel_startup_stage",
               "The start-up stage due next: 0 address lists, 1 decision cache, 2 modules, 3 start, "
               "4 started, 5 a stage running or the start-up halted.",
-              Gauge);
-  page.Sample("sentrel_startup_stage", r.startupStage);
+              Gauge, r.startupStage);
 
   static constexpr const char* kOutcomes[kRequestOutcomes] = {"evaluated", "startup",
                                                               "unusable_address", "held"};
@@ -49,9 +48,8 @@ std::string FilterMetrics::Page(const FilterReadings& r) const {
     page.Sample("sentrel_answers_total", {{"action", kActions[i]}}, Read(static_cast<Answer>(i)));
   }
 
-  page.Family("sentrel_picture_codes_issued_total", "Picture codes drawn for challenged clients.",
-              Counter);
-  page.Sample("sentrel_picture_codes_issued_total", Read(ChallengeEvent::CodeIssued));
+  page.Single("sentrel_picture_codes_issued_total", "Picture codes drawn for challenged clients.",
+              Counter, Read(ChallengeEvent::CodeIssued));
   page.Family("sentrel_picture_code_answers_total",
               "Answers to picture codes, right (the client is allowed) or wrong.", Counter);
   page.Sample("sentrel_picture_code_answers_total", {{"result", "right"}},
@@ -75,41 +73,34 @@ std::string FilterMetrics::Page(const FilterReadings& r) const {
     page.Sample("sentrel_module_fired_total",
                 {{"module", number}, {"name", name}, {"action", m.action}}, FiredCount(m.number));
   }
-  page.Family("sentrel_all_modules_finished_total",
+  page.Single("sentrel_all_modules_finished_total",
               "Clients allowed for the filter-wide Dateline because every module finished without "
               "firing.",
-              Counter);
-  page.Sample("sentrel_all_modules_finished_total", FiredCount(0));
+              Counter, FiredCount(0));
 
-  page.Family("sentrel_log_lines_written_total",
+  page.Single("sentrel_log_lines_written_total",
               "Activity log lines written to their files (a collected block counts each line).",
-              Counter);
-  page.Sample("sentrel_log_lines_written_total", r.logLinesWritten);
-  page.Family("sentrel_log_lines_lost_total",
-              "Activity log lines lost because their file could not be written.", Counter);
-  page.Sample("sentrel_log_lines_lost_total", r.logLinesLost);
-  page.Family("sentrel_journal_lines_written_total",
-              "Decision journal lines written to the day files of the Cache folder.", Counter);
-  page.Sample("sentrel_journal_lines_written_total", r.journalLinesWritten);
-  page.Family("sentrel_journal_write_failures_total",
+              Counter, r.logLinesWritten);
+  page.Single("sentrel_log_lines_lost_total",
+              "Activity log lines lost because their file could not be written.", Counter,
+              r.logLinesLost);
+  page.Single("sentrel_journal_lines_written_total",
+              "Decision journal lines written to the day files of the Cache folder.", Counter,
+              r.journalLinesWritten);
+  page.Single("sentrel_journal_write_failures_total",
               "Failed writes of the decision journal (the lines stay pending for the next write).",
-              Counter);
-  page.Sample("sentrel_journal_write_failures_total", r.journalWriteFailures);
-  page.Family("sentrel_journal_lines_pending", "Decision journal lines waiting to be written.",
-              Gauge);
-  page.Sample("sentrel_journal_lines_pending", r.journalLinesPending);
+              Counter, r.journalWriteFailures);
+  page.Single("sentrel_journal_lines_pending", "Decision journal lines waiting to be written.",
+              Gauge, r.journalLinesPending);
 
-  page.Family("sentrel_clients", "Client records held in the client table.", Gauge);
-  page.Sample("sentrel_clients", r.clients);
-  page.Family("sentrel_client_table_bytes",
+  page.Single("sentrel_clients", "Client records held in the client table.", Gauge, r.clients);
+  page.Single("sentrel_client_table_bytes",
               "Memory of the client table, estimated from its nodes and records (picture-code "
               "images not included).",
-              Gauge);
-  page.Sample("sentrel_client_table_bytes", r.clientTableBytes);
+              Gauge, r.clientTableBytes);
 
-  page.Family("sentrel_crash_dumps_total", "Crash dumps written after faults during a notification.",
-              Counter);
-  page.Sample("sentrel_crash_dumps_total", r.crashDumps);
+  page.Single("sentrel_crash_dumps_total",
+              "Crash dumps written after faults during a notification.", Counter, r.crashDumps);
   return page.Text();
 }
 

@@ -24,15 +24,7 @@ struct Seen {
 // A module that fires at a client's `times`-th request whose agent holds "bot".
 ModuleText AgentModule(const std::string& name, const std::string& execute, const std::string& times,
                        const std::string& dateline = "600") {
-  ModuleText m;
-  m.name = name;
-  m.execute = execute;
-  m.dateline = dateline;
-  ModuleText::StepText s;
-  s.times = times;
-  s.rules.push_back({"http_user_agent", "1", "bot"});
-  m.steps.push_back(s);
-  return m;
+  return ModuleText::OneRule(name, execute, times, dateline, {"http_user_agent", "1", "bot"});
 }
 
 class DecisionObserverTest : public ::testing::Test {

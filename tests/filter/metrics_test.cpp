@@ -31,19 +31,6 @@ constexpr char kBotName[] = "\xbb\xfa\xc6\xf7\xc8\xcb \"bot\" \\ one";
 
 std::uint32_t Key(const char* address) { return platform::Ntohl(platform::InetAddr(address)); }
 
-ModuleText OneStepModule(const std::string& name, const std::string& execute, const std::string& times,
-                         const std::string& dateline, ModuleText::RuleText rule) {
-  ModuleText m;
-  m.name = name;
-  m.execute = execute;
-  m.dateline = dateline;
-  ModuleText::StepText s;
-  s.times = times;
-  s.rules.push_back(std::move(rule));
-  m.steps.push_back(s);
-  return m;
-}
-
 class MetricsPage : public ::testing::Test {
  protected:
   SettingsFolder folder;
@@ -55,11 +42,11 @@ class MetricsPage : public ::testing::Test {
                  "MetricsAllow=127.0.0.1, 192.168.7.*\r\n[Code]\r\nLength=4\r\nWidth=120\r\nheight=40\r\n");
     folder.Write("Return.html", "blocked\r\n");
     folder.Write("Code.html", "<img src=/Code.bmp>\r\n");
-    ModuleText bots = OneStepModule(kBotName, "0", "3", "600", {"HTTP_USER_AGENT", "1", "bot"});
+    ModuleText bots = ModuleText::OneRule(kBotName, "0", "3", "600", {"HTTP_USER_AGENT", "1", "bot"});
     bots.priority = "2";  // module 1
     folder.AddModule("bots.ini", bots);
     folder.AddModule("challenge.ini",
-                     OneStepModule("Challenge", "3", "1", "3600", {"HTTP_USER_AGENT", "1", "curl"}));
+                     ModuleText::OneRule("Challenge", "3", "1", "3600", {"HTTP_USER_AGENT", "1", "curl"}));
     f = std::make_unique<FilterUnderTest>(folder);
     ASSERT_EQ(f->host.Load(), TRUE);
   }

@@ -43,6 +43,19 @@ IniText::Lines& IniText::SectionLines(const std::string& section) {
   return sections_.back().second;
 }
 
+ModuleText ModuleText::OneRule(const std::string& name, const std::string& execute,
+                               const std::string& stepTimes, const std::string& dateline, RuleText rule) {
+  ModuleText m;
+  m.name = name;
+  m.execute = execute;
+  m.dateline = dateline;
+  StepText s;
+  s.times = stepTimes;
+  s.rules.push_back(std::move(rule));
+  m.steps.push_back(std::move(s));
+  return m;
+}
+
 IniText ModuleText::Ini() const {
   IniText ini;
   ini.Set("About", "Version", "4.3.0").Set("About", "Name", name);

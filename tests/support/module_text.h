@@ -51,6 +51,11 @@ struct ModuleText {
 
   IniText Ini() const;
   std::string Text() const { return Ini().Text(); }
+
+  // A module of one step with one rule: its name, action, the step's match
+  // count, the hold time and the rule.
+  static ModuleText OneRule(const std::string& name, const std::string& execute,
+                            const std::string& stepTimes, const std::string& dateline, RuleText rule);
 };
 
 }  // namespace sentrel::test
