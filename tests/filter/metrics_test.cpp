@@ -4,6 +4,7 @@
 // concurrent adds.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -170,6 +171,39 @@ TEST_F(MetricsPage, CountsAScriptedSequenceExactly) {
   EXPECT_EQ(lines.find("nohelp"), std::string::npos) << lines;
   EXPECT_EQ(lines.find(" unknown "), std::string::npos) << lines;  // a family without TYPE
 #endif
+}
+
+// Scrapes while the start-up runs and clients are evaluated: the page never
+// reads the modules while the start-up loads them, and no request is lost.
+class MetricsPageConcurrency : public MetricsPage {};
+
+TEST_F(MetricsPageConcurrency, ScrapesDuringTheStartupAndRequests) {
+  constexpr int kRequests = 300;
+  std::atomic<bool> started{false};
+  test::RunTogether(3, [&](int t) {
+    if (t == 0) {
+      f->CompleteStartup();
+      started = true;
+    } else if (t == 1) {
+      bool sawModules = false;
+      for (int i = 0; i < 2000 && !sawModules; ++i) {
+        testhost::TestRequest r({{"REMOTE_ADDR", "127.0.0.1"}, {"URL", kPath}});
+        EXPECT_EQ(f->host.Request(r), SF_STATUS_REQ_FINISHED);
+        sawModules = started && r.body.find("name=\"Challenge\"") != std::string::npos;
+      }
+      EXPECT_TRUE(sawModules);
+    } else {
+      for (int i = 0; i < kRequests; ++i) {
+        testhost::TestRequest r({{"REMOTE_ADDR", "10.0.1." + std::to_string(i % 200 + 1)},
+                                 {"HTTP_USER_AGENT", "Mozilla"}, {"URL", "/"}});
+        f->host.Request(r);
+      }
+    }
+  });
+  const metrics::FilterMetrics& m = *f->filter.Metrics();
+  using metrics::RequestOutcome;
+  EXPECT_EQ(m.Read(RequestOutcome::Evaluated) + m.Read(RequestOutcome::DuringStartup), kRequests);
+  EXPECT_EQ(m.Read(RequestOutcome::Held), 0u);
 }
 
 TEST_F(MetricsPage, OffWithoutMetricsPath) {
