@@ -1,11 +1,15 @@
-// Counters the request path adds to from many threads at once without a lock.
+// Counters the request path adds to from many threads at once without a lock
+// and without a locked instruction.
 //
-// Every counter has one slot per stripe, and each thread adds to the slots of
-// its own stripe (threads are dealt stripes in turn as they first count), so
-// threads rarely share a cache line and never wait for one another; a slot is
-// a relaxed atomic, so two threads that do share a stripe still count right.
-// Reading a counter sums its slots over all stripes: a scrape costs a few
-// thousand loads, a count one relaxed add.
+// Every thread that counts gets a block of slots of its own, one slot per
+// counter, on cache lines of its own: its first count registers the block,
+// and later counts find it through a thread-local cache. Only the owning
+// thread writes a block, so a count is a relaxed load and store of its own
+// slot (no atomic read-modify-write, no shared cache line); reading a
+// counter sums its slot over all blocks with relaxed loads, which never see a
+// torn value. A block outlives its thread and is taken over by the next
+// thread that comes to use the same thread-local storage, so a server whose
+// threads come and go does not pile up blocks.
 #pragma once
 
 #include <atomic>
@@ -17,10 +21,8 @@ namespace sentrel::metrics {
 
 class CounterSet {
  public:
-  // Stripes of slots; more threads than this share stripes.
-  static constexpr std::size_t kStripes = 16;
-
   explicit CounterSet(std::size_t counters);
+  ~CounterSet();
   CounterSet(const CounterSet&) = delete;
   CounterSet& operator=(const CounterSet&) = delete;
 
@@ -28,12 +30,17 @@ class CounterSet {
 
   // Adds to counter `index` (below size()).
   void Add(std::size_t index, std::uint64_t amount = 1) {
-    const std::size_t slot = ThreadStripe() * linesPerStripe_ * kSlotsPerLine + index;
-    lines_[slot / kSlotsPerLine].slots[slot % kSlotsPerLine].fetch_add(amount, std::memory_order_relaxed);
+    const ThreadCache& cache = tCache;
+    Line* lines = cache.set == id_ ? cache.lines : Register();
+    std::atomic<std::uint64_t>& slot = lines[index / kSlotsPerLine].slots[index % kSlotsPerLine];
+    slot.store(slot.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
   }
 
-  // The counter's total over all stripes.
+  // The counter's total over all threads' blocks.
   std::uint64_t Read(std::size_t index) const;
+
+  // Blocks registered so far (one per thread that counted).
+  std::size_t BlockCount() const;
 
  private:
   static constexpr std::size_t kLineBytes = 64;
@@ -41,18 +48,27 @@ class CounterSet {
   struct alignas(kLineBytes) Line {
     std::atomic<std::uint64_t> slots[kSlotsPerLine];
   };
+  struct Block {
+    const void* owner;  // the thread-local cache of the thread that writes it
+    std::unique_ptr<Line[]> lines;
+    Block* next;
+  };
+  // The block the thread used last, by the set's id (ids are never reused,
+  // so a cache left over from a destroyed set never matches).
+  struct ThreadCache {
+    std::uint64_t set;
+    Line* lines;
+  };
 
-  // The stripe of the calling thread, dealt on its first count.
-  static std::size_t ThreadStripe() {
-    if (tStripe == 0) tStripe = NextStripe() + 1;
-    return tStripe - 1;
-  }
-  static std::size_t NextStripe();
-  static constinit thread_local std::size_t tStripe;  // stripe + 1; 0 = none yet
+  // Finds or registers the calling thread's block and caches it.
+  Line* Register();
 
-  std::size_t counters_;
-  std::size_t linesPerStripe_;
-  std::unique_ptr<Line[]> lines_;
+  static constinit thread_local ThreadCache tCache;
+
+  const std::uint64_t id_;
+  const std::size_t counters_;
+  const std::size_t lines_;
+  std::atomic<Block*> blocks_{nullptr};
 };
 
 }  // namespace sentrel::metrics

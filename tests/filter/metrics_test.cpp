@@ -274,25 +274,38 @@ TEST(MetricsExposition, HelpAndLabelValuesAreEscaped) {
             "x_total{a=\"q\\\"u\\\\o\\nte\",b=\"\"} 18446744073709551615\n");
 }
 
-TEST(MetricsConcurrency, StripedCountersSumEveryAdd) {
-  // More threads than stripes, so stripes are shared too; counters on both
-  // sides of a cache-line boundary.
-  constexpr int kThreads = static_cast<int>(metrics::CounterSet::kStripes) + 4;
+TEST(MetricsConcurrency, CountersSumEveryAddOfEveryThread) {
+  // Each thread counts into two sets in turn (its cached block changes at
+  // every add), on counters at both ends of a cache line and past it.
+  constexpr int kThreads = 8;
   constexpr int kAdds = 20000;
-  metrics::CounterSet counters(10);
+  metrics::CounterSet a(10);
+  metrics::CounterSet b(3);
   test::RunTogether(kThreads, [&](int t) {
     for (int i = 0; i < kAdds; ++i) {
-      counters.Add(7);
-      counters.Add(8, 2);
-      counters.Add(static_cast<std::size_t>(t % 3));
+      a.Add(7);
+      b.Add(2, 3);
+      a.Add(8, 2);
+      a.Add(static_cast<std::size_t>(t % 3));
     }
   });
-  EXPECT_EQ(counters.Read(7), std::uint64_t{kThreads} * kAdds);
-  EXPECT_EQ(counters.Read(8), std::uint64_t{kThreads} * kAdds * 2);
+  EXPECT_EQ(a.Read(7), std::uint64_t{kThreads} * kAdds);
+  EXPECT_EQ(a.Read(8), std::uint64_t{kThreads} * kAdds * 2);
+  EXPECT_EQ(b.Read(2), std::uint64_t{kThreads} * kAdds * 3);
   std::uint64_t spread = 0;
-  for (std::size_t i = 0; i < 3; ++i) spread += counters.Read(i);
+  for (std::size_t i = 0; i < 3; ++i) spread += a.Read(i);
   EXPECT_EQ(spread, std::uint64_t{kThreads} * kAdds);
-  EXPECT_EQ(counters.Read(9), 0u);
+  EXPECT_EQ(a.Read(9), 0u);
+  EXPECT_EQ(b.Read(0), 0u);
+  // One block per thread, however often it came back to the set.
+  EXPECT_EQ(a.BlockCount(), static_cast<std::size_t>(kThreads));
+  // A set made where a destroyed one was is counted into afresh.
+  auto first = std::make_unique<metrics::CounterSet>(4);
+  first->Add(1, 5);
+  first.reset();
+  metrics::CounterSet second(4);
+  second.Add(1);
+  EXPECT_EQ(second.Read(1), 1u);
 }
 
 }  // namespace
