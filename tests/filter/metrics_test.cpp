@@ -6,12 +6,10 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "filter/metrics/counter_set.h"
 #include "filter/metrics/exposition.h"
-#include "filter/tracking/address_lists.h"
 #include "platform/net.h"
 #include "tests/support/filter_under_test.h"
 #include "tests/support/run_together.h"
