@@ -195,6 +195,18 @@ void SettingsSection(LintRun& run) {
   } else {
     std::printf("  picture code: disabled\n");
   }
+  if (s.MetricsPath.empty()) {
+    std::printf("  metrics page: off\n");
+  } else {
+    AddressRanges allowed;
+    std::string refused;
+    if (ParseAddressListText(s.MetricsAllow, ClientState::Allowed, allowed, refused)) {
+      std::printf("  metrics page: %s, for %s\n", Printable(s.MetricsPath).c_str(), Printable(s.MetricsAllow).c_str());
+    } else {
+      std::printf("  metrics page: %s, for %s only: MetricsAllow is refused at the entry \"%s\"\n",
+                  Printable(s.MetricsPath).c_str(), kDefaultMetricsAllow, Printable(refused).c_str());
+    }
+  }
   if (s.returnPage.empty()) {
     std::printf("  Return page: missing or empty (block answers carry no body)\n");
   } else {

@@ -112,6 +112,7 @@ void Evaluation::Decide(ClientState state, std::uint32_t dateline, bool journal)
 }
 
 void Evaluation::Notify(std::int32_t moduleNumber, const Module* module) {
+  if (env_.metrics != nullptr) env_.metrics->ModuleFired(moduleNumber);
   if (env_.observer == nullptr) return;
   (*env_.observer)(DecisionEvent{address_, moduleNumber, module,
                                  client_.state.load(std::memory_order_relaxed),

@@ -8,6 +8,7 @@
 
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
+#include "filter/metrics/filter_metrics.h"
 #include "filter/pattern/pattern_cache.h"
 #include "filter/settings/filter_settings.h"
 #include "filter/settings/module_registry.h"
@@ -42,6 +43,7 @@ struct EvaluationEnv {
   platform::Clock& clock;
   pattern::PatternCache& patterns;  // compiled rule patterns, shared by all requests
   const DecisionObserver* observer = nullptr;  // optional
+  metrics::FilterMetrics* metrics = nullptr;   // counts fired modules; optional
 };
 
 // Evaluates one request of a client whose hold has passed, under the client's

@@ -8,6 +8,7 @@
 #include "filter/core/picture_challenge_flow.h"
 #include "filter/crash/crash_guard.h"
 #include "filter/logging/program_messages.h"
+#include "filter/metrics/exposition.h"
 #include "filter/settings/settings_folder.h"
 #include "filter/tracking/address_lists.h"
 #include "platform/net.h"
@@ -23,6 +24,7 @@ Filter::Filter(platform::Clock& clock, std::string bootstrapPath)
       startup_(clock, log_, startupPending_) {}
 
 BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
+  loadTime_ = clock_.Now();
   if (!ReadFolderPath(bootstrapPath_, settings_.FolderPath)) return FALSE;
   crashDumps_.Configure(settings_.FolderPath, clock_);
 
@@ -30,6 +32,7 @@ BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
   log_.Configure(settings_.FolderPath, settings_.LogMin);
   journal_.Configure(settings_.FolderPath, settings_.CacheMin);
   clients_.SetMaxClients(settings_.MaxClients);
+  ConfigureMetrics();
 
   if (version != nullptr) {
     version->dwFilterVersion = kFilterRevision;
@@ -70,11 +73,11 @@ DWORD Filter::Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType) {
     case SF_NOTIFY_END_OF_NET_SESSION:
       RunStartupStage();
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
-    case SF_NOTIFY_URL_MAP:
-      if (startupPending_.load(std::memory_order_acquire) != 0) {
-        return SF_STATUS_REQ_NEXT_NOTIFICATION;
-      }
-      return HandleUrlMap(context);
+    case SF_NOTIFY_URL_MAP: {
+      const bool pending = startupPending_.load(std::memory_order_acquire) != 0;
+      if (pending && counting_ == nullptr) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+      return HandleUrlMap(context, pending);
+    }
     default:
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
@@ -87,18 +90,42 @@ BOOL Filter::TerminateExtension(DWORD) {
   return TRUE;
 }
 
-DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context) {
+DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context, bool startupPending) {
+  using metrics::Answer;
+  using metrics::RequestOutcome;
+  const RequestOutcome unusable =
+      startupPending ? RequestOutcome::DuringStartup : RequestOutcome::UnusableAddress;
   char address[32] = {};
   DWORD size = sizeof(address);
   if (!context->GetServerVariable(context, const_cast<char*>("REMOTE_ADDR"), address, &size)) {
     size = sizeof(address);
     if (!context->GetServerVariable(context, const_cast<char*>("REMOTE_ADDR"), address, &size)) {
+      Count(unusable);
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
     }
   }
   address[sizeof(address) - 1] = '\0';
   std::uint32_t key = platform::Ntohl(platform::InetAddr(address));
-  if (key == 0 || key == 0xFFFFFFFFu) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+
+  // The metrics page, for an allowed address, before anything else: it is
+  // not a client's request.
+  if (counting_ != nullptr && metricsAllowed_.Find(key) && AsksForMetrics(context)) {
+    const std::string page = MetricsPage();
+    const std::string headers = std::string("Content-Type: ") + metrics::kExpositionContentType +
+                                "\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n";
+    context->ServerSupportFunction(context, SF_REQ_SEND_RESPONSE_HEADER, const_cast<char*>("200 OK"),
+                                   reinterpret_cast<ULONG_PTR>(headers.c_str()), 0);
+    SendBytes(context, page.data(), page.size());
+    return SF_STATUS_REQ_FINISHED;
+  }
+  if (startupPending) {
+    Count(RequestOutcome::DuringStartup);
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
+  if (key == 0 || key == 0xFFFFFFFFu) {
+    Count(RequestOutcome::UnusableAddress);
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
 
   ClientTable::Client tracked = clients_.LookupClient(key);
   if (!tracked) {
@@ -114,29 +141,101 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context) {
   const std::string addressText(address);
   const std::int64_t now = clock_.Now();
   if (static_cast<std::int64_t>(client.holdUntil.load(std::memory_order_relaxed)) <= now) {
+    Count(RequestOutcome::Evaluated);
     EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_, patterns_,
-                                  decisionObserver_ ? &decisionObserver_ : nullptr},
+                                  decisionObserver_ ? &decisionObserver_ : nullptr, counting_},
                     context, addressText, client);
+  } else {
+    Count(RequestOutcome::Held);
   }
 
   switch (client.state.load(std::memory_order_relaxed)) {
     case ClientState::Blocked:
+      Count(Answer::Blocked);
       SendBlockResponse(context, settings_);
       return SF_STATUS_REQ_FINISHED;
+    case ClientState::Allowed:
+      Count(Answer::Allowed);
+      return SF_STATUS_REQ_NEXT_NOTIFICATION;
     case ClientState::PictureCode: {
       if (!settings_.PictureCodeEnabled()) return SF_STATUS_REQ_NEXT_NOTIFICATION;
-      const PictureCodeResult result = HandlePictureCode(
-          PictureCodeEnv{settings_, PictureCodes(), journal_, clock_}, context, addressText, client);
-      if (result == PictureCodeResult::Blocked) {
-        SendBlockResponse(context, settings_);
-        return SF_STATUS_REQ_FINISHED;
+      const PictureCodeResult result =
+          HandlePictureCode(PictureCodeEnv{settings_, PictureCodes(), journal_, clock_, counting_},
+                            context, addressText, client);
+      switch (result) {
+        case PictureCodeResult::Blocked:
+          Count(Answer::Blocked);
+          SendBlockResponse(context, settings_);
+          return SF_STATUS_REQ_FINISHED;
+        case PictureCodeResult::Answered:
+          Count(Answer::Challenged);
+          return SF_STATUS_REQ_FINISHED;
+        case PictureCodeResult::Allowed:
+          Count(Answer::Allowed);
+          return SF_STATUS_REQ_NEXT_NOTIFICATION;
+        default:
+          return SF_STATUS_REQ_NEXT_NOTIFICATION;
       }
-      return result == PictureCodeResult::Answered ? SF_STATUS_REQ_FINISHED
-                                                   : SF_STATUS_REQ_NEXT_NOTIFICATION;
     }
     default:
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
+}
+
+void Filter::ConfigureMetrics() {
+  counting_ = nullptr;
+  if (settings_.MetricsPath.empty()) return;
+  std::string refused;
+  if (!ParseAddressListText(settings_.MetricsAllow, ClientState::Allowed, metricsAllowed_, refused)) {
+    std::string message = messages::kMetricsAllowRefusedFormat;
+    message.replace(message.find("%s"), 2, refused);
+    log_.WriteProgramMessage(std::move(message));
+    settings_.MetricsAllow = kDefaultMetricsAllow;
+    ParseAddressListText(settings_.MetricsAllow, ClientState::Allowed, metricsAllowed_, refused);
+  }
+  counting_ = &metrics_;
+}
+
+bool Filter::AsksForMetrics(HTTP_FILTER_CONTEXT* context) const {
+  // Room for the path and its terminating zero: a longer URL does not fit
+  // and so is not the path.
+  std::string url(settings_.MetricsPath.size() + 1, '\0');
+  DWORD size = static_cast<DWORD>(url.size());
+  if (!context->GetServerVariable(context, const_cast<char*>("URL"), url.data(), &size)) return false;
+  return std::strcmp(url.c_str(), settings_.MetricsPath.c_str()) == 0;
+}
+
+std::string Filter::MetricsPage() {
+  metrics::FilterReadings r;
+  r.version = kCrashDumpVersion;
+  r.startTime = loadTime_;
+  r.startupStage = static_cast<std::uint32_t>(startup_.Stage());
+  r.clients = clients_.ClientCount();
+  const ActivityLog::Counts log = log_.ReadCounts();
+  r.logLinesWritten = log.linesWritten;
+  r.logLinesLost = log.linesLost;
+  const CacheJournal::Counts journal = journal_.ReadCounts();
+  r.journalLinesWritten = journal.linesWritten;
+  r.journalWriteFailures = journal.writeFailures;
+  r.journalLinesPending = journal.linesPending;
+  r.crashDumps = crashDumps_.DumpsWritten();
+  // The modules are complete once the start-up has; before that they are
+  // being read and are left alone.
+  std::size_t modules = 0;
+  if (startupPending_.load(std::memory_order_acquire) == 0) {
+    modules = registry_.modules.size();
+    static constexpr const char* kActions[] = {"block", "log", "allow", "picture_code"};
+    for (std::size_t i = 0; i < modules; ++i) {
+      const Module& m = registry_.modules[i];
+      r.modules.push_back(metrics::ModuleLabel{static_cast<std::int32_t>(i + 1), m.name,
+                                               kActions[static_cast<std::size_t>(m.execute) & 3]});
+    }
+  }
+  // Estimated: the table's nodes of 256 slots, the records and their
+  // progress items (picture-code images are not counted).
+  r.clientTableBytes = clients_.NodeCount() * 256 * sizeof(void*) +
+                       r.clients * (sizeof(ClientTally) + modules * sizeof(ModuleProgress));
+  return metrics_.Page(r);
 }
 
 picturecode::PictureCodeMaker& Filter::PictureCodes() {

@@ -15,6 +15,7 @@
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
 #include "filter/crash/crash_dump.h"
+#include "filter/metrics/filter_metrics.h"
 #include "filter/pattern/pattern_cache.h"
 #include "filter/picturecode/picture_code_maker.h"
 #include "filter/settings/filter_settings.h"
@@ -63,10 +64,28 @@ class Filter {
   StartupStage DueStartupStage() const { return startup_.Stage(); }
   const CrashDumpTarget& CrashDumps() const { return crashDumps_; }
 
+  // The counters, or nullptr when MetricsPath is empty (nothing is counted).
+  const metrics::FilterMetrics* Metrics() const { return counting_; }
+  // Who may read the metrics page (valid once loaded with a MetricsPath).
+  const AddressRanges& MetricsAllowed() const { return metricsAllowed_; }
+  // The metrics page as it would be served now.
+  std::string MetricsPage();
+
  private:
   // The body of HttpFilterProc, run inside the crash guard.
   DWORD Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType);
-  DWORD HandleUrlMap(HTTP_FILTER_CONTEXT* context);
+  // `startupPending`: the start-up has not completed; only the metrics page
+  // is answered then.
+  DWORD HandleUrlMap(HTTP_FILTER_CONTEXT* context, bool startupPending);
+  void ConfigureMetrics();
+  // Whether the request asks for exactly MetricsPath.
+  bool AsksForMetrics(HTTP_FILTER_CONTEXT* context) const;
+  void Count(metrics::RequestOutcome outcome) {
+    if (counting_ != nullptr) counting_->Count(outcome);
+  }
+  void Count(metrics::Answer answer) {
+    if (counting_ != nullptr) counting_->Count(answer);
+  }
   void RunStartupStage();
   picturecode::PictureCodeMaker& PictureCodes();
 
@@ -89,6 +108,11 @@ class Filter {
   std::unique_ptr<picturecode::PictureCodeMaker> pictureCodes_;
   std::atomic<picturecode::PictureCodeMaker*> pictureCodesReady_{nullptr};
   DecisionObserver decisionObserver_;
+  std::int64_t loadTime_ = 0;
+  // Always there; counted into only when the metrics page is on.
+  metrics::FilterMetrics metrics_{kMaxModuleFiles};
+  metrics::FilterMetrics* counting_ = nullptr;
+  AddressRanges metricsAllowed_;
 };
 
 }  // namespace sentrel

@@ -50,6 +50,9 @@ PictureCodeResult ResultForState(ClientState state) {
 
 PictureCodeResult HandlePictureCode(const PictureCodeEnv& env, HTTP_FILTER_CONTEXT* context,
                                     const std::string& address, ClientTally& client) {
+  auto count = [&env](metrics::ChallengeEvent event) {
+    if (env.metrics != nullptr) env.metrics->Count(event);
+  };
   platform::ScopedLock lock(client.lock);
   const ClientState state = client.state.load(std::memory_order_relaxed);
   if (state != ClientState::PictureCode) return ResultForState(state);
@@ -58,6 +61,7 @@ PictureCodeResult HandlePictureCode(const PictureCodeEnv& env, HTTP_FILTER_CONTE
   if (client.challengeCounts == 0 || client.challenge == nullptr) {
     client.challenge = env.maker.NewPictureChallenge();
     client.SetChallengeCounts(1, 0);
+    if (client.challenge != nullptr) count(metrics::ChallengeEvent::CodeIssued);
   } else if (static_cast<std::int64_t>(client.challenge->createdAt) + kCodeLifetimeSeconds < now) {
     client.challenge.reset();
     const int issued = client.CodesIssued();
@@ -66,10 +70,12 @@ PictureCodeResult HandlePictureCode(const PictureCodeEnv& env, HTTP_FILTER_CONTE
       env.journal.WriteCacheLine(address, ClientState::Blocked,
                                  client.holdUntil.load(std::memory_order_relaxed));
       client.SetChallengeCounts(0, 0);
+      count(metrics::ChallengeEvent::BlockedCodesExpired);
       return PictureCodeResult::Blocked;
     }
     client.challenge = env.maker.NewPictureChallenge();
     client.SetChallengeCounts(issued + 1, 0);
+    if (client.challenge != nullptr) count(metrics::ChallengeEvent::CodeIssued);
   }
   if (client.challenge == nullptr) {
     // No code could be made (the system's random source failed): nothing to
@@ -97,14 +103,17 @@ PictureCodeResult HandlePictureCode(const PictureCodeEnv& env, HTTP_FILTER_CONTE
       env.journal.WriteCacheLine(address, ClientState::Allowed,
                                  client.holdUntil.load(std::memory_order_relaxed));
       Discard(client);
+      count(metrics::ChallengeEvent::RightAnswer);
       return PictureCodeResult::Allowed;
     }
     client.SetChallengeCounts(client.CodesIssued(), client.WrongAnswers() + 1);
+    count(metrics::ChallengeEvent::WrongAnswer);
     if (client.WrongAnswers() > kMaxWrongAnswers) {
       client.state.store(ClientState::Blocked, std::memory_order_relaxed);
       env.journal.WriteCacheLine(address, ClientState::Blocked,
                                  client.holdUntil.load(std::memory_order_relaxed));
       Discard(client);
+      count(metrics::ChallengeEvent::BlockedWrongAnswers);
       return PictureCodeResult::Blocked;
     }
   }

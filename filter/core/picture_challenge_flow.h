@@ -7,6 +7,7 @@
 #include <string>
 
 #include "filter/core/isapi.h"
+#include "filter/metrics/filter_metrics.h"
 #include "filter/picturecode/picture_code_maker.h"
 #include "filter/settings/filter_settings.h"
 #include "filter/tracking/cache_journal.h"
@@ -35,6 +36,7 @@ struct PictureCodeEnv {
   picturecode::PictureCodeMaker& maker;
   CacheJournal& journal;
   platform::Clock& clock;
+  metrics::FilterMetrics* metrics = nullptr;  // counts the challenge's events; optional
 };
 
 // Runs the challenge for a client in state PictureCode, under its lock.

@@ -91,6 +91,11 @@ class CrashDumpTarget {
   // Async-signal-safe.
   std::size_t DumpPath(const CivilTime& time, char* out, std::size_t capacity) const;
 
+  // Dumps written so far. Counted by the dump writer (a lock-free atomic, so
+  // async-signal-safe).
+  std::uint64_t DumpsWritten() const { return dumpsWritten_.load(std::memory_order_relaxed); }
+  void CountDumpWritten() const { dumpsWritten_.fetch_add(1, std::memory_order_relaxed); }
+
   // Room for a 1023-byte settings folder, "Log/", a name and ".dmp".
   static constexpr std::size_t kPathCapacity = 1200;
 
@@ -102,6 +107,7 @@ class CrashDumpTarget {
   std::size_t folderLength_ = 0;
   std::atomic<std::int64_t> utcOffset_{0};
   std::atomic<std::int64_t> nextOffsetCheck_{0};
+  mutable std::atomic<std::uint64_t> dumpsWritten_{0};
 };
 
 // Writes the dump of one fault: creates the dump file exclusively (a fresh

@@ -12,7 +12,7 @@ bool ActivityLog::WriteLog(std::string name, std::string text, std::string fileN
 
   platform::ScopedLock lock(logLock_);
   if (mode == LogMode::Immediate) {
-    WriteLogFile(name, text, fileName);
+    WriteAndCount(name, text, fileName, 1);
     return true;
   }
   Pending& pending = buffer_[name];
@@ -20,7 +20,7 @@ bool ActivityLog::WriteLog(std::string name, std::string text, std::string fileN
   pending.text += text;
   pending.lastFileName = fileName;
   if (pending.count < logMin_) return false;
-  WriteLogFile(name, pending.text, fileName);
+  WriteAndCount(name, pending.text, fileName, pending.count);
   pending.count = 0;
   pending.text.clear();
   return true;
@@ -41,11 +41,23 @@ bool ActivityLog::WriteLogFile(const std::string& name, const std::string& conte
   }
 }
 
+bool ActivityLog::WriteAndCount(const std::string& name, const std::string& content,
+                                const std::string& fileName, std::uint64_t lines) {
+  const bool written = WriteLogFile(name, content, fileName);
+  (written ? counts_.linesWritten : counts_.linesLost) += lines;
+  return written;
+}
+
+ActivityLog::Counts ActivityLog::ReadCounts() {
+  platform::ScopedLock lock(logLock_);
+  return counts_;
+}
+
 void ActivityLog::FlushAll() {
   platform::ScopedLock lock(logLock_);
   for (auto& [name, pending] : buffer_) {
     if (pending.text.empty()) continue;
-    WriteLogFile(name, pending.text, pending.lastFileName);
+    WriteAndCount(name, pending.text, pending.lastFileName, pending.count);
     pending.count = 0;
     pending.text.clear();
   }

@@ -48,10 +48,22 @@ class ActivityLog {
   // log name, so nothing collected is lost when the library unloads.
   void FlushAll();
 
+  // Lines (WriteLog calls) written to their files, and lines lost because
+  // their file could not be written; read under the log lock.
+  struct Counts {
+    std::uint64_t linesWritten = 0;
+    std::uint64_t linesLost = 0;
+  };
+  Counts ReadCounts();
+
   // The lock that guards collection and every file write (innermost lock).
   platform::CriticalSection& LogLock() { return logLock_; }
 
  private:
+  // WriteLogFile, counting the content's `lines` as written or lost.
+  bool WriteAndCount(const std::string& name, const std::string& content,
+                     const std::string& fileName, std::uint64_t lines);
+
   struct Pending {
     std::string text;
     std::uint16_t count = 0;
@@ -63,6 +75,7 @@ class ActivityLog {
   std::uint32_t logMin_ = 30;
   platform::CriticalSection logLock_;
   std::map<std::string, Pending> buffer_;
+  Counts counts_;
 };
 
 }  // namespace sentrel

@@ -38,6 +38,12 @@ inline constexpr char kClientLimitFormat[] =
     "%u"
     "\xa3\xa9\xa3\xac\xd0\xc2\xbf\xcd\xbb\xa7\xb6\xcb\xd4\xdd\xb2\xbb\xbc\xec\xb2\xe2";
 
+// MetricsAllow 设置无效（%s），改用默认值 127.0.0.1 (MetricsAllow refused at the
+// entry %s, the default 127.0.0.1 applies), a format for the refused entry
+inline constexpr char kMetricsAllowRefusedFormat[] =
+    "MetricsAllow \xc9\xe8\xd6\xc3\xce\xde\xd0\xa7\xa3\xa8%s\xa3\xa9\xa3\xac\xb8\xc4\xd3\xc3\xc4\xac\xc8\xcf"
+    "\xd6\xb5 127.0.0.1";
+
 // The evaluation's diagnostic for a rule variable that stayed missing.
 inline constexpr char kNoServerVariable[] = "No SV2";
 

@@ -51,6 +51,9 @@ void ReadGeneralSettings(FilterSettings& s) {
   // 0, a negative value or no value at all: the default bound.
   const std::int32_t maxClients = platform::ReadProfileInt(config, "Config", "MaxClients", 0);
   s.MaxClients = maxClients <= 0 ? kDefaultMaxClients : static_cast<std::uint32_t>(maxClients);
+  s.MetricsPath = platform::ReadProfileString(config, "Config", "MetricsPath", "", 1024);
+  s.MetricsAllow = platform::ReadProfileString(config, "Config", "MetricsAllow", kDefaultMetricsAllow, 1024);
+  if (s.MetricsAllow.empty()) s.MetricsAllow = kDefaultMetricsAllow;
 }
 
 void ReadPictureCodeSettings(FilterSettings& s) {

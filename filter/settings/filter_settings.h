@@ -12,6 +12,9 @@ namespace sentrel {
 // table below about 1 GiB.
 inline constexpr std::uint32_t kDefaultMaxClients = 4000000;
 
+// Who may read the metrics page when Config.ini does not say.
+inline constexpr char kDefaultMetricsAllow[] = "127.0.0.1";
+
 struct FilterSettings {
   std::string FolderPath;                     // the settings folder, ending in one backslash
   std::string Status = "404 Object Not Found";  // status line of every answer the filter gives
@@ -24,6 +27,8 @@ struct FilterSettings {
   std::int32_t height = 100;                  // picture-code image height
   std::string returnPage;                     // body of the block answer
   std::string codePage;                       // body of the picture-code page
+  std::string MetricsPath;                    // URL path of the metrics page; empty = off
+  std::string MetricsAllow = kDefaultMetricsAllow;   // who may read it, address-list entries by commas
 
   bool PictureCodeEnabled() const { return Length != 0; }
   bool CodePageLoaded() const { return PictureCodeEnabled() && !codePage.empty(); }
@@ -43,8 +48,10 @@ std::string NormalizeFolderPath(const std::string& folderPath);
 // name an existing directory; on success `folderPath` is normalized.
 bool ReadFolderPath(const std::string& bootstrapPath, std::string& folderPath);
 
-// Reads Status, Dateline, LogMin, CacheMin and MaxClients from folderPath + "Config.ini",
-// with their defaults and clamps.
+// Reads Status, Dateline, LogMin, CacheMin, MaxClients, MetricsPath and
+// MetricsAllow from folderPath + "Config.ini", with their defaults and
+// clamps. MetricsAllow is kept as written (an empty value gives the
+// default); the filter reads its entries when it sets up the metrics page.
 void ReadGeneralSettings(FilterSettings& settings);
 
 // Reads Length, Width and height from section Code of "Config.ini".

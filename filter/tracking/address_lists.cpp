@@ -61,6 +61,29 @@ AddressListLine ParseAddressListLine(const std::string& line) {
   return reading;
 }
 
+bool ParseAddressListText(const std::string& text, ClientState state, AddressRanges& ranges,
+                          std::string& refused) {
+  AddressRanges read;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    std::string entry = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    entry.erase(0, entry.find_first_not_of(" \t"));
+    entry.erase(entry.find_last_not_of(" \t") + 1);
+    const AddressListLine reading =
+        entry.empty() ? AddressListLine{false, "empty entry"} : ParseAddressListLine(entry);
+    if (reading.Count() == 0) {
+      refused = entry;
+      return false;
+    }
+    read.Add(reading.first, reading.last, state);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  ranges = std::move(read);
+  return true;
+}
+
 bool LoadAddressList(const std::string& folderPath, const std::string& fileName,
                      ClientState state, AddressRanges& ranges,
                      const AddressListObserver& observer) {

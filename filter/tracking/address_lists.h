@@ -26,6 +26,14 @@ struct AddressListLine {
 // Reads one non-empty line as the filter does.
 AddressListLine ParseAddressListLine(const std::string& line);
 
+// Reads a settings value of address-list entries separated by commas (blanks
+// around an entry are ignored), each entry read as a list line is, into
+// `ranges` with `state`. False when an entry is empty, is not accepted, or
+// lists nothing (a reversed range): `refused` then holds that entry (blanks
+// trimmed), and `ranges` is left as it was.
+bool ParseAddressListText(const std::string& text, ClientState state, AddressRanges& ranges,
+                          std::string& refused);
+
 // Called for every non-empty line with its number, text and reading.
 using AddressListObserver =
     std::function<void(int lineNumber, const std::string& text, const AddressListLine& reading)>;

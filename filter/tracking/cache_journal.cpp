@@ -1,5 +1,6 @@
 #include "filter/tracking/cache_journal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,11 +37,24 @@ bool CacheJournal::WriteCacheLine(const std::string& address, ClientState state,
 
 bool CacheJournal::WritePendingLocked() {
   platform::TextFile out;
-  if (!out.Open(DayFilePath(), platform::TextFile::Mode::Append)) return false;
-  bool ok = out.Write(pending_);
-  out.Close();
-  if (ok) pending_.clear();
-  return ok;
+  bool ok = out.Open(DayFilePath(), platform::TextFile::Mode::Append);
+  if (ok) {
+    ok = out.Write(pending_);
+    out.Close();
+  }
+  if (!ok) {
+    ++writeFailures_;
+    return false;
+  }
+  linesWritten_ += static_cast<std::uint64_t>(std::count(pending_.begin(), pending_.end(), '\n'));
+  pending_.clear();
+  return true;
+}
+
+CacheJournal::Counts CacheJournal::ReadCounts() {
+  platform::ScopedLock lock(cacheLock_);
+  return Counts{linesWritten_, writeFailures_,
+                static_cast<std::uint64_t>(std::count(pending_.begin(), pending_.end(), '\n'))};
 }
 
 bool CacheJournal::Flush() {

@@ -36,6 +36,15 @@ class CacheJournal {
   bool Flush();
 
   std::uint16_t PendingCount() const { return pendingCount_; }
+
+  // Lines written to day files, failed writes (their lines stay pending) and
+  // the lines pending now, read under CacheLock.
+  struct Counts {
+    std::uint64_t linesWritten = 0;
+    std::uint64_t writeFailures = 0;
+    std::uint64_t linesPending = 0;
+  };
+  Counts ReadCounts();
   platform::CriticalSection& CacheLock() { return cacheLock_; }
 
   // The day file for a local date, e.g. "Cache\2013-05-17.txt" under the folder.
@@ -51,6 +60,8 @@ class CacheJournal {
   platform::CriticalSection cacheLock_;
   std::string pending_;
   std::uint16_t pendingCount_ = 0;
+  std::uint64_t linesWritten_ = 0;
+  std::uint64_t writeFailures_ = 0;
 };
 
 }  // namespace sentrel

@@ -109,6 +109,7 @@ TEST_F(FilterFaults, FaultsInServerCallbacksAreDumpedAndTheRequestPassedOn) {
       // (rule lookups treat one as a missing variable).
       {"address exception", "REMOTE_ADDR", true, "Fault: C++ exception std::runtime_error\nMessage: host failed"},
   };
+  std::uint64_t dumpsWritten = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     clock.Advance(60);  // a fresh dump name
@@ -128,6 +129,7 @@ TEST_F(FilterFaults, FaultsInServerCallbacksAreDumpedAndTheRequestPassedOn) {
     EXPECT_EQ(dumps[0], DumpNameAt(faultTime));
     const std::string dump = folder.Read("Log/" + dumps[0]);
     EXPECT_NE(dump.find(c.expected), std::string::npos) << dump;
+    EXPECT_EQ(filter->CrashDumps().DumpsWritten(), ++dumpsWritten);  // as the metrics page shows it
     folder.Folder().Remove("site/Log/" + dumps[0]);
 
     // The client's lock was released; its next request is evaluated as usual.
@@ -207,6 +209,7 @@ TEST_F(FilterFaults, NoLogFolderNoDumpRequestPassedOn) {
   });
   EXPECT_EQ(status, SF_STATUS_REQ_NEXT_NOTIFICATION);
   EXPECT_FALSE(folder.Exists("Log"));
+  EXPECT_EQ(filter->CrashDumps().DumpsWritten(), 0u);
   EXPECT_EQ(Request("evilbot/1.0"), SF_STATUS_REQ_FINISHED);
 }
 

@@ -76,6 +76,9 @@ TEST_F(ActivityLogTest, MissingLogFolderLosesTextSilently) {
   folder.Folder().MakeFolder("site/Log");
   log.FlushAll();  // the failed block was discarded
   EXPECT_TRUE(folder.List("Log").empty());
+  // The block counts each of its lines as lost, the message one more.
+  EXPECT_EQ(log.ReadCounts().linesLost, 4u);
+  EXPECT_EQ(log.ReadCounts().linesWritten, 0u);
 }
 
 TEST_F(ActivityLogTest, FlushAllWritesPendingTextToTheLatestFile) {
@@ -88,6 +91,8 @@ TEST_F(ActivityLogTest, FlushAllWritesPendingTextToTheLatestFile) {
   EXPECT_EQ(folder.Read("Log/Log_2023-11-14.log"), "22:13:20\tNo SV2\r\n");
   log.FlushAll();  // nothing pending: nothing written twice
   EXPECT_EQ(folder.Read("Log/new.txt"), "a\r\nb\r\n");
+  EXPECT_EQ(log.ReadCounts().linesWritten, 3u);
+  EXPECT_EQ(log.ReadCounts().linesLost, 0u);
 }
 
 TEST(ActivityLogBlockSize, LogMinOneWritesEveryLine) {

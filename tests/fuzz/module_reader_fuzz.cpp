@@ -112,8 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Require(SameModule(plain, reported));
   Require(!plain.name.empty() && plain.name.size() <= sentrel::kValueMax);
-  Require(plain.execute <= 3);
-  Require(settings.CodePageLoaded() || plain.execute != 3);
+  Require(static_cast<int>(plain.execute) <= 3);
+  Require(settings.CodePageLoaded() || plain.execute != sentrel::ModuleAction::PictureCode);
   Require(plain.stepCount >= 1 && plain.stepCount <= sentrel::kMaxStepCount);
   Require(plain.steps.size() == static_cast<std::size_t>(plain.stepCount));
   Require(plain.setpLow <= plain.setpHigh);

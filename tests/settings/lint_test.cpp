@@ -30,7 +30,9 @@ class LintTest : public ::testing::Test {
 };
 
 TEST_F(LintTest, ReportsEachFileInLoadOrderAndTheSettings) {
-  folder_.Write("Config.ini", "[Config]\r\nDateline=999999\r\nLogMin=7\r\nMaxClients=-3\r\n[Code]\r\nLength=0\r\n");
+  folder_.Write("Config.ini",
+                "[Config]\r\nDateline=999999\r\nLogMin=7\r\nMaxClients=-3\r\nMetricsPath=/m\r\n"
+                "MetricsAllow=10.0.0.1, x\r\n[Code]\r\nLength=0\r\n");
   folder_.Write("Return.html", "<p>no</p>\r\n");
   // Name in the code page: "Good" and 模块.
   folder_.Write("Action/zgood.ini",
@@ -68,6 +70,8 @@ TEST_F(LintTest, ReportsEachFileInLoadOrderAndTheSettings) {
   EXPECT_NE(out.find("  MaxClients: 4000000\n"), std::string::npos) << out;  // the default in force
   EXPECT_NE(out.find("  picture code: disabled\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  Return page: 10 bytes\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  metrics page: /m, for 127.0.0.1 only: MetricsAllow is refused at the entry \"x\"\n"),
+            std::string::npos) << out;
   EXPECT_NE(out.find("  requestCap: 7\n"), std::string::npos) << out;
   EXPECT_NE(out.find("result: the filter would load with 1 of 3 module files\n"), std::string::npos)
       << out;
@@ -84,6 +88,7 @@ TEST_F(LintTest, EveryFileRefusedWouldNotLoad) {
             std::string::npos) << r.Output();
   EXPECT_NE(r.Output().find("  every module file is refused\n"), std::string::npos) << r.Output();
   EXPECT_NE(r.Output().find("requestCap: none"), std::string::npos) << r.Output();
+  EXPECT_NE(r.Output().find("  metrics page: off\n"), std::string::npos) << r.Output();
 }
 
 TEST_F(LintTest, NoModuleFileWouldNotLoad) {

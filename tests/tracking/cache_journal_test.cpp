@@ -63,9 +63,17 @@ TEST_F(JournalTest, MissingCacheFolderKeepsLinesPending) {
   Configure(1);
   folder.Folder().Remove("site/Cache");
   EXPECT_FALSE(journal.WriteCacheLine("10.0.0.7", ClientState::Blocked, 1700000600));
+  CacheJournal::Counts counts = journal.ReadCounts();
+  EXPECT_EQ(counts.linesWritten, 0u);
+  EXPECT_EQ(counts.writeFailures, 1u);
+  EXPECT_EQ(counts.linesPending, 1u);
   folder.Folder().MakeFolder("site/Cache");
   EXPECT_TRUE(journal.WriteCacheLine("10.0.0.8", ClientState::Blocked, 1700000600));
   EXPECT_EQ(Today(), "1700000600,0,10.0.0.7\r\n1700000600,0,10.0.0.8\r\n");
+  counts = journal.ReadCounts();
+  EXPECT_EQ(counts.linesWritten, 2u);
+  EXPECT_EQ(counts.writeFailures, 1u);
+  EXPECT_EQ(counts.linesPending, 0u);
 }
 
 TEST_F(JournalTest, FlushWritesPendingLines) {

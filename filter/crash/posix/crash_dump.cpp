@@ -213,6 +213,7 @@ int WriteCrashDump(const CrashDumpTarget& target, const FaultInfo& fault) {
   if (fd >= 0) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::ftruncate(fd, 0) == 0) {
       WriteRecord(fd, target, fault, now);
+      target.CountDumpWritten();
     }
     ::close(fd);
   }

@@ -13,7 +13,7 @@ int WriteCrashDump(const CrashDumpTarget& target, const FaultInfo& fault) {
   // The exception pointers of a structured exception; a C++ exception has
   // none, and its dump carries the process without an exception record.
   auto* exception = static_cast<EXCEPTION_POINTERS*>(const_cast<void*>(fault.platformRecord));
-  WriteMiniDump(path, exception);
+  if (WriteMiniDump(path, exception)) target.CountDumpWritten();
   return kExecuteHandler;
 }
 

@@ -22,6 +22,9 @@ the server's real-IP handling trusts from the loopback address. Then, over real 
     a browser's User-Agent without Accept-Language is challenged at its third
     page, while the browser client, which sends the header, passed;
   - the decision journal in "Cache" and the named log files in "Log" appear;
+  - the metrics page, fetched with curl: served from the allowed address
+    during the start-up and after it, with its counts; from a refused address
+    the path is an ordinary request;
   - stopping the server unloads the filter ("程序卸载成功" in its log).
 
 The filter draws the digits of its picture codes from the system's random
@@ -41,6 +44,7 @@ import os
 import re
 import shutil
 import struct
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -62,6 +66,10 @@ CRAWLER_CLIENT = "192.0.2.30"
 AI_CLIENT = "192.0.2.40"
 IMPOSTOR_CLIENT = "192.0.2.50"
 LISTED_CLIENT = "203.0.113.66"
+SCRAPER = "192.0.2.200"
+REFUSED_SCRAPER = "192.0.2.201"
+METRICS_PATH = "/sentrel/metrics"
+METRICS_TYPE = "text/plain; version=0.0.4; charset=utf-8"
 
 STARTED = "程序启动成功".encode("gbk")
 HALTED = "程序启动失败".encode("gbk")
@@ -106,6 +114,26 @@ def page_as_sent(path: Path) -> bytes:
 
 def log_bytes(folder: Path, pattern: str) -> bytes:
     return b"".join(Path(p).read_bytes() for p in sorted(glob.glob(str(folder / pattern))))
+
+
+def curl(port: int, path: str, client: str) -> tuple[int, dict[str, str], bytes]:
+    """A GET with curl from `client` (by X-Forwarded-For): status, headers
+    (names in lower case) and body."""
+    out = subprocess.run(["curl", "-s", "-i", "--max-time", "10", "-H", f"X-Forwarded-For: {client}",
+                          f"http://127.0.0.1:{port}{path}"], capture_output=True, check=True).stdout
+    head, _, body = out.partition(b"\r\n\r\n")
+    lines = head.decode("latin-1").split("\r\n")
+    headers = {}
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        headers[name.strip().lower()] = value.strip()
+    return int(lines[0].split()[1]), headers, body
+
+
+def metric(page: bytes, sample: str) -> int | None:
+    """The value of one sample line of a metrics page, or None."""
+    m = re.search(rb"^%s (\d+)$" % re.escape(sample.encode()), page, re.M)
+    return int(m.group(1)) if m else None
 
 
 def check_bitmap(c: Checks, body: bytes, width: int, height: int) -> None:
@@ -153,6 +181,10 @@ def main() -> int:
     (settings / "Log").mkdir()
     (settings / "Cache").mkdir()
     (settings / "LimitIP.txt").write_text(f"{LISTED_CLIENT}\n")
+    config_text = (settings / "Config.ini").read_bytes()  # the metrics page turned on
+    (settings / "Config.ini").write_bytes(re.sub(
+        rb"^\[Config\]\r?\n", f"[Config]\r\nMetricsPath={METRICS_PATH}\r\nMetricsAllow={SCRAPER}\r\n".encode(),
+        config_text, count=1, flags=re.M))
     (work / "lib").mkdir()
     library = work / "lib" / "libSentrel.so"
     shutil.copy(args.filter, library)
@@ -192,6 +224,14 @@ def main() -> int:
         for _ in range(4):
             status, _, _, _ = get("/", EARLY_ROBOT, {"User-Agent": ROBOT_AGENT})
             c.equal(status, 200, "a robot passes while the start-up is pending")
+
+        # The metrics page is served from the start: with the stage due.
+        status, headers, page = curl(cfg.port, METRICS_PATH, SCRAPER)
+        c.equal((status, headers.get("content-type")), (200, METRICS_TYPE), "metrics page during the start-up")
+        stage = metric(page, "sentrel_startup_stage")
+        c.check(stage is not None and stage < 4, f"start-up stage before the start: {stage}")
+        c.equal(metric(page, 'sentrel_requests_total{outcome="startup"}'), 4,
+                "the early robot's requests passed during the start-up")
 
         # The stages advance on connections closing more than 3 s apart.
         deadline = time.monotonic() + args.startup_timeout
@@ -276,6 +316,20 @@ def main() -> int:
         rule_log = log_bytes(log_folder, "RuleSet_*.log")
         c.check(AI_CLIENT.encode() in rule_log and IMPOSTOR_CLIENT.encode() in rule_log,
                 f"the rule set's log names both: {rule_log!r}")
+
+        # The metrics page after all that, and the same path from a refused
+        # address, which is an ordinary request for a file the site lacks.
+        status, headers, page = curl(cfg.port, METRICS_PATH, SCRAPER)
+        c.equal((status, headers.get("content-type")), (200, METRICS_TYPE), "metrics page")
+        c.equal(headers.get("content-length"), str(len(page)), "its length")
+        c.equal(metric(page, "sentrel_startup_stage"), 4, "the start-up completed")
+        blocks = metric(page, 'sentrel_answers_total{action="blocked"}')
+        c.check((blocks or 0) >= 4, f"blocks counted: {blocks}")
+        c.equal(metric(page, 'sentrel_picture_code_answers_total{result="right"}'), 1, "the right answer counted")
+        c.equal(metric(page, 'sentrel_module_fired_total{module="1",name="Bad bots",action="block"}'), 1,
+                "the robot's module fired once")
+        status, _, body = curl(cfg.port, METRICS_PATH, REFUSED_SCRAPER)
+        c.check(status == 404 and b"sentrel_" not in body, f"refused address gets the site's answer: {status}")
 
         # Files in the settings folder.
         journal = b"".join(p.read_bytes() for p in sorted((settings / "Cache").glob("*.txt")))
