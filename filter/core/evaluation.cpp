@@ -55,6 +55,7 @@ class Evaluation {
   std::uint32_t n_ = 0;
   int retries_ = 0;
   std::size_t finished_ = 0;
+  std::int32_t moduleNumber_ = 0;  // the module whose rules are being tested
   ServerVariableCache cache_;
   // The values rules test, lower-cased: each variable is read, copied and
   // lower-cased once per request, however many rules test it. (The cache
@@ -122,6 +123,7 @@ void Evaluation::Notify(std::int32_t moduleNumber, const Module* module) {
 Outcome Evaluation::RunModule(ModuleProgress& p) {
   const Module* m = env_.registry.ModuleAt(p.moduleNumber);
   if (m == nullptr) return Outcome::Stop;
+  moduleNumber_ = p.moduleNumber;
 
   if (client_.resetMark == ResetMark::Restarting) {
     p.active = 1;
@@ -256,7 +258,11 @@ bool Evaluation::RuleHolds(const Rule& rule) {
   for (;;) {
     if (const std::string* value = RuleValue(rule.parameter)) {
       if (rule.pattern.empty()) return value->empty() == rule.compare;
-      return env_.patterns.MatchRulePattern(rule.pattern, *value) == rule.compare;
+      bool exhausted = false;
+      const bool found = env_.patterns.MatchRulePattern(rule.pattern, *value,
+                                                        env_.metrics != nullptr ? &exhausted : nullptr);
+      if (exhausted) env_.metrics->BudgetExhausted(moduleNumber_);
+      return found == rule.compare;
     }
     // A missing variable is an empty value that matches nothing.
     if (rule.compare == rule.pattern.empty()) return true;

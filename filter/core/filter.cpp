@@ -211,6 +211,7 @@ std::string Filter::MetricsPage() {
   r.startTime = loadTime_;
   r.startupStage = static_cast<std::uint32_t>(startup_.Stage());
   r.clients = clients_.ClientCount();
+  r.clientEvictions = clients_.EvictionCount();
   const ActivityLog::Counts log = log_.ReadCounts();
   r.logLinesWritten = log.linesWritten;
   r.logLinesLost = log.linesLost;

@@ -6,11 +6,16 @@
 namespace sentrel::metrics {
 
 FilterMetrics::FilterMetrics(std::size_t maxModules)
-    : maxModules_(maxModules), counters_(kModuleBase + maxModules + 1) {}
+    : maxModules_(maxModules), counters_(kModuleBase + 2 * (maxModules + 1)) {}
 
 std::uint64_t FilterMetrics::FiredCount(std::int32_t number) const {
   if (number < 0 || static_cast<std::size_t>(number) > maxModules_) return 0;
   return counters_.Read(kModuleBase + static_cast<std::size_t>(number));
+}
+
+std::uint64_t FilterMetrics::BudgetExhaustedCount(std::int32_t number) const {
+  if (number <= 0 || static_cast<std::size_t>(number) > maxModules_) return 0;
+  return counters_.Read(budgetBase() + static_cast<std::size_t>(number));
 }
 
 std::string FilterMetrics::Page(const FilterReadings& r) const {
@@ -73,6 +78,15 @@ std::string FilterMetrics::Page(const FilterReadings& r) const {
     page.Sample("sentrel_module_fired_total",
                 {{"module", number}, {"name", name}, {"action", m.action}}, FiredCount(m.number));
   }
+  page.Family("sentrel_rule_search_budget_exhausted_total",
+              "Rule searches of each module that ran out of their step budget and were taken as "
+              "not found (only patterns with back-references have a budget).",
+              Counter);
+  for (const ModuleLabel& m : r.modules) {
+    page.Sample("sentrel_rule_search_budget_exhausted_total",
+                {{"module", std::to_string(m.number)}, {"name", platform::CodePageToUtf8(m.name)}},
+                BudgetExhaustedCount(m.number));
+  }
   page.Single("sentrel_all_modules_finished_total",
               "Clients allowed for the filter-wide Dateline because every module finished without "
               "firing.",
@@ -98,6 +112,9 @@ std::string FilterMetrics::Page(const FilterReadings& r) const {
               "Memory of the client table, estimated from its nodes and records (picture-code "
               "images not included).",
               Gauge, r.clientTableBytes);
+  page.Single("sentrel_client_evictions_total",
+              "Client records taken over for new clients because the table held MaxClients.",
+              Counter, r.clientEvictions);
 
   page.Single("sentrel_crash_dumps_total",
               "Crash dumps written after faults during a notification.", Counter, r.crashDumps);

@@ -64,6 +64,7 @@ struct FilterReadings {
   std::uint64_t journalWriteFailures = 0;
   std::uint64_t journalLinesPending = 0;
   std::uint64_t crashDumps = 0;
+  std::uint64_t clientEvictions = 0;  // records taken over for new clients at MaxClients
   // The loaded modules, in number order; empty until they are loaded.
   std::vector<ModuleLabel> modules;
 };
@@ -84,12 +85,21 @@ class FilterMetrics {
     }
   }
 
+  // A rule search of the module stopped for lack of step budget (and was
+  // taken as "not found"). Numbers outside 1 to the module count are not counted.
+  void BudgetExhausted(std::int32_t number) {
+    if (number > 0 && static_cast<std::size_t>(number) <= maxModules_) {
+      counters_.Add(budgetBase() + static_cast<std::size_t>(number));
+    }
+  }
+
   std::uint64_t Read(RequestOutcome outcome) const { return counters_.Read(static_cast<std::size_t>(outcome)); }
   std::uint64_t Read(Answer answer) const { return counters_.Read(kAnswerBase + static_cast<std::size_t>(answer)); }
   std::uint64_t Read(ChallengeEvent event) const {
     return counters_.Read(kChallengeBase + static_cast<std::size_t>(event));
   }
   std::uint64_t FiredCount(std::int32_t number) const;
+  std::uint64_t BudgetExhaustedCount(std::int32_t number) const;
 
   // The metrics page: every family with its HELP and TYPE lines.
   std::string Page(const FilterReadings& readings) const;
@@ -98,6 +108,8 @@ class FilterMetrics {
   static constexpr std::size_t kAnswerBase = kRequestOutcomes;
   static constexpr std::size_t kChallengeBase = kAnswerBase + kAnswers;
   static constexpr std::size_t kModuleBase = kChallengeBase + kChallengeEvents;
+
+  std::size_t budgetBase() const { return kModuleBase + maxModules_ + 1; }
 
   std::size_t maxModules_;
   CounterSet counters_;

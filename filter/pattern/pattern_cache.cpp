@@ -90,15 +90,34 @@ bool PatternCache::Match(std::string_view pattern, std::string_view subject, Pat
   return once.Match(subject, context);
 }
 
-bool PatternCache::MatchRulePattern(std::string_view pattern, std::string_view subject) {
+namespace {
+
+// The rule test of one compiled pattern, telling whether its budget ran out.
+bool FoundWithin(const RulePattern& compiled, std::string_view subject, bool* budgetExhausted) {
+  if (budgetExhausted == nullptr || compiled.engine() != Engine::MemoBacktracker) {
+    return compiled.Found(subject);
+  }
+  PatternMatch context;
+  const bool found = compiled.Found(subject, context);
+  *budgetExhausted = context.budgetExhausted();
+  return found;
+}
+
+}  // namespace
+
+bool PatternCache::MatchRulePattern(std::string_view pattern, std::string_view subject,
+                                    bool* budgetExhausted) {
+  if (budgetExhausted != nullptr) *budgetExhausted = false;
   if (pattern.data() == nullptr || subject.data() == nullptr) return false;
   pattern = UpToFirstZero(pattern);
   const std::uint64_t hash = HashOf(pattern);
-  if (const Entry* e = Find(pattern, hash)) return e->compiled.Found(subject);
+  if (const Entry* e = Find(pattern, hash)) return FoundWithin(e->compiled, subject, budgetExhausted);
   const Entry* held = Hold(pattern, hash);
-  if (held != nullptr) return held->compiled.Found(subject);
+  if (held != nullptr) return FoundWithin(held->compiled, subject, budgetExhausted);
   // The cache is full (or memory ran short): compile for this test alone.
-  return sentrel::pattern::MatchRulePattern(pattern, subject);
+  RulePattern once;
+  once.Compile(pattern, true);
+  return FoundWithin(once, subject, budgetExhausted);
 }
 
 std::size_t PatternCache::automatonBytes() const {

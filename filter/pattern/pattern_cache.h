@@ -40,8 +40,11 @@ class PatternCache {
 
   // The rule test: true when `pattern` (compiled case-sensitively) occurs in
   // `subject` (RulePattern::Found). Same answers as compiling the pattern for
-  // each call.
-  bool MatchRulePattern(std::string_view pattern, std::string_view subject);
+  // each call. When `budgetExhausted` is given it tells whether the search
+  // stopped for lack of step budget (only back-reference patterns have one),
+  // in which case the answer is "not found".
+  bool MatchRulePattern(std::string_view pattern, std::string_view subject,
+                        bool* budgetExhausted = nullptr);
 
   // The backtracking search with the caller's context (its step budget
   // applies, and it receives the positions).

@@ -207,6 +207,25 @@ TEST_F(MetricsPageConcurrency, ScrapesDuringTheStartupAndRequests) {
   EXPECT_EQ(m.Read(RequestOutcome::Held), 0u);
 }
 
+// The counts that only show under pressure: a rule search that runs out of
+// its step budget (a back-referenced group holding an ambiguous loop, on a
+// long run of letters), labelled by its module; records taken over at
+// MaxClients.
+TEST_F(MetricsPage, CountsBudgetRunOutsByModuleAndEvictions) {
+  folder.Write("Config.ini", "[Config]\r\nMaxClients=2\r\nMetricsPath=/sentrel/metrics\r\n");
+  folder.AddModule("pad.ini", test::AgentModule("Pad", "0", "1", "600", "{(a|(aa))+}x\\0"));
+  f = std::make_unique<FilterUnderTest>(folder);
+  ASSERT_EQ(f->host.Load(), TRUE);
+  f->CompleteStartup();
+  Get("10.0.0.1", std::string(1000, 'a'));
+  Get("10.0.0.2", "Mozilla");
+  Get("10.0.0.3", "Mozilla");
+  const std::string page = Scrape();
+  EXPECT_NE(page.find(",name=\"Pad\"} 1\n"), std::string::npos) << page;
+  EXPECT_NE(page.find(",name=\"Challenge\"} 0\n"), std::string::npos) << page;
+  EXPECT_NE(page.find("\nsentrel_client_evictions_total 1\n"), std::string::npos) << page;
+}
+
 TEST_F(MetricsPage, OffWithoutMetricsPath) {
   folder.Write("Config.ini", "[Config]\r\nMetricsAllow=10.0.0.1\r\n");
   f = std::make_unique<FilterUnderTest>(folder);
