@@ -12,15 +12,26 @@ namespace sentrel {
 
 namespace {
 
-// A variable's lower-cased value, as rules test it.
+// The values of one variable as an evaluation has read it: as the server
+// gave it (for log lines) and lower-cased (as rules test it). `stamp` tells
+// which evaluation filled it.
 struct RuleValueSlot {
-  std::string name;
+  std::string raw;
   std::string value;
+  std::uint64_t stamp = 0;
 };
 
-std::vector<RuleValueSlot>& ThreadRuleValues() {
-  static platform::PerThread<std::vector<RuleValueSlot>> slots;
-  return slots.Get();
+// A thread's slots, numbered like the prepared rules' variables. They keep
+// their buffers from request to request, so reading a value allocates
+// nothing once they have grown.
+struct RuleValues {
+  std::vector<RuleValueSlot> slots;
+  std::uint64_t stamp = 0;
+};
+
+RuleValues& ThreadRuleValues() {
+  static platform::PerThread<RuleValues> values;
+  return values.Get();
 }
 
 // How the procedure for one module ends.
@@ -34,15 +45,20 @@ class Evaluation {
  public:
   Evaluation(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context, const std::string& address,
              ClientTally& client)
-      : env_(env), context_(context), address_(address), client_(client) {}
+      : env_(env), context_(context), address_(address), client_(client) {
+    stamp_ = ++values_.stamp;
+    if (values_.slots.size() < env_.prepared.VariableCount()) {
+      values_.slots.resize(env_.prepared.VariableCount());
+    }
+  }
 
   ClientState Run();
 
  private:
   Outcome RunModule(ModuleProgress& p);
-  bool RuleHolds(const Rule& rule);
-  const std::string* RuleValue(const std::string& name);
-  bool StepHolds(const Step& step);
+  bool RuleHolds(const Rule& rule, const PreparedRule& prepared);
+  const std::string* RuleValue(std::uint32_t variable);
+  bool StepHolds(const Step& step, std::uint32_t stepNumber);
   void WriteLogLine(const LogSpec& log);
   void Decide(ClientState state, std::uint32_t dateline, bool journal);
   void Notify(std::int32_t moduleNumber, const Module* module);
@@ -56,13 +72,12 @@ class Evaluation {
   int retries_ = 0;
   std::size_t finished_ = 0;
   std::int32_t moduleNumber_ = 0;  // the module whose rules are being tested
+  // The variables as log lines show them; filled when a line is written.
   ServerVariableCache cache_;
-  // The values rules test, lower-cased: each variable is read, copied and
-  // lower-cased once per request, however many rules test it. (The cache
-  // keeps the values as the server gave them, for log lines.) The slots
-  // belong to the thread and keep their buffers from request to request.
-  std::vector<RuleValueSlot>& ruleValues_ = ThreadRuleValues();
-  std::size_t ruleValueCount_ = 0;
+  // The values rules test: each variable is read, copied and lower-cased
+  // once per request, however many rules test it.
+  RuleValues& values_ = ThreadRuleValues();
+  std::uint64_t stamp_ = 0;
 };
 
 ClientState Evaluation::Run() {
@@ -88,7 +103,6 @@ ClientState Evaluation::Run() {
     return client_.state.load(std::memory_order_relaxed);
   }
 
-  cache_.Insert("REMOTE_ADDR", address_);
   for (ModuleProgress& p : client_.Progress()) {
     Outcome outcome = RunModule(p);
     if (outcome != Outcome::Next) return client_.state.load(std::memory_order_relaxed);
@@ -154,7 +168,7 @@ Outcome Evaluation::RunModule(ModuleProgress& p) {
     for (;;) {
       s = m->StepAt(p.currentStep);
       if (s == nullptr) return Outcome::Stop;
-      if (StepHolds(*s)) break;
+      if (StepHolds(*s, p.currentStep)) break;
       p.active = 0;
       if (p.stepHits > s->timesHigh || p.stepHits < s->timesLow) break;
       // The step is done without this request; test it against the next one.
@@ -232,35 +246,40 @@ Outcome Evaluation::RunModule(ModuleProgress& p) {
   return Outcome::Next;
 }
 
-bool Evaluation::StepHolds(const Step& step) {
-  for (const Rule& rule : step.rules) {
-    if (!RuleHolds(rule)) return false;
+bool Evaluation::StepHolds(const Step& step, std::uint32_t stepNumber) {
+  // Prepared with the modules, which do not change once loaded.
+  const PreparedRule* prepared = env_.prepared.StepRules(moduleNumber_, stepNumber);
+  if (prepared == nullptr) return false;
+  for (std::size_t i = 0; i < step.rules.size(); ++i) {
+    if (!RuleHolds(step.rules[i], prepared[i])) return false;
   }
   return true;
 }
 
-const std::string* Evaluation::RuleValue(const std::string& name) {
-  for (std::size_t i = 0; i < ruleValueCount_; ++i) {
-    if (ruleValues_[i].name == name) return &ruleValues_[i].value;
+const std::string* Evaluation::RuleValue(std::uint32_t variable) {
+  RuleValueSlot& slot = values_.slots[variable];
+  if (slot.stamp == stamp_) return &slot.value;
+  const std::string& name = env_.prepared.VariableName(variable);
+  if (name == "REMOTE_ADDR") {
+    slot.raw = address_;  // as the filter read it to find the client
+  } else if (!AskServerVariable(context_, name, slot.raw)) {
+    return nullptr;  // asked again next time
   }
-  const std::string* value = LookUpServerVariable(context_, name, cache_);
-  if (value == nullptr) return nullptr;  // asked again next time
-  if (ruleValueCount_ == ruleValues_.size()) ruleValues_.emplace_back();
-  RuleValueSlot& slot = ruleValues_[ruleValueCount_];
-  slot.name = name;
-  slot.value = *value;  // into the slot's buffer of earlier requests
+  slot.value = slot.raw;
   platform::ToLowerInPlace(slot.value);
-  ++ruleValueCount_;
+  slot.stamp = stamp_;
   return &slot.value;
 }
 
-bool Evaluation::RuleHolds(const Rule& rule) {
+bool Evaluation::RuleHolds(const Rule& rule, const PreparedRule& prepared) {
   for (;;) {
-    if (const std::string* value = RuleValue(rule.parameter)) {
+    if (const std::string* value = RuleValue(prepared.variable)) {
       if (rule.pattern.empty()) return value->empty() == rule.compare;
       bool exhausted = false;
-      const bool found = env_.patterns.MatchRulePattern(rule.pattern, *value,
-                                                        env_.metrics != nullptr ? &exhausted : nullptr);
+      bool* budget = env_.metrics != nullptr ? &exhausted : nullptr;
+      const bool found = prepared.compiled != nullptr
+                             ? pattern::FoundWithin(*prepared.compiled, *value, budget)
+                             : env_.patterns.MatchRulePattern(rule.pattern, *value, budget);
       if (exhausted) env_.metrics->BudgetExhausted(moduleNumber_);
       return found == rule.compare;
     }
@@ -279,6 +298,13 @@ bool Evaluation::RuleHolds(const Rule& rule) {
 void Evaluation::WriteLogLine(const LogSpec& log) {
   if (log.LogName.empty() || log.LogContent.empty()) return;
   std::string text = log.LogContent;
+  // The values this request has read, as the server gave them, so the line
+  // shows what the rules saw without asking the server again.
+  if (cache_.Find("REMOTE_ADDR") == nullptr) cache_.Insert("REMOTE_ADDR", address_);
+  for (std::uint32_t n = 0; n < env_.prepared.VariableCount(); ++n) {
+    const RuleValueSlot& slot = values_.slots[n];
+    if (slot.stamp == stamp_) cache_.Insert(env_.prepared.VariableName(n), slot.raw);
+  }
   PlaceholderExpander(context_, text, cache_, env_.clock);
   env_.log.WriteLog(log.LogName, std::move(text), log.LogFileName, LogMode::Plain);
 }

@@ -8,6 +8,7 @@
 
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
+#include "filter/core/prepared_rules.h"
 #include "filter/metrics/filter_metrics.h"
 #include "filter/pattern/pattern_cache.h"
 #include "filter/settings/filter_settings.h"
@@ -42,6 +43,7 @@ struct EvaluationEnv {
   CacheJournal& journal;
   platform::Clock& clock;
   pattern::PatternCache& patterns;  // compiled rule patterns, shared by all requests
+  const PreparedRules& prepared;    // the registry's rules made ready
   const DecisionObserver* observer = nullptr;  // optional
   metrics::FilterMetrics* metrics = nullptr;   // counts fired modules; optional
 };

@@ -142,7 +142,7 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context, bool startupPending) {
   const std::int64_t now = clock_.Now();
   if (static_cast<std::int64_t>(client.holdUntil.load(std::memory_order_relaxed)) <= now) {
     Count(RequestOutcome::Evaluated);
-    EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_, patterns_,
+    EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_, patterns_, prepared_,
                                   decisionObserver_ ? &decisionObserver_ : nullptr, counting_},
                     context, addressText, client);
   } else {
@@ -259,7 +259,11 @@ void Filter::RunStartupStage() {
         LoadAddressList(settings_.FolderPath, kDenyListFile, ClientState::Blocked, listed_);
       },
       [this] { journal_.LoadCacheFiles(clients_); },
-      [this] { return LoadModules(registry_, settings_, &log_); }});
+      [this] {
+        if (!LoadModules(registry_, settings_, &log_)) return false;
+        prepared_.Build(registry_, patterns_);
+        return true;
+      }});
 }
 
 }  // namespace sentrel

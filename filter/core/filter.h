@@ -101,6 +101,7 @@ class Filter {
   CacheJournal journal_;
   Startup startup_;
   pattern::PatternCache patterns_;
+  PreparedRules prepared_;  // the loaded modules' rules, made ready for requests
   // Made when the first client is challenged (finding the face takes time).
   // Made under a critical section rather than a once-flag: a fault while it
   // is made must leave nothing that later requests wait on forever.

@@ -90,10 +90,8 @@ bool PatternCache::Match(std::string_view pattern, std::string_view subject, Pat
   return once.Match(subject, context);
 }
 
-namespace {
-
-// The rule test of one compiled pattern, telling whether its budget ran out.
 bool FoundWithin(const RulePattern& compiled, std::string_view subject, bool* budgetExhausted) {
+  if (budgetExhausted != nullptr) *budgetExhausted = false;
   if (budgetExhausted == nullptr || compiled.engine() != Engine::MemoBacktracker) {
     return compiled.Found(subject);
   }
@@ -103,7 +101,14 @@ bool FoundWithin(const RulePattern& compiled, std::string_view subject, bool* bu
   return found;
 }
 
-}  // namespace
+const RulePattern* PatternCache::Held(std::string_view pattern) {
+  if (pattern.data() == nullptr) return nullptr;
+  pattern = UpToFirstZero(pattern);
+  const std::uint64_t hash = HashOf(pattern);
+  const Entry* e = Find(pattern, hash);
+  if (e == nullptr) e = Hold(pattern, hash);
+  return e != nullptr ? &e->compiled : nullptr;
+}
 
 bool PatternCache::MatchRulePattern(std::string_view pattern, std::string_view subject,
                                     bool* budgetExhausted) {

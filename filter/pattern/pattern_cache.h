@@ -28,6 +28,11 @@
 
 namespace sentrel::pattern {
 
+// The rule test of one compiled pattern (RulePattern::Found). When
+// `budgetExhausted` is given it tells whether the search stopped for lack of
+// step budget, in which case the answer is "not found".
+bool FoundWithin(const RulePattern& compiled, std::string_view subject, bool* budgetExhausted);
+
 class PatternCache {
  public:
   static constexpr std::size_t kDefaultMaxEntries = 4096;
@@ -45,6 +50,10 @@ class PatternCache {
   // in which case the answer is "not found".
   bool MatchRulePattern(std::string_view pattern, std::string_view subject,
                         bool* budgetExhausted = nullptr);
+
+  // The compiled pattern held for `pattern`, compiling and holding it when
+  // new; it stays valid as long as the cache. Null when the cache is full.
+  const RulePattern* Held(std::string_view pattern);
 
   // The backtracking search with the caller's context (its step budget
   // applies, and it receives the positions).
