@@ -1,5 +1,6 @@
 #include "filter/pattern/literal_search.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -38,6 +39,31 @@ std::size_t PivotOf(std::string_view text) {
   return pivot;
 }
 
+// The offset of the least common byte of `text` other than the one at
+// `pivot` (the pivot itself for a one-byte text).
+std::size_t SecondOf(std::string_view text, std::size_t pivot) {
+  std::size_t second = pivot;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i == pivot) continue;
+    if (second == pivot ||
+        Commonness(static_cast<unsigned char>(text[i])) < Commonness(static_cast<unsigned char>(text[second]))) {
+      second = i;
+    }
+  }
+  return second;
+}
+
+#if SENTREL_PATTERN_SSE2
+// The starts among the 16 from `s` where both probe bytes of a text stand.
+inline unsigned PairMask(const char* s, std::size_t first, __m128i firstByte, std::size_t second,
+                         __m128i secondByte) {
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + first));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + second));
+  return static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, firstByte), _mm_cmpeq_epi8(b, secondByte))));
+}
+#endif
+
 }  // namespace
 
 bool Contains(std::string_view subject, std::string_view text) {
@@ -46,8 +72,31 @@ bool Contains(std::string_view subject, std::string_view text) {
   if (length > subject.size()) return false;
   const std::size_t pivot = PivotOf(text);
   const char* const s = subject.data();
+  const std::size_t starts = subject.size() - length + 1;
+#if SENTREL_PATTERN_SSE2
+  // Sixteen starts at a time, by the two least common bytes of the text:
+  // far fewer candidates than by one byte alone.
+  if (length > 1) {
+    const std::size_t second = SecondOf(text, pivot);
+    const __m128i firstByte = _mm_set1_epi8(text[pivot]);
+    const __m128i secondByte = _mm_set1_epi8(text[second]);
+    if (starts >= 16) {
+      // The last block overlaps the one before it so that it ends with the
+      // last start: no start is left over.
+      for (std::size_t block = 0;; block = std::min(block + 16, starts - 16)) {
+        unsigned mask = PairMask(s + block, pivot, firstByte, second, secondByte);
+        for (; mask != 0; mask &= mask - 1) {
+          const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(mask));
+          if (std::memcmp(s + at, text.data(), length) == 0) return true;
+        }
+        if (block == starts - 16) return false;
+      }
+    }
+  }
+#endif
+  // A one-byte text, or a subject shorter than sixteen starts: by memchr.
   const char* from = s + pivot;
-  const char* const last = s + (subject.size() - length) + pivot;  // the pivot's last possible place
+  const char* const last = s + (starts - 1) + pivot;  // the pivot's last possible place
   while (from <= last) {
     const void* hit = std::memchr(from, text[pivot], static_cast<std::size_t>(last - from) + 1);
     if (hit == nullptr) return false;
@@ -93,6 +142,8 @@ LiteralSet::LiteralSet(const std::vector<std::string>& texts) : texts_(texts) {
   for (const std::string& text : texts_) {
     const std::size_t pivot = PivotOf(text);
     pivots_.push_back(pivot);
+    seconds_.push_back(SecondOf(text, pivot));
+    longest_ = std::max(longest_, text.size());
     if (bytes.find(text[pivot]) == std::string::npos) bytes.push_back(text[pivot]);
   }
   pivotBytes_ = ByteChoice(bytes);
@@ -111,21 +162,40 @@ bool LiteralSet::AnyIn(std::string_view subject) const {
     }
     return false;
   };
-  std::size_t p = 0;
 #if SENTREL_PATTERN_SSE2
-  __m128i wanted[kMaxTexts];
-  const std::size_t count = pivotBytes_.bytes.size();
-  for (std::size_t k = 0; k < count; ++k) wanted[k] = _mm_set1_epi8(pivotBytes_.bytes[k]);
-  for (; p + 16 <= n; p += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p));
-    __m128i any = _mm_cmpeq_epi8(block, wanted[0]);
-    for (std::size_t k = 1; k < count; ++k) any = _mm_or_si128(any, _mm_cmpeq_epi8(block, wanted[k]));
-    for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(any)); mask != 0; mask &= mask - 1) {
-      if (fits(p + static_cast<std::size_t>(std::countr_zero(mask)))) return true;
+  // Sixteen starts at a time, each text by its two least common bytes. The
+  // last block overlaps the one before it so that it ends with the last
+  // start of the longest text; shorter texts have a few starts left.
+  if (n >= longest_ + 15) {
+    const std::size_t count = texts_.size();
+    __m128i firstBytes[kMaxTexts];
+    __m128i secondBytes[kMaxTexts];
+    for (std::size_t k = 0; k < count; ++k) {
+      firstBytes[k] = _mm_set1_epi8(texts_[k][pivots_[k]]);
+      secondBytes[k] = _mm_set1_epi8(texts_[k][seconds_[k]]);
     }
+    const std::size_t last = n - longest_ - 15;  // the last block start whose loads stay inside
+    for (std::size_t block = 0;; block = std::min(block + 16, last)) {
+      for (std::size_t k = 0; k < count; ++k) {
+        unsigned mask = PairMask(s + block, pivots_[k], firstBytes[k], seconds_[k], secondBytes[k]);
+        for (; mask != 0; mask &= mask - 1) {
+          const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(mask));
+          if (std::memcmp(s + at, texts_[k].data(), texts_[k].size()) == 0) return true;
+        }
+      }
+      if (block == last) break;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::string& text = texts_[k];
+      for (std::size_t at = last + 16; at + text.size() <= n; ++at) {
+        if (std::memcmp(s + at, text.data(), text.size()) == 0) return true;
+      }
+    }
+    return false;
   }
 #endif
-  for (p = FindAnyOf(subject, p, pivotBytes_); p < n; p = FindAnyOf(subject, p + 1, pivotBytes_)) {
+  // Short subjects: by the pivot bytes.
+  for (std::size_t p = FindAnyOf(subject, 0, pivotBytes_); p < n; p = FindAnyOf(subject, p + 1, pivotBytes_)) {
     if (fits(p)) return true;
   }
   return false;

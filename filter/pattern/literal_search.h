@@ -2,9 +2,10 @@
 // automaton: a subject that lacks a text every match needs is rejected
 // without running it.
 //
-// Candidates are found by the text's least common byte (by how often bytes
-// occur in request values), with memchr or, for several texts at once, a
-// vectorised scan for up to eight bytes; only candidates are compared.
+// Candidates are found by the text's two least common bytes (by how often
+// bytes occur in request values), sixteen starts at a time with vector
+// compares, then by its least common byte with memchr or, for several texts
+// at once, a scan for up to eight bytes; only candidates are compared.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +48,8 @@ class LiteralSet {
  private:
   std::vector<std::string> texts_;
   std::vector<std::size_t> pivots_;  // the offset of each text's least common byte
+  std::vector<std::size_t> seconds_; // and of its next least common byte
+  std::size_t longest_ = 0;          // the length of the longest text
   ByteChoice pivotBytes_;            // the distinct bytes at those offsets
 };
 
