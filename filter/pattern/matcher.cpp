@@ -211,10 +211,23 @@ bool RulePattern::Found(std::string_view subject) const {
     PatternMatch context;
     return Found(subject, context);
   }
+  switch (engine_) {
+    // The subject ends at its first zero byte. A text absent from the whole
+    // subject is absent from the part before that byte too, so the zero is
+    // looked for only when a text was found.
+    case Engine::Literal:
+      return detail::Contains(subject, requiredLiteral_) &&
+             (std::memchr(subject.data(), 0, subject.size()) == nullptr ||
+              detail::Contains(UpToFirstZero(subject), requiredLiteral_));
+    case Engine::LiteralSet:
+      return requiredAnyOf_.AnyIn(subject) && (std::memchr(subject.data(), 0, subject.size()) == nullptr ||
+                                               requiredAnyOf_.AnyIn(UpToFirstZero(subject)));
+    default: break;
+  }
   subject = UpToFirstZero(subject);
   switch (engine_) {
-    case Engine::Literal: return detail::Contains(subject, requiredLiteral_);
-    case Engine::LiteralSet: return requiredAnyOf_.AnyIn(subject);
+    case Engine::Literal:
+    case Engine::LiteralSet: break;
     case Engine::Automaton: return PassesPrefilters(subject) && automaton_->Search(subject);
     case Engine::MemoBacktracker: break;
   }

@@ -157,6 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(MatchRulePattern, TextsEndAtFirstZeroByte) {
   using namespace std::string_view_literals;
   EXPECT_FALSE(MatchRulePattern("cd"sv, "ab\0cd"sv));
+  EXPECT_FALSE(MatchRulePattern("(cd)|(ef)"sv, "ab\0cd"sv));
+  EXPECT_TRUE(MatchRulePattern("(ab)|(cd)"sv, "ab\0cd"sv));
   EXPECT_TRUE(MatchRulePattern("b\0zzz"sv, "ab"sv));
   EXPECT_TRUE(MatchRulePattern("b$"sv, "ab\0cd"sv));
   RulePattern p;
