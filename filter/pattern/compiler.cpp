@@ -603,6 +603,7 @@ void RulePattern::Reset() {
   startByte_ = 0;
   startSet_ = detail::ByteSet{};
   requiredLiteral_.clear();
+  requiredProbe_ = {};
   requiredAnyOf_ = {};
   engine_ = Engine::MemoBacktracker;
   automaton_.reset();
@@ -641,6 +642,7 @@ CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
         compiler.AnalyseStart();
         compiler.MarkPossessiveLoops();
         compiler.ChooseEngine();
+        requiredProbe_ = detail::ProbeOf(requiredLiteral_);
       } else {
         result_ = CompileCode::OutOfMemory;
       }

@@ -54,30 +54,40 @@ std::size_t SecondOf(std::string_view text, std::size_t pivot) {
 }
 
 #if SENTREL_PATTERN_SSE2
-// The starts among the 16 from `s` where both probe bytes of a text stand.
-inline unsigned PairMask(const char* s, std::size_t first, __m128i firstByte, std::size_t second,
-                         __m128i secondByte) {
+// The starts among the 16 from `s` where both probe bytes of a text stand,
+// as a byte of ones each, and as a bit each.
+inline __m128i PairBits(const char* s, std::size_t first, __m128i firstByte, std::size_t second,
+                        __m128i secondByte) {
   const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + first));
   const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + second));
-  return static_cast<unsigned>(
-      _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, firstByte), _mm_cmpeq_epi8(b, secondByte))));
+  return _mm_and_si128(_mm_cmpeq_epi8(a, firstByte), _mm_cmpeq_epi8(b, secondByte));
+}
+inline unsigned PairMask(const char* s, std::size_t first, __m128i firstByte, std::size_t second,
+                         __m128i secondByte) {
+  return static_cast<unsigned>(_mm_movemask_epi8(PairBits(s, first, firstByte, second, secondByte)));
 }
 #endif
 
 }  // namespace
 
-bool Contains(std::string_view subject, std::string_view text) {
+LiteralProbe ProbeOf(std::string_view text) {
+  if (text.empty()) return {};
+  const std::size_t pivot = PivotOf(text);
+  return LiteralProbe{pivot, SecondOf(text, pivot)};
+}
+
+bool Contains(std::string_view subject, std::string_view text, LiteralProbe probe) {
   const std::size_t length = text.size();
   if (length == 0) return true;
   if (length > subject.size()) return false;
-  const std::size_t pivot = PivotOf(text);
+  const std::size_t pivot = probe.pivot;
   const char* const s = subject.data();
   const std::size_t starts = subject.size() - length + 1;
 #if SENTREL_PATTERN_SSE2
   // Sixteen starts at a time, by the two least common bytes of the text:
   // far fewer candidates than by one byte alone.
   if (length > 1) {
-    const std::size_t second = SecondOf(text, pivot);
+    const std::size_t second = probe.second;
     const __m128i firstByte = _mm_set1_epi8(text[pivot]);
     const __m128i secondByte = _mm_set1_epi8(text[second]);
     if (starts >= 16) {
@@ -176,11 +186,18 @@ bool LiteralSet::AnyIn(std::string_view subject) const {
     }
     const std::size_t last = n - longest_ - 15;  // the last block start whose loads stay inside
     for (std::size_t block = 0;; block = std::min(block + 16, last)) {
-      for (std::size_t k = 0; k < count; ++k) {
-        unsigned mask = PairMask(s + block, pivots_[k], firstBytes[k], seconds_[k], secondBytes[k]);
-        for (; mask != 0; mask &= mask - 1) {
-          const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(mask));
-          if (std::memcmp(s + at, texts_[k].data(), texts_[k].size()) == 0) return true;
+      __m128i any = PairBits(s + block, pivots_[0], firstBytes[0], seconds_[0], secondBytes[0]);
+      for (std::size_t k = 1; k < count; ++k) {
+        any = _mm_or_si128(any, PairBits(s + block, pivots_[k], firstBytes[k], seconds_[k], secondBytes[k]));
+      }
+      if (_mm_movemask_epi8(any) != 0) {
+        // A candidate start: which text it is for is found by comparing.
+        for (std::size_t k = 0; k < count; ++k) {
+          unsigned mask = PairMask(s + block, pivots_[k], firstBytes[k], seconds_[k], secondBytes[k]);
+          for (; mask != 0; mask &= mask - 1) {
+            const std::size_t at = block + static_cast<std::size_t>(std::countr_zero(mask));
+            if (std::memcmp(s + at, texts_[k].data(), texts_[k].size()) == 0) return true;
+          }
         }
       }
       if (block == last) break;

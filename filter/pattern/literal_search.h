@@ -17,8 +17,19 @@
 
 namespace sentrel::pattern::detail {
 
-// Whether `text` occurs in `subject`.
-bool Contains(std::string_view subject, std::string_view text);
+// Where a text's two least common bytes stand: the bytes a search for it
+// looks for first.
+struct LiteralProbe {
+  std::size_t pivot = 0;   // the least common byte
+  std::size_t second = 0;  // the next least common (the pivot again for one byte)
+};
+LiteralProbe ProbeOf(std::string_view text);
+
+// Whether `text` occurs in `subject`; `probe` is ProbeOf(text).
+bool Contains(std::string_view subject, std::string_view text, LiteralProbe probe);
+inline bool Contains(std::string_view subject, std::string_view text) {
+  return Contains(subject, text, ProbeOf(text));
+}
 
 // A choice of one to eight bytes, to search for.
 struct ByteChoice {

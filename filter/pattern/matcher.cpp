@@ -201,7 +201,7 @@ bool RulePattern::PassesPrefilters(std::string_view subject) const {
   // An anchored search ends where its automaton runs out of states, mostly
   // within a few bytes: scanning the whole subject first would cost more.
   if (!caseSensitive_ || anchored_) return true;  // (nor is the subject lower-cased yet)
-  if (!requiredLiteral_.empty() && !detail::Contains(subject, requiredLiteral_)) return false;
+  if (!requiredLiteral_.empty() && !detail::Contains(subject, requiredLiteral_, requiredProbe_)) return false;
   return requiredAnyOf_.empty() || requiredAnyOf_.AnyIn(subject);
 }
 
@@ -216,9 +216,9 @@ bool RulePattern::Found(std::string_view subject) const {
     // subject is absent from the part before that byte too, so the zero is
     // looked for only when a text was found.
     case Engine::Literal:
-      return detail::Contains(subject, requiredLiteral_) &&
+      return detail::Contains(subject, requiredLiteral_, requiredProbe_) &&
              (std::memchr(subject.data(), 0, subject.size()) == nullptr ||
-              detail::Contains(UpToFirstZero(subject), requiredLiteral_));
+              detail::Contains(UpToFirstZero(subject), requiredLiteral_, requiredProbe_));
     case Engine::LiteralSet:
       return requiredAnyOf_.AnyIn(subject) && (std::memchr(subject.data(), 0, subject.size()) == nullptr ||
                                                requiredAnyOf_.AnyIn(UpToFirstZero(subject)));
@@ -257,7 +257,8 @@ bool RulePattern::Found(std::string_view subject, PatternMatch& context) const {
 
 bool RulePattern::Search(std::string_view subject, PatternMatch& context) const {
   const std::size_t n = subject.size();
-  if (requiredLiteral_.size() > 1 && startMode_ != StartMode::Literal && !detail::Contains(subject, requiredLiteral_)) {
+  if (requiredLiteral_.size() > 1 && startMode_ != StartMode::Literal &&
+      !detail::Contains(subject, requiredLiteral_, requiredProbe_)) {
     return false;
   }
   const bool memo = context.memo_ && memoKeyWords_ != 0 && ThreadMemo().Begin(memoKeyWords_);

@@ -165,6 +165,7 @@ class RulePattern {
   // Literal text every match contains (the longest run of literal bytes at
   // the top level of the pattern): a subject without it is rejected at once.
   std::string requiredLiteral_;
+  detail::LiteralProbe requiredProbe_;  // where its search looks first
   // Literal texts of which every match contains one (a top-level choice
   // between literal groups); empty when the pattern has no such choice.
   detail::LiteralSet requiredAnyOf_;
