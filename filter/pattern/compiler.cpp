@@ -437,6 +437,13 @@ void Compiler::AnalyseStart() {
   }
   p.startSet_ = first;
   p.startMode_ = RulePattern::StartMode::FirstSet;
+  if (first.Count() <= 8) {
+    std::string bytes;
+    for (unsigned b = 0; b < 256; ++b) {
+      if (first.Test(static_cast<unsigned char>(b))) bytes.push_back(static_cast<char>(b));
+    }
+    p.startChoice_ = detail::ByteChoice(bytes);
+  }
 }
 
 // A greedy one-byte loop gives back its bytes one by one when what follows
@@ -602,6 +609,7 @@ void RulePattern::Reset() {
   startMode_ = StartMode::EveryPosition;
   startByte_ = 0;
   startSet_ = detail::ByteSet{};
+  startChoice_ = {};
   requiredLiteral_.clear();
   requiredProbe_ = {};
   requiredAnyOf_ = {};

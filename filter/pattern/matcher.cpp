@@ -287,6 +287,14 @@ bool RulePattern::Search(std::string_view subject, PatternMatch& context) const 
       }
       return false;
     case StartMode::FirstSet:
+      if (!startChoice_.bytes.empty()) {
+        for (std::size_t p = detail::FindAnyOf(subject, 0, startChoice_); p < n;
+             p = detail::FindAnyOf(subject, p + 1, startChoice_)) {
+          if (runAt(p)) return true;
+          if (context.exhausted_) return false;
+        }
+        return false;
+      }
       for (std::size_t p = 0; p < n; ++p) {
         if (!startSet_.Test(s[p])) continue;
         if (runAt(p)) return true;

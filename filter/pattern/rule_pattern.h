@@ -162,6 +162,7 @@ class RulePattern {
   StartMode startMode_ = StartMode::EveryPosition;
   unsigned char startByte_ = 0;
   detail::ByteSet startSet_;
+  detail::ByteChoice startChoice_;  // startSet_'s bytes when eight at most, for a vector scan
   // Literal text every match contains (the longest run of literal bytes at
   // the top level of the pattern): a subject without it is rejected at once.
   std::string requiredLiteral_;
