@@ -33,8 +33,8 @@ enum class Outcome {
 class Evaluation {
  public:
   Evaluation(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context, const std::string& address,
-             ClientTally& client)
-      : env_(env), context_(context), address_(address), client_(client) {}
+             std::string_view remoteAddr, ClientTally& client)
+      : env_(env), context_(context), address_(address), remoteAddr_(remoteAddr), client_(client) {}
 
   ClientState Run();
 
@@ -50,6 +50,7 @@ class Evaluation {
   const EvaluationEnv& env_;
   HTTP_FILTER_CONTEXT* context_;
   const std::string& address_;
+  std::string_view remoteAddr_;
   ClientTally& client_;
   std::int64_t now_ = 0;
   std::uint32_t n_ = 0;
@@ -87,7 +88,7 @@ ClientState Evaluation::Run() {
     return client_.state.load(std::memory_order_relaxed);
   }
 
-  cache_.Insert("REMOTE_ADDR", address_);
+  cache_.Insert("REMOTE_ADDR", remoteAddr_.empty() ? address_ : std::string(remoteAddr_));
   for (ModuleProgress& p : client_.Progress()) {
     Outcome outcome = RunModule(p);
     if (outcome != Outcome::Next) return client_.state.load(std::memory_order_relaxed);
@@ -280,8 +281,8 @@ void Evaluation::WriteLogLine(const LogSpec& log) {
 }  // namespace
 
 ClientState EvaluateRequest(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context,
-                             const std::string& address, ClientTally& client) {
-  Evaluation evaluation(env, context, address, client);
+                             const std::string& address, ClientTally& client, std::string_view remoteAddr) {
+  Evaluation evaluation(env, context, address, remoteAddr, client);
   return evaluation.Run();
 }
 
