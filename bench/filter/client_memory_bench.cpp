@@ -8,6 +8,9 @@
 //   client_memory_bench --benchmark_filter='BM_ClientMemory/100000$'
 //   client_memory_bench --benchmark_filter='BM_ClientMemory/1000000$'
 //   client_memory_bench --benchmark_filter='BM_ClientSoak'
+//   client_memory_bench --benchmark_filter='BM_Ipv6ClientMemory/1000000$'
+// The IPv6 case sends one request from each of N random /64s to a filter
+// with IPv6Prefix=64 (every record then has room for a 128-bit key).
 // The soak sends 10 000 000 addresses to a filter with MaxClients=1000000;
 // 1 000 clients are blocked at the start and must still be blocked at the end.
 #include <benchmark/benchmark.h>
@@ -103,6 +106,40 @@ void BM_ClientMemory(benchmark::State& state) {
   state.counters["bytes_per_client"] = (after - before) / static_cast<double>(sent);
 }
 BENCHMARK(BM_ClientMemory)->Arg(100000)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The i-th of N random /64s in 2000::/3, as text with an interface part.
+std::string Random64Text(std::uint64_t i) {
+  const std::uint64_t prefix = 0x2000000000000000ull | ((i + 1) * 0x9E3779B97F4A7C15ull) >> 3;
+  char text[64];
+  std::snprintf(text, sizeof(text), "%x:%x:%x:%x::1", static_cast<unsigned>(prefix >> 48),
+                static_cast<unsigned>(prefix >> 32 & 0xFFFF), static_cast<unsigned>(prefix >> 16 & 0xFFFF),
+                static_cast<unsigned>(prefix & 0xFFFF));
+  return text;
+}
+
+void BM_Ipv6ClientMemory(benchmark::State& state) {
+  const auto clients = static_cast<std::uint64_t>(state.range(0));
+  LoadedFilter site("[Config]\r\nLogMin=1024\r\nCacheMin=100\r\nIPv6Prefix=64\r\n");
+  if (!site.started) {
+    state.SkipWithError("the filter did not start");
+    return;
+  }
+  std::mt19937 rng(7);
+  testhost::TestRequest request(bench::RandomRequestVariables(rng));
+  double before = 0, after = 0;
+  for (auto _ : state) {
+    before = ResidentBytes();
+    for (std::uint64_t i = 0; i < clients; ++i) {
+      request.Variables()["REMOTE_ADDR"] = Random64Text(i);
+      benchmark::DoNotOptimize(site.host->UrlMap(request));
+    }
+    after = ResidentBytes();
+  }
+  state.counters["clients"] = static_cast<double>(clients);
+  state.counters["MiB_added"] = (after - before) / (1024.0 * 1024.0);
+  state.counters["bytes_per_client"] = (after - before) / static_cast<double>(clients);
+}
+BENCHMARK(BM_Ipv6ClientMemory)->Arg(100000)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // 10 000 000 addresses against MaxClients=1000000: resident memory stops
 // growing at the bound, every request is answered, and the clients blocked

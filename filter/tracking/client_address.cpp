@@ -1,6 +1,7 @@
 #include "filter/tracking/client_address.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "platform/net.h"
 
@@ -196,8 +197,9 @@ ClientAddress ReadClientAddress(std::string_view text, int ipv6Prefix) {
   if (text.find(':') == std::string_view::npos) {
     // The old 32-byte address buffer: a longer text never was an address.
     if (text.size() >= 32) return {};
-    const std::string copy(text);
-    return Ipv4Client(platform::Ntohl(platform::InetAddr(copy.c_str())), copy);
+    std::string copy(text);
+    const std::uint32_t key = platform::Ntohl(platform::InetAddr(copy.c_str()));
+    return Ipv4Client(key, std::move(copy));
   }
   Ipv6Address address;
   if (ipv6Prefix == 0 || !ParseIpv6(text, address)) return {};
@@ -209,8 +211,9 @@ ClientAddress ReadClientAddress(std::string_view text, int ipv6Prefix) {
 ClientAddress ReadJournalAddress(std::string_view text, int ipv6Prefix) {
   if (text.find(':') == std::string_view::npos) {
     if (text.size() < 7 || text.size() > 15) return {};
-    const std::string copy(text);
-    return Ipv4Client(platform::Ntohl(platform::InetAddr(copy.c_str())), copy);
+    std::string copy(text);
+    const std::uint32_t key = platform::Ntohl(platform::InetAddr(copy.c_str()));
+    return Ipv4Client(key, std::move(copy));
   }
   Ipv6Address address;
   int bits = 0;
