@@ -203,7 +203,10 @@ void Filter::ConfigureMetrics() {
 
 bool Filter::MetricsReaderAllowed(const char* address) const {
   Ipv6Address v6;
-  if (!ParseIpv6(address, v6)) return metricsAllowed_.Find(platform::Ntohl(platform::InetAddr(address))).has_value();
+  if (!ParseIpv6(address, v6)) {
+    // An IPv4 text of 32 bytes or more never fitted the address buffer.
+    return std::strlen(address) < 32 && metricsAllowed_.Find(platform::Ntohl(platform::InetAddr(address))).has_value();
+  }
   if (IsIpv4Mapped(v6)) return metricsAllowed_.Find(MappedIpv4(v6)).has_value();
   return metricsAllowed_.Find(v6, v6).has_value();
 }
