@@ -39,12 +39,11 @@ std::vector<std::uint32_t> RandomKeys(std::size_t count, std::uint32_t seed) {
   return keys;
 }
 
-void BM_LookupExisting(benchmark::State& state) {
-  Table t;
-  const auto keys = RandomKeys(static_cast<std::size_t>(state.range(0)), 1);
-  for (auto k : keys) t.table.LookupClient(k);
+template <typename Key>
+void LookupExisting(benchmark::State& state, Table& t, const std::vector<Key>& keys) {
+  for (const Key& k : keys) t.table.LookupClient(k);
   // Look up in another order than creation, as requests do.
-  std::vector<std::uint32_t> order = keys;
+  std::vector<Key> order = keys;
   std::shuffle(order.begin(), order.end(), std::mt19937(4));
   std::size_t i = 0;
   for (auto _ : state) {
@@ -53,23 +52,31 @@ void BM_LookupExisting(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
+
+void BM_LookupExisting(benchmark::State& state) {
+  Table t;
+  LookupExisting(state, t, RandomKeys(static_cast<std::size_t>(state.range(0)), 1));
+}
 BENCHMARK(BM_LookupExisting)->Arg(10000)->Arg(1000000);
 
-void BM_CreateClient(benchmark::State& state) {
-  auto t = std::make_unique<Table>();
-  const auto keys = RandomKeys(1 << 20, 2);
+// New clients, the table made afresh once all keys are used.
+template <typename Key>
+void CreateClients(benchmark::State& state, int ipv6Prefix, const std::vector<Key>& keys) {
+  auto t = std::make_unique<Table>(ipv6Prefix);
   std::size_t i = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(t->table.LookupClient(keys[i]).get());
     if (++i == keys.size()) {
       state.PauseTiming();
-      t = std::make_unique<Table>();
+      t = std::make_unique<Table>(ipv6Prefix);
       i = 0;
       state.ResumeTiming();
     }
   }
   state.SetItemsProcessed(state.iterations());
 }
+
+void BM_CreateClient(benchmark::State& state) { CreateClients(state, 0, RandomKeys(1 << 20, 2)); }
 BENCHMARK(BM_CreateClient);
 
 // A full table of 1 000 000 clients: each new address takes over the record
@@ -91,34 +98,11 @@ BENCHMARK(BM_CreateAtTheBound);
 
 void BM_LookupExisting6(benchmark::State& state) {
   Table t(64);
-  const auto keys = Random64s(static_cast<std::size_t>(state.range(0)), 1);
-  for (const auto& k : keys) t.table.LookupClient(k);
-  std::vector<Ipv6Address> order = keys;
-  std::shuffle(order.begin(), order.end(), std::mt19937(4));
-  std::size_t i = 0;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(t.table.LookupClient(order[i]).get());
-    if (++i == order.size()) i = 0;
-  }
-  state.SetItemsProcessed(state.iterations());
+  LookupExisting(state, t, Random64s(static_cast<std::size_t>(state.range(0)), 1));
 }
 BENCHMARK(BM_LookupExisting6)->Arg(10000)->Arg(1000000);
 
-void BM_CreateClient6(benchmark::State& state) {
-  auto t = std::make_unique<Table>(64);
-  const auto keys = Random64s(1 << 20, 2);
-  std::size_t i = 0;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(t->table.LookupClient(keys[i]).get());
-    if (++i == keys.size()) {
-      state.PauseTiming();
-      t = std::make_unique<Table>(64);
-      i = 0;
-      state.ResumeTiming();
-    }
-  }
-  state.SetItemsProcessed(state.iterations());
-}
+void BM_CreateClient6(benchmark::State& state) { CreateClients(state, 64, Random64s(1 << 20, 2)); }
 BENCHMARK(BM_CreateClient6);
 
 // A full table of 1 000 000 clients, half of them IPv6: each new client of

@@ -457,7 +457,7 @@ void ClientTable::RemoveChild(Node* path[4], std::uint32_t key, int level) {
   }
 }
 
-void ClientTable::Insert(std::uint32_t key, ClientTally* record) {
+void ClientTable::Index(std::uint32_t key, ClientTally* record) {
   Node* path[4];
   Walk(key, path);
   for (int level = 2; level <= 4; ++level) {
@@ -595,30 +595,48 @@ ClientTally* ClientTable::TakeVictim(std::int64_t now) {
   return nullptr;
 }
 
-ClientTable::Client ClientTable::LookupClient(std::uint32_t key) {
+// Under CreateLock, where each index is exact.
+ClientTally* ClientTable::FindLocked(std::uint32_t key) const {
+  Node* path[4];
+  Walk(key, path);
+  return path[3] == nullptr ? nullptr : static_cast<ClientTally*>(FindChild(path[3], ByteAt(key, 4)));
+}
+
+ClientTally* ClientTable::FindLocked(const Ipv6Address& key) const {
+  return wide_->Probe(key, [&key](const ClientTally* r) { return r->Key6() == key; });
+}
+
+void ClientTable::Index(const Ipv6Address& key, ClientTally* record) { wide_->Insert(key, record); }
+
+// Both families: a lock-free find, then under CreateLock an exact find or a
+// new record.
+template <typename Key>
+ClientTable::Client ClientTable::Lookup(const Key& key) {
   if (ClientTally* record = FindPinned(key)) {
     if (record->seen_.load(std::memory_order_relaxed) == 0) record->seen_.store(1, std::memory_order_relaxed);
     return Client(record);
   }
 
   platform::ScopedLock lock(createLock_);
-  Node* path[4];
-  Walk(key, path);
-  if (path[3] != nullptr) {
-    if (auto* record = static_cast<ClientTally*>(FindChild(path[3], ByteAt(key, 4)))) {
-      // Under the lock a record in the tree is never retired.
-      record->pins_.fetch_add(1, std::memory_order_acquire);
-      record->seen_.store(1, std::memory_order_relaxed);
-      return Client(record);
-    }
+  if (ClientTally* record = FindLocked(key)) {
+    // Under the lock a record in an index is never retired.
+    record->pins_.fetch_add(1, std::memory_order_acquire);
+    record->seen_.store(1, std::memory_order_relaxed);
+    return Client(record);
   }
 
   const bool startup = startupPending_.load(std::memory_order_acquire) != 0;
   ClientTally* record = RecordForNewClient(startup);
   if (record == nullptr) return Client();
   Prepare(*record, key, startup);
-  Insert(key, record);
+  Index(key, record);
   return Client(record);
+}
+
+ClientTable::Client ClientTable::LookupClient(std::uint32_t key) { return Lookup(key); }
+
+ClientTable::Client ClientTable::LookupClient(const Ipv6Address& key) {
+  return ipv6Prefix_ == 0 ? Client() : Lookup(key);
 }
 
 // Under CreateLock: a fresh record, or below the bound the record of a
@@ -638,27 +656,6 @@ ClientTally* ClientTable::RecordForNewClient(bool startup) {
   return record;
 }
 
-ClientTable::Client ClientTable::LookupClient(const Ipv6Address& key) {
-  if (ipv6Prefix_ == 0) return Client();
-  if (ClientTally* record = FindPinned(key)) {
-    if (record->seen_.load(std::memory_order_relaxed) == 0) record->seen_.store(1, std::memory_order_relaxed);
-    return Client(record);
-  }
-
-  platform::ScopedLock lock(createLock_);
-  if (ClientTally* record = wide_->Probe(key, [&key](const ClientTally* r) { return r->Key6() == key; })) {
-    record->pins_.fetch_add(1, std::memory_order_acquire);
-    record->seen_.store(1, std::memory_order_relaxed);
-    return Client(record);
-  }
-  const bool startup = startupPending_.load(std::memory_order_acquire) != 0;
-  ClientTally* record = RecordForNewClient(startup);
-  if (record == nullptr) return Client();
-  Prepare(*record, key, startup);
-  wide_->Insert(key, record);
-  return Client(record);
-}
-
 ClientTable::Client ClientTable::LookupClient(const ClientAddress& address) {
   switch (address.family) {
     case AddressFamily::V4: return LookupClient(address.v4);
@@ -667,22 +664,19 @@ ClientTable::Client ClientTable::LookupClient(const ClientAddress& address) {
   }
 }
 
-ClientTally* ClientTable::Find(std::uint32_t key) {
+template <typename Key>
+ClientTally* ClientTable::FindAny(const Key& key) {
   if (ClientTally* record = FindPinned(key)) {
     record->pins_.fetch_sub(1, std::memory_order_release);
     return record;
   }
   platform::ScopedLock lock(createLock_);
-  Node* path[4];
-  Walk(key, path);
-  return path[3] == nullptr ? nullptr : static_cast<ClientTally*>(FindChild(path[3], ByteAt(key, 4)));
+  return FindLocked(key);
 }
 
-ClientTally* ClientTable::Find(const Ipv6Address& key) {
-  if (ipv6Prefix_ == 0) return nullptr;
-  platform::ScopedLock lock(createLock_);
-  return wide_->Probe(key, [&key](const ClientTally* r) { return r->Key6() == key; });
-}
+ClientTally* ClientTable::Find(std::uint32_t key) { return FindAny(key); }
+
+ClientTally* ClientTable::Find(const Ipv6Address& key) { return ipv6Prefix_ == 0 ? nullptr : FindAny(key); }
 
 ClientTally* ClientTable::Find(const ClientAddress& address) {
   switch (address.family) {

@@ -121,8 +121,17 @@ class ClientTable {
  private:
   using Node = client_table_detail::Node;
 
+  template <typename Key>
+  Client Lookup(const Key& key);
+  template <typename Key>
+  ClientTally* FindAny(const Key& key);
   ClientTally* FindPinned(std::uint32_t key) const;
   ClientTally* FindPinned(const Ipv6Address& key) const;
+  ClientTally* FindLocked(std::uint32_t key) const;
+  ClientTally* FindLocked(const Ipv6Address& key) const;
+  // Puts a prepared record into its family's index.
+  void Index(std::uint32_t key, ClientTally* record);
+  void Index(const Ipv6Address& key, ClientTally* record);
   ClientTally* NewRecord(std::size_t progressCapacity);
   // A record for a new client, made or taken over; null when the table is full.
   ClientTally* RecordForNewClient(bool startup);
@@ -132,7 +141,6 @@ class ClientTable {
   ClientTally* TakeVictim(std::int64_t now);
   bool MayGiveUp(const ClientTally& record, std::int64_t now) const;
   void Walk(std::uint32_t key, Node* path[4]) const;
-  void Insert(std::uint32_t key, ClientTally* record);
   void Detach(std::uint32_t key);
   void AddChild(Node* path[4], std::uint32_t key, int level, void* child);
   void RemoveChild(Node* path[4], std::uint32_t key, int level);
