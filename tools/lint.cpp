@@ -138,6 +138,17 @@ void ModulesSection(LintRun& run) {
   }
 }
 
+// What an IPv6 list line covers, and what it means for the clients the filter
+// tracks with the IPv6Prefix in force.
+std::string Ipv6LineCoverage(const AddressListLine& reading, const FilterSettings& settings) {
+  std::string what = (reading.prefixLength == 128 ? "IPv6 address " : "IPv6 prefix ") + reading.Ipv6Coverage();
+  if (settings.IPv6Prefix == 0) return what + " (not used: IPv6Prefix is 0, IPv6 clients pass unevaluated)";
+  if (reading.prefixLength > settings.IPv6Prefix) {
+    what += " (lists the whole /" + std::to_string(settings.IPv6Prefix) + " client it lies in)";
+  }
+  return what;
+}
+
 // Each address list line as the filter reads it: what an accepted line lists,
 // why a line is skipped.
 void AddressListsSection(LintRun& run) {
@@ -155,6 +166,7 @@ void AddressListsSection(LintRun& run) {
       continue;
     }
     std::uint64_t addresses = 0;
+    int ipv6Entries = 0;
     int accepted = 0;
     int skipped = 0;
     std::vector<std::string> lines;
@@ -169,15 +181,25 @@ void AddressListsSection(LintRun& run) {
                         return;
                       }
                       ++accepted;
+                      if (reading.ipv6) {
+                        ++ipv6Entries;
+                        lines.push_back(head + Printable(text) + ": " + Ipv6LineCoverage(reading, run.settings));
+                        return;
+                      }
                       addresses += reading.Count();
                       std::string what = reading.Count() == 1 ? "1 address"
                                                               : std::to_string(reading.Count()) + " addresses";
                       if (!reading.reason.empty()) what += " (" + reading.reason + ")";
                       lines.push_back(head + Printable(text) + ": " + what);
                     });
-    std::printf("  %s (%s): %d %s accepted, %d skipped; the accepted lines cover %llu %s\n", list.file, list.meaning,
-                accepted, accepted == 1 ? "line" : "lines", skipped,
-                static_cast<unsigned long long>(addresses), addresses == 1 ? "address" : "addresses");
+    std::string ipv6;
+    if (ipv6Entries != 0) {
+      ipv6 = " and " + std::to_string(ipv6Entries) + (ipv6Entries == 1 ? " IPv6 entry" : " IPv6 entries");
+    }
+    std::printf("  %s (%s): %d %s accepted, %d skipped; the accepted lines cover %llu %s%s\n", list.file,
+                list.meaning, accepted, accepted == 1 ? "line" : "lines", skipped,
+                static_cast<unsigned long long>(addresses), addresses == 1 ? "IPv4 address" : "IPv4 addresses",
+                ipv6.c_str());
     for (const auto& line : lines) std::printf("%s\n", line.c_str());
   }
 }
@@ -190,6 +212,11 @@ void SettingsSection(LintRun& run) {
   std::printf("  LogMin: %u\n", s.LogMin);
   std::printf("  CacheMin: %d\n", s.CacheMin);
   std::printf("  MaxClients: %u\n", s.MaxClients);
+  if (s.IPv6Prefix == 0) {
+    std::printf("  IPv6Prefix: 0 (IPv6 clients pass unevaluated)\n");
+  } else {
+    std::printf("  IPv6Prefix: %d (IPv6 clients tracked by their /%d)\n", s.IPv6Prefix, s.IPv6Prefix);
+  }
   if (s.PictureCodeEnabled()) {
     std::printf("  picture code: Length %d, Width %d, height %d\n", s.Length, s.Width, s.height);
   } else {

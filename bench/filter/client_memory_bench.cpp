@@ -8,6 +8,11 @@
 //   client_memory_bench --benchmark_filter='BM_ClientMemory/100000$'
 //   client_memory_bench --benchmark_filter='BM_ClientMemory/1000000$'
 //   client_memory_bench --benchmark_filter='BM_ClientSoak'
+//   client_memory_bench --benchmark_filter='BM_Ipv6ClientMemory/1000000/'
+//   client_memory_bench --benchmark_filter='BM_ClientMemoryIpv6On/1000000/'
+// The IPv6 case sends one request from each of N random /64s to a filter
+// with IPv6Prefix=64 (every record then has room for a 128-bit key); the
+// Ipv6On case the IPv4 addresses of BM_ClientMemory to such a filter.
 // The soak sends 10 000 000 addresses to a filter with MaxClients=1000000;
 // 1 000 clients are blocked at the start and must still be blocked at the end.
 #include <benchmark/benchmark.h>
@@ -76,9 +81,13 @@ struct LoadedFilter {
   }
 };
 
-void BM_ClientMemory(benchmark::State& state) {
+// One request from each of state.range(0) addresses (addressOf(i) for
+// i = 0, 1, ..., an empty text skipped) to a filter loaded with `config`: the
+// resident memory that adds, per client.
+template <typename AddressOf>
+void MeasureClients(benchmark::State& state, const char* config, AddressOf addressOf) {
   const auto clients = static_cast<std::uint64_t>(state.range(0));
-  LoadedFilter site("[Config]\r\nLogMin=1024\r\nCacheMin=100\r\n");
+  LoadedFilter site(config);
   if (!site.started) {
     state.SkipWithError("the filter did not start");
     return;
@@ -90,9 +99,9 @@ void BM_ClientMemory(benchmark::State& state) {
   for (auto _ : state) {
     before = ResidentBytes();
     for (std::uint64_t i = 0; sent < clients; ++i) {
-      const std::uint32_t a = SpreadAddress(i);
-      if (!Usable(a)) continue;
-      request.Variables()["REMOTE_ADDR"] = DottedText(a);
+      std::string address = addressOf(i);
+      if (address.empty()) continue;
+      request.Variables()["REMOTE_ADDR"] = std::move(address);
       benchmark::DoNotOptimize(site.host->UrlMap(request));
       ++sent;
     }
@@ -102,7 +111,38 @@ void BM_ClientMemory(benchmark::State& state) {
   state.counters["MiB_added"] = (after - before) / (1024.0 * 1024.0);
   state.counters["bytes_per_client"] = (after - before) / static_cast<double>(sent);
 }
+
+std::string SpreadText(std::uint64_t i) {
+  const std::uint32_t a = SpreadAddress(i);
+  return Usable(a) ? DottedText(a) : std::string();
+}
+
+void BM_ClientMemory(benchmark::State& state) {
+  MeasureClients(state, "[Config]\r\nLogMin=1024\r\nCacheMin=100\r\n", SpreadText);
+}
 BENCHMARK(BM_ClientMemory)->Arg(100000)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// IPv4 clients in a filter that also tracks IPv6 (records with room for an
+// IPv6 key).
+void BM_ClientMemoryIpv6On(benchmark::State& state) {
+  MeasureClients(state, "[Config]\r\nLogMin=1024\r\nCacheMin=100\r\nIPv6Prefix=64\r\n", SpreadText);
+}
+BENCHMARK(BM_ClientMemoryIpv6On)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The i-th of N random /64s in 2000::/3, as text with an interface part.
+std::string Random64Text(std::uint64_t i) {
+  const std::uint64_t prefix = 0x2000000000000000ull | ((i + 1) * 0x9E3779B97F4A7C15ull) >> 3;
+  char text[64];
+  std::snprintf(text, sizeof(text), "%x:%x:%x:%x::1", static_cast<unsigned>(prefix >> 48),
+                static_cast<unsigned>(prefix >> 32 & 0xFFFF), static_cast<unsigned>(prefix >> 16 & 0xFFFF),
+                static_cast<unsigned>(prefix & 0xFFFF));
+  return text;
+}
+
+void BM_Ipv6ClientMemory(benchmark::State& state) {
+  MeasureClients(state, "[Config]\r\nLogMin=1024\r\nCacheMin=100\r\nIPv6Prefix=64\r\n", Random64Text);
+}
+BENCHMARK(BM_Ipv6ClientMemory)->Arg(100000)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // 10 000 000 addresses against MaxClients=1000000: resident memory stops
 // growing at the bound, every request is answered, and the clients blocked

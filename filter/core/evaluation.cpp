@@ -44,8 +44,8 @@ enum class Outcome {
 class Evaluation {
  public:
   Evaluation(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context, const std::string& address,
-             ClientTally& client)
-      : env_(env), context_(context), address_(address), client_(client) {
+             std::string_view remoteAddr, ClientTally& client)
+      : env_(env), context_(context), address_(address), remoteAddr_(remoteAddr), client_(client) {
     stamp_ = ++values_.stamp;
     if (values_.slots.size() < env_.prepared.VariableCount()) {
       values_.slots.resize(env_.prepared.VariableCount());
@@ -66,6 +66,10 @@ class Evaluation {
   const EvaluationEnv& env_;
   HTTP_FILTER_CONTEXT* context_;
   const std::string& address_;
+  std::string_view remoteAddr_;
+  // The client's address as the server gave it (an IPv6 client's full
+  // address; address_ names its prefix).
+  std::string_view RemoteAddr() const { return remoteAddr_.empty() ? std::string_view(address_) : remoteAddr_; }
   ClientTally& client_;
   std::int64_t now_ = 0;
   std::uint32_t n_ = 0;
@@ -261,7 +265,7 @@ const std::string* Evaluation::RuleValue(std::uint32_t variable) {
   if (slot.stamp == stamp_) return &slot.value;
   const std::string& name = env_.prepared.VariableName(variable);
   if (name == "REMOTE_ADDR") {
-    slot.raw = address_;  // as the filter read it to find the client
+    slot.raw = RemoteAddr();  // as the filter read it to find the client
   } else if (!AskServerVariable(context_, name, slot.raw)) {
     return nullptr;  // asked again next time
   }
@@ -300,7 +304,7 @@ void Evaluation::WriteLogLine(const LogSpec& log) {
   std::string text = log.LogContent;
   // The values this request has read, as the server gave them, so the line
   // shows what the rules saw without asking the server again.
-  if (cache_.Find("REMOTE_ADDR") == nullptr) cache_.Insert("REMOTE_ADDR", address_);
+  if (cache_.Find("REMOTE_ADDR") == nullptr) cache_.Insert("REMOTE_ADDR", std::string(RemoteAddr()));
   for (std::uint32_t n = 0; n < env_.prepared.VariableCount(); ++n) {
     const RuleValueSlot& slot = values_.slots[n];
     if (slot.stamp == stamp_) cache_.Insert(env_.prepared.VariableName(n), slot.raw);
@@ -312,8 +316,8 @@ void Evaluation::WriteLogLine(const LogSpec& log) {
 }  // namespace
 
 ClientState EvaluateRequest(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context,
-                             const std::string& address, ClientTally& client) {
-  Evaluation evaluation(env, context, address, client);
+                             const std::string& address, ClientTally& client, std::string_view remoteAddr) {
+  Evaluation evaluation(env, context, address, remoteAddr, client);
   return evaluation.Run();
 }
 

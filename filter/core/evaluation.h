@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
@@ -21,7 +22,7 @@ namespace sentrel {
 
 // A decision taken by an evaluation, as an observer sees it.
 struct DecisionEvent {
-  const std::string& address;  // the client's address text
+  const std::string& address;  // the client's address text (an IPv6 client's prefix, "2001:db8::/64")
   // The module that fired (any action, log-only included), or 0 when every
   // module finished without a decision and the client was allowed for the
   // filter-wide Dateline.
@@ -49,9 +50,13 @@ struct EvaluationEnv {
 };
 
 // Evaluates one request of a client whose hold has passed, under the client's
-// lock. Returns the client's state afterwards.
+// lock. Returns the client's state afterwards. `address` names the client in
+// the journal and to the observer (ClientAddress::journalText);
+// `remoteAddr`, when not empty, is the REMOTE_ADDR text the server gave,
+// where it differs (an IPv6 client's full address).
 ClientState EvaluateRequest(const EvaluationEnv& env, HTTP_FILTER_CONTEXT* context,
-                             const std::string& address, ClientTally& client);
+                             const std::string& address, ClientTally& client,
+                             std::string_view remoteAddr = {});
 
 // Wait before asking the server again for a variable a rule needs.
 inline constexpr std::uint32_t kMissingVariableWaitMs = 300;

@@ -32,6 +32,7 @@ BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
   log_.Configure(settings_.FolderPath, settings_.LogMin);
   journal_.Configure(settings_.FolderPath, settings_.CacheMin);
   clients_.SetMaxClients(settings_.MaxClients);
+  clients_.SetIpv6Prefix(settings_.IPv6Prefix);
   ConfigureMetrics();
 
   if (version != nullptr) {
@@ -95,7 +96,9 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context, bool startupPending) {
   using metrics::RequestOutcome;
   const RequestOutcome unusable =
       startupPending ? RequestOutcome::DuringStartup : RequestOutcome::UnusableAddress;
-  char address[32] = {};
+  // Room for the longest IPv6 text; a longer one (a zone id, say) does not
+  // fit and passes, and ReadClientAddress holds IPv4 texts to 31 bytes.
+  char address[64] = {};
   DWORD size = sizeof(address);
   if (!context->GetServerVariable(context, const_cast<char*>("REMOTE_ADDR"), address, &size)) {
     size = sizeof(address);
@@ -105,11 +108,11 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context, bool startupPending) {
     }
   }
   address[sizeof(address) - 1] = '\0';
-  std::uint32_t key = platform::Ntohl(platform::InetAddr(address));
+  const ClientAddress who = ReadClientAddress(address, settings_.IPv6Prefix);
 
   // The metrics page, for an allowed address, before anything else: it is
   // not a client's request.
-  if (counting_ != nullptr && metricsAllowed_.Find(key) && AsksForMetrics(context)) {
+  if (counting_ != nullptr && MetricsReaderAllowed(address) && AsksForMetrics(context)) {
     const std::string page = MetricsPage();
     const std::string headers = std::string("Content-Type: ") + metrics::kExpositionContentType +
                                 "\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n";
@@ -122,12 +125,12 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context, bool startupPending) {
     Count(RequestOutcome::DuringStartup);
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
-  if (key == 0 || key == 0xFFFFFFFFu) {
+  if (who.family == AddressFamily::None) {
     Count(RequestOutcome::UnusableAddress);
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
 
-  ClientTable::Client tracked = clients_.LookupClient(key);
+  ClientTable::Client tracked = clients_.LookupClient(who);
   if (!tracked) {
     // The table is full of clients it may not give up: pass unchecked.
     if (clients_.TakeFullReport(clock_.Now())) {
@@ -138,13 +141,15 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context, bool startupPending) {
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
   ClientTally& client = *tracked;
-  const std::string addressText(address);
+  // The client's name in the journal; REMOTE_ADDR stays as the server gave it.
+  const std::string& addressText = who.journalText;
+  const std::string_view remoteAddr = addressText == address ? std::string_view() : std::string_view(address);
   const std::int64_t now = clock_.Now();
   if (static_cast<std::int64_t>(client.holdUntil.load(std::memory_order_relaxed)) <= now) {
     Count(RequestOutcome::Evaluated);
     EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_, patterns_, prepared_,
                                   decisionObserver_ ? &decisionObserver_ : nullptr, counting_},
-                    context, addressText, client);
+                    context, addressText, client, remoteAddr);
   } else {
     Count(RequestOutcome::Held);
   }
@@ -194,6 +199,16 @@ void Filter::ConfigureMetrics() {
     ParseAddressListText(settings_.MetricsAllow, ClientState::Allowed, metricsAllowed_, refused);
   }
   counting_ = &metrics_;
+}
+
+bool Filter::MetricsReaderAllowed(const char* address) const {
+  Ipv6Address v6;
+  if (!ParseIpv6(address, v6)) {
+    // An IPv4 text of 32 bytes or more never fitted the address buffer.
+    return std::strlen(address) < 32 && metricsAllowed_.Find(platform::Ntohl(platform::InetAddr(address))).has_value();
+  }
+  if (IsIpv4Mapped(v6)) return metricsAllowed_.Find(MappedIpv4(v6)).has_value();
+  return metricsAllowed_.Find(v6, v6).has_value();
 }
 
 bool Filter::AsksForMetrics(HTTP_FILTER_CONTEXT* context) const {

@@ -78,6 +78,8 @@ class Filter {
   // is answered then.
   DWORD HandleUrlMap(HTTP_FILTER_CONTEXT* context, bool startupPending);
   void ConfigureMetrics();
+  // Whether MetricsAllow lists the address (IPv4 or IPv6 text).
+  bool MetricsReaderAllowed(const char* address) const;
   // Whether the request asks for exactly MetricsPath.
   bool AsksForMetrics(HTTP_FILTER_CONTEXT* context) const;
   void Count(metrics::RequestOutcome outcome) {

@@ -1,5 +1,7 @@
 #include "filter/settings/filter_settings.h"
 
+#include <algorithm>
+
 #include "platform/files.h"
 #include "platform/profile.h"
 
@@ -54,6 +56,11 @@ void ReadGeneralSettings(FilterSettings& s) {
   s.MetricsPath = platform::ReadProfileString(config, "Config", "MetricsPath", "", 1024);
   s.MetricsAllow = platform::ReadProfileString(config, "Config", "MetricsAllow", kDefaultMetricsAllow, 1024);
   if (s.MetricsAllow.empty()) s.MetricsAllow = kDefaultMetricsAllow;
+
+  // 0 (or no value) keeps IPv6 clients unevaluated; any other value, a
+  // negative one too, is held within 32 to 128.
+  const std::int32_t ipv6Prefix = platform::ReadProfileInt(config, "Config", "IPv6Prefix", 0);
+  s.IPv6Prefix = ipv6Prefix == 0 ? 0 : std::clamp(ipv6Prefix, kMinIpv6Prefix, kMaxIpv6Prefix);
 }
 
 void ReadPictureCodeSettings(FilterSettings& s) {

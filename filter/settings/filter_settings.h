@@ -12,6 +12,11 @@ namespace sentrel {
 // table below about 1 GiB.
 inline constexpr std::uint32_t kDefaultMaxClients = 4000000;
 
+// IPv6Prefix: 0 leaves IPv6 clients unevaluated; any other value is held
+// within this range (the leading bits by which IPv6 clients are tracked).
+inline constexpr std::int32_t kMinIpv6Prefix = 32;
+inline constexpr std::int32_t kMaxIpv6Prefix = 128;
+
 // Who may read the metrics page when Config.ini does not say.
 inline constexpr char kDefaultMetricsAllow[] = "127.0.0.1";
 
@@ -29,6 +34,7 @@ struct FilterSettings {
   std::string codePage;                       // body of the picture-code page
   std::string MetricsPath;                    // URL path of the metrics page; empty = off
   std::string MetricsAllow = kDefaultMetricsAllow;   // who may read it, address-list entries by commas
+  std::int32_t IPv6Prefix = 0;                // IPv6 clients tracked by this many leading bits; 0 = not tracked
 
   bool PictureCodeEnabled() const { return Length != 0; }
   bool CodePageLoaded() const { return PictureCodeEnabled() && !codePage.empty(); }
@@ -48,8 +54,8 @@ std::string NormalizeFolderPath(const std::string& folderPath);
 // name an existing directory; on success `folderPath` is normalized.
 bool ReadFolderPath(const std::string& bootstrapPath, std::string& folderPath);
 
-// Reads Status, Dateline, LogMin, CacheMin, MaxClients, MetricsPath and
-// MetricsAllow from folderPath + "Config.ini", with their defaults and
+// Reads Status, Dateline, LogMin, CacheMin, MaxClients, MetricsPath,
+// MetricsAllow and IPv6Prefix from folderPath + "Config.ini", with their defaults and
 // clamps. MetricsAllow is kept as written (an empty value gives the
 // default); the filter reads its entries when it sets up the metrics page.
 void ReadGeneralSettings(FilterSettings& settings);

@@ -27,9 +27,35 @@ std::string ReplaceStars(std::string text, const char* with) {
   return out;
 }
 
+AddressListLine ParseIpv6ListLine(const std::string& line) {
+  AddressListLine reading;
+  Ipv6Address address;
+  int bits = 128;
+  const bool read = line.find('/') == std::string::npos ? ParseIpv6(line, address)
+                                                        : ParseIpv6Prefix(line, address, bits);
+  if (!read) {
+    reading.reason = "not an IPv6 address or prefix (\"2001:db8::7\", \"2001:db8::/32\"; no ranges, "
+                     "wildcards, zone ids or blanks)";
+    return reading;
+  }
+  reading.accepted = true;
+  reading.ipv6 = true;
+  reading.prefixLength = bits;
+  reading.first6 = PrefixFirst(address, bits);
+  reading.last6 = PrefixLast(address, bits);
+  return reading;
+}
+
 }  // namespace
 
+std::string AddressListLine::Ipv6Coverage() const {
+  if (prefixLength == 128) return FormatIpv6(first6);
+  return FormatIpv6(first6) + "/" + std::to_string(prefixLength) + " (" + FormatIpv6(first6) + " to " +
+         FormatIpv6(last6) + ")";
+}
+
 AddressListLine ParseAddressListLine(const std::string& line) {
+  if (line.find(':') != std::string::npos) return ParseIpv6ListLine(line);
   AddressListLine reading;
   std::string first;
   std::string last;
@@ -61,6 +87,14 @@ AddressListLine ParseAddressListLine(const std::string& line) {
   return reading;
 }
 
+void AddListed(const AddressListLine& reading, ClientState state, AddressRanges& ranges) {
+  if (reading.ipv6) {
+    ranges.Add(reading.first6, reading.last6, state);
+  } else {
+    ranges.Add(reading.first, reading.last, state);
+  }
+}
+
 bool ParseAddressListText(const std::string& text, ClientState state, AddressRanges& ranges,
                           std::string& refused) {
   AddressRanges read;
@@ -70,13 +104,17 @@ bool ParseAddressListText(const std::string& text, ClientState state, AddressRan
     std::string entry = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     entry.erase(0, entry.find_first_not_of(" \t"));
     entry.erase(entry.find_last_not_of(" \t") + 1);
-    const AddressListLine reading =
-        entry.empty() ? AddressListLine{false, "empty entry"} : ParseAddressListLine(entry);
-    if (reading.Count() == 0) {
+    AddressListLine reading;
+    if (entry.empty()) {
+      reading.reason = "empty entry";
+    } else {
+      reading = ParseAddressListLine(entry);
+    }
+    if (!reading.Lists()) {
       refused = entry;
       return false;
     }
-    read.Add(reading.first, reading.last, state);
+    AddListed(reading, state, read);
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
@@ -95,7 +133,7 @@ bool LoadAddressList(const std::string& folderPath, const std::string& fileName,
     ++number;
     if (line.empty()) continue;
     AddressListLine reading = ParseAddressListLine(line);
-    if (reading.accepted) ranges.Add(reading.first, reading.last, state);
+    if (reading.accepted) AddListed(reading, state, ranges);
     if (observer) observer(number, line, reading);
   }
   return true;

@@ -6,7 +6,6 @@
 
 #include "filter/tracking/client_table.h"
 #include "platform/files.h"
-#include "platform/net.h"
 
 namespace sentrel {
 
@@ -105,12 +104,10 @@ void CacheJournal::ReadDayFile(const std::string& path, std::int64_t now, Client
     int state = (stateByte >= '0' && stateByte <= '9') ? stateByte - '0' : 0;
     if (state > 3 || state == 1) continue;
 
-    std::string address = line.substr(13);
-    if (address.size() < 7 || address.size() > 15) continue;
-    std::uint32_t key = platform::Ntohl(platform::InetAddr(address.c_str()));
-    if (key == 0 || key == 0xFFFFFFFFu) continue;
+    const ClientAddress address = ReadJournalAddress(std::string_view(line).substr(13), table.Ipv6Prefix());
+    if (address.family == AddressFamily::None) continue;
 
-    ClientTable::Client client = table.LookupClient(key);
+    ClientTable::Client client = table.LookupClient(address);
     if (!client) continue;  // only once the start-up is over can the table be full
     client->state.store(static_cast<ClientState>(state), std::memory_order_relaxed);
     client->holdUntil.store(holdUntil, std::memory_order_relaxed);

@@ -23,7 +23,8 @@ class CacheJournal {
     cacheMin_ = cacheMin;
   }
 
-  // Appends "holdUntil,state,address" to the pending lines; writes them all to
+  // Appends "holdUntil,state,address" to the pending lines (the address as
+  // ClientAddress::journalText names the client); writes them all to
   // today's day file when CacheMin lines are pending. False when a due write
   // failed (the lines stay pending).
   bool WriteCacheLine(const std::string& address, ClientState state, std::uint32_t holdUntil);

@@ -45,6 +45,18 @@
 // decision has run out (no hold running), no request holds it, and it was
 // not made by the start-up (listed addresses and journal decisions). A listed address made afterwards has a
 // hold that never ends, so it is never given up either.
+//
+// IPv6 clients live in the same records, under the same bound and the same
+// clock hand; only their index differs: a hash table of record pointers with
+// linear probing (WideIndex). The same three rules hold for it. Its slot
+// arrays are never freed while the table lives (a grown array replaces the
+// old one, which stays, so a reader still probing it reads valid slots); a
+// reader compares each probed record's key, pins a match and compares again;
+// a removal shifts later entries of the probe run back one by one, so a
+// reader may miss an entry that moves past it, and then retries under
+// CreateLock like any other miss. Every record of a table that tracks IPv6
+// clients has room for the 128-bit key, so any record can be given from one
+// family to the other.
 
 namespace sentrel {
 
@@ -233,6 +245,95 @@ class NodePool {
   std::vector<Node*> free_;
 };
 
+std::size_t HashOf(const Ipv6Address& k) {
+  std::uint64_t h = k.hi * 0x9E3779B97F4A7C15ull ^ (k.lo + 0x632BE59BD9B4E019ull) * 0xC2B2AE3D27D4EB4Full;
+  h ^= h >> 31;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 29;
+  return static_cast<std::size_t>(h);
+}
+
+// Record pointers of IPv6 clients by their key, linear probing, at most three
+// quarters full. Written under CreateLock, probed without it.
+class WideIndex {
+ public:
+  struct Slots {
+    explicit Slots(std::size_t n) : mask(n - 1), slot(new std::atomic<ClientTally*>[n]) {
+      for (std::size_t i = 0; i < n; ++i) slot[i].store(nullptr, std::memory_order_relaxed);
+    }
+    const std::size_t mask;
+    std::unique_ptr<std::atomic<ClientTally*>[]> slot;
+  };
+
+  WideIndex() { Publish(std::make_unique<Slots>(64)); }
+
+  // The first record along the key's probe run for which `matches` holds.
+  template <typename F>
+  ClientTally* Probe(const Ipv6Address& key, F&& matches) const {
+    const Slots* s = current_.load(std::memory_order_acquire);
+    std::size_t i = HashOf(key) & s->mask;
+    for (std::size_t n = 0; n <= s->mask; ++n, i = (i + 1) & s->mask) {
+      ClientTally* record = s->slot[i].load(std::memory_order_acquire);
+      if (record == nullptr) return nullptr;
+      if (matches(record)) return record;
+    }
+    return nullptr;
+  }
+
+  void Insert(const Ipv6Address& key, ClientTally* record) {
+    if ((count_ + 1) * 4 > (Current().mask + 1) * 3) Grow();
+    Place(Current(), key, record);
+    ++count_;
+  }
+
+  void Remove(const Ipv6Address& key) {
+    Slots& s = Current();
+    std::size_t i = HashOf(key) & s.mask;
+    while (s.slot[i].load(std::memory_order_relaxed)->Key6() != key) i = (i + 1) & s.mask;
+    // Shift back every later entry of the run that may stand at the hole.
+    for (std::size_t j = (i + 1) & s.mask;; j = (j + 1) & s.mask) {
+      ClientTally* r = s.slot[j].load(std::memory_order_relaxed);
+      if (r == nullptr) break;
+      const std::size_t home = HashOf(r->Key6()) & s.mask;
+      const bool stays = i <= j ? (home > i && home <= j) : (home > i || home <= j);
+      if (stays) continue;
+      s.slot[i].store(r, std::memory_order_release);
+      s.slot[j].store(nullptr, std::memory_order_release);
+      i = j;
+    }
+    s.slot[i].store(nullptr, std::memory_order_release);
+    --count_;
+  }
+
+  std::size_t SlotBytes() const { return bytes_; }
+
+ private:
+  Slots& Current() { return *arrays_.back(); }
+  static void Place(Slots& s, const Ipv6Address& key, ClientTally* record) {
+    std::size_t i = HashOf(key) & s.mask;
+    while (s.slot[i].load(std::memory_order_relaxed) != nullptr) i = (i + 1) & s.mask;
+    s.slot[i].store(record, std::memory_order_release);
+  }
+  void Grow() {
+    const Slots& old = Current();
+    auto grown = std::make_unique<Slots>(2 * (old.mask + 1));
+    for (std::size_t i = 0; i <= old.mask; ++i) {
+      if (ClientTally* r = old.slot[i].load(std::memory_order_relaxed)) Place(*grown, r->Key6(), r);
+    }
+    Publish(std::move(grown));
+  }
+  void Publish(std::unique_ptr<Slots> s) {
+    bytes_ += (s->mask + 1) * sizeof(std::atomic<ClientTally*>);
+    current_.store(s.get(), std::memory_order_release);
+    arrays_.push_back(std::move(s));
+  }
+
+  std::atomic<const Slots*> current_{nullptr};
+  std::vector<std::unique_ptr<Slots>> arrays_;  // the current one last
+  std::size_t count_ = 0;
+  std::size_t bytes_ = 0;
+};
+
 }  // namespace client_table_detail
 
 using namespace client_table_detail;
@@ -269,7 +370,8 @@ ClientTable::ClientTable(platform::Clock& clock, const std::atomic<std::uint8_t>
       progressTemplate_(progressTemplate),
       listed_(listed),
       root_(new Node256(k256, 1)),
-      pools_(new NodePool[3 * kKinds]) {}
+      pools_(new NodePool[3 * kKinds]),
+      wide_(new WideIndex) {}
 
 ClientTable::~ClientTable() {
   for (ClientTally* record : records_) {
@@ -355,7 +457,7 @@ void ClientTable::RemoveChild(Node* path[4], std::uint32_t key, int level) {
   }
 }
 
-void ClientTable::Insert(std::uint32_t key, ClientTally* record) {
+void ClientTable::Index(std::uint32_t key, ClientTally* record) {
   Node* path[4];
   Walk(key, path);
   for (int level = 2; level <= 4; ++level) {
@@ -383,7 +485,19 @@ ClientTally* ClientTable::FindPinned(std::uint32_t key) const {
   if (record == nullptr) return nullptr;
   if (readPause_) [[unlikely]] readPause_();
   if (!Pin(record->pins_)) return nullptr;
-  if (record->key_.load(std::memory_order_relaxed) != key) {
+  if (record->key_.load(std::memory_order_relaxed) != key || record->IsIpv6()) {
+    record->pins_.fetch_sub(1, std::memory_order_release);
+    return nullptr;
+  }
+  return record;
+}
+
+ClientTally* ClientTable::FindPinned(const Ipv6Address& key) const {
+  ClientTally* record = wide_->Probe(key, [&key](const ClientTally* r) { return r->Key6() == key; });
+  if (record == nullptr) return nullptr;
+  if (readPause_) [[unlikely]] readPause_();
+  if (!Pin(record->pins_)) return nullptr;
+  if (record->Key6() != key || !record->IsIpv6()) {
     record->pins_.fetch_sub(1, std::memory_order_release);
     return nullptr;
   }
@@ -391,17 +505,20 @@ ClientTally* ClientTable::FindPinned(std::uint32_t key) const {
 }
 
 ClientTally* ClientTable::NewRecord(std::size_t progressCapacity) {
-  void* memory = ::operator new(sizeof(ClientTally) + progressCapacity * sizeof(ModuleProgress));
+  const std::size_t wideKey = ipv6Prefix_ != 0 ? 4 * sizeof(std::atomic<std::uint32_t>) : 0;
+  void* memory = ::operator new(sizeof(ClientTally) + progressCapacity * sizeof(ModuleProgress) + wideKey);
   auto* record = new (memory) ClientTally();
   std::uninitialized_default_construct_n(record->ProgressItems(), progressCapacity);
   record->progressCapacity_ = static_cast<std::uint8_t>(progressCapacity);
+  if (wideKey != 0) std::uninitialized_default_construct_n(record->WideKey(), 4);
   records_.push_back(record);
   clients_.fetch_add(1, std::memory_order_relaxed);
   return record;
 }
 
-// Gives the record the values of a new client of `key`. No reader holds it.
-void ClientTable::Prepare(ClientTally& record, std::uint32_t key, bool startup) {
+// Gives the record the values of a new client. No reader holds it. The
+// caller sets the key and publishes the record.
+void ClientTable::PrepareFields(ClientTally& record, bool startup, std::optional<ClientState> listed) {
   record.state.store(ClientState::Normal, std::memory_order_relaxed);
   record.resetMark = ResetMark::None;
   record.requestCount = 1;
@@ -415,12 +532,29 @@ void ClientTable::Prepare(ClientTally& record, std::uint32_t key, bool startup) 
     record.progressCount_ = static_cast<std::uint8_t>(n);
   }
   record.madeAtStartup_ = startup;
-  if (auto state = listed_.Find(key)) {
-    record.state.store(*state, std::memory_order_relaxed);
+  if (listed) {
+    record.state.store(*listed, std::memory_order_relaxed);
     record.holdUntil.store(kHoldForever, std::memory_order_relaxed);
   }
-  record.key_.store(key, std::memory_order_relaxed);
   record.seen_.store(1, std::memory_order_relaxed);
+}
+
+void ClientTable::Prepare(ClientTally& record, std::uint32_t key, bool startup) {
+  PrepareFields(record, startup, listed_.Find(key));
+  record.key_.store(key, std::memory_order_relaxed);
+  record.ipv6_.store(false, std::memory_order_relaxed);
+  record.pins_.store(1, std::memory_order_release);  // held by the creating request
+}
+
+void ClientTable::Prepare(ClientTally& record, const Ipv6Address& key, bool startup) {
+  PrepareFields(record, startup, listed_.Find(key, PrefixLast(key, ipv6Prefix_)));
+  std::atomic<std::uint32_t>* w = record.WideKey();
+  w[0].store(static_cast<std::uint32_t>(key.hi >> 32), std::memory_order_relaxed);
+  w[1].store(static_cast<std::uint32_t>(key.hi), std::memory_order_relaxed);
+  w[2].store(static_cast<std::uint32_t>(key.lo >> 32), std::memory_order_relaxed);
+  w[3].store(static_cast<std::uint32_t>(key.lo), std::memory_order_relaxed);
+  record.key_.store(0, std::memory_order_relaxed);
+  record.ipv6_.store(true, std::memory_order_relaxed);
   record.pins_.store(1, std::memory_order_release);  // held by the creating request
 }
 
@@ -461,50 +595,95 @@ ClientTally* ClientTable::TakeVictim(std::int64_t now) {
   return nullptr;
 }
 
-ClientTable::Client ClientTable::LookupClient(std::uint32_t key) {
+// Under CreateLock, where each index is exact.
+ClientTally* ClientTable::FindLocked(std::uint32_t key) const {
+  Node* path[4];
+  Walk(key, path);
+  return path[3] == nullptr ? nullptr : static_cast<ClientTally*>(FindChild(path[3], ByteAt(key, 4)));
+}
+
+ClientTally* ClientTable::FindLocked(const Ipv6Address& key) const {
+  return wide_->Probe(key, [&key](const ClientTally* r) { return r->Key6() == key; });
+}
+
+void ClientTable::Index(const Ipv6Address& key, ClientTally* record) { wide_->Insert(key, record); }
+
+// Both families: a lock-free find, then under CreateLock an exact find or a
+// new record.
+template <typename Key>
+ClientTable::Client ClientTable::Lookup(const Key& key) {
   if (ClientTally* record = FindPinned(key)) {
     if (record->seen_.load(std::memory_order_relaxed) == 0) record->seen_.store(1, std::memory_order_relaxed);
     return Client(record);
   }
 
   platform::ScopedLock lock(createLock_);
-  Node* path[4];
-  Walk(key, path);
-  if (path[3] != nullptr) {
-    if (auto* record = static_cast<ClientTally*>(FindChild(path[3], ByteAt(key, 4)))) {
-      // Under the lock a record in the tree is never retired.
-      record->pins_.fetch_add(1, std::memory_order_acquire);
-      record->seen_.store(1, std::memory_order_relaxed);
-      return Client(record);
-    }
+  if (ClientTally* record = FindLocked(key)) {
+    // Under the lock a record in an index is never retired.
+    record->pins_.fetch_add(1, std::memory_order_acquire);
+    record->seen_.store(1, std::memory_order_relaxed);
+    return Client(record);
   }
 
   const bool startup = startupPending_.load(std::memory_order_acquire) != 0;
-  ClientTally* record = nullptr;
-  if (!startup && records_.size() >= maxClients_) {
-    record = TakeVictim(clock_.Now());
-    if (record == nullptr) {
-      full_.store(true, std::memory_order_relaxed);
-      return Client();
-    }
-    Detach(record->key_.load(std::memory_order_relaxed));
-  } else {
-    record = NewRecord(startup ? 0 : progressTemplate_.size());
-  }
+  ClientTally* record = RecordForNewClient(startup);
+  if (record == nullptr) return Client();
   Prepare(*record, key, startup);
-  Insert(key, record);
+  Index(key, record);
   return Client(record);
 }
 
-ClientTally* ClientTable::Find(std::uint32_t key) {
+ClientTable::Client ClientTable::LookupClient(std::uint32_t key) { return Lookup(key); }
+
+ClientTable::Client ClientTable::LookupClient(const Ipv6Address& key) {
+  return ipv6Prefix_ == 0 ? Client() : Lookup(key);
+}
+
+// Under CreateLock: a fresh record, or below the bound the record of a
+// client given up, taken out of its family's index.
+ClientTally* ClientTable::RecordForNewClient(bool startup) {
+  if (startup || records_.size() < maxClients_) return NewRecord(startup ? 0 : progressTemplate_.size());
+  ClientTally* record = TakeVictim(clock_.Now());
+  if (record == nullptr) {
+    full_.store(true, std::memory_order_relaxed);
+    return nullptr;
+  }
+  if (record->IsIpv6()) {
+    wide_->Remove(record->Key6());
+  } else {
+    Detach(record->key_.load(std::memory_order_relaxed));
+  }
+  return record;
+}
+
+ClientTable::Client ClientTable::LookupClient(const ClientAddress& address) {
+  switch (address.family) {
+    case AddressFamily::V4: return LookupClient(address.v4);
+    case AddressFamily::V6: return LookupClient(address.v6);
+    default: return Client();
+  }
+}
+
+template <typename Key>
+ClientTally* ClientTable::FindAny(const Key& key) {
   if (ClientTally* record = FindPinned(key)) {
     record->pins_.fetch_sub(1, std::memory_order_release);
     return record;
   }
   platform::ScopedLock lock(createLock_);
-  Node* path[4];
-  Walk(key, path);
-  return path[3] == nullptr ? nullptr : static_cast<ClientTally*>(FindChild(path[3], ByteAt(key, 4)));
+  return FindLocked(key);
+}
+
+ClientTally* ClientTable::Find(std::uint32_t key) { return FindAny(key); }
+
+ClientTally* ClientTable::Find(const Ipv6Address& key) { return ipv6Prefix_ == 0 ? nullptr : FindAny(key); }
+
+ClientTally* ClientTable::Find(const ClientAddress& address) {
+  switch (address.family) {
+    case AddressFamily::V4: return Find(address.v4);
+    case AddressFamily::V6: return Find(address.v6);
+    default: return nullptr;
+  }
 }
 
 bool ClientTable::TakeFullReport(std::int64_t now) {

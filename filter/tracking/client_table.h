@@ -1,10 +1,13 @@
-// The process-wide table of client records, keyed by the IPv4 address in host
-// order: a four-level tree, one level per address byte, whose nodes grow and
-// shrink with their population (4, 16, 48 or 256 children). Finding an
-// existing record takes no lock; nodes and records are created, resized and
-// moved under CreateLock. The table holds at most MaxClients records: a new
-// address beyond that takes over the record of the least recently seen client
-// that can be given up (see client_table.cpp for how readers stay safe).
+// The process-wide table of client records. IPv4 clients are keyed by the
+// address in host order: a four-level tree, one level per address byte, whose
+// nodes grow and shrink with their population (4, 16, 48 or 256 children).
+// IPv6 clients (when IPv6Prefix is set) are keyed by their prefix in a hash
+// index of record pointers beside it. Finding an existing record takes no
+// lock in either; nodes, index slots and records are created, resized and
+// moved under CreateLock. The table holds at most MaxClients records of both
+// families together: a new address beyond that takes over the record of the
+// least recently seen client that can be given up, of either family (see
+// client_table.cpp for how readers stay safe).
 #pragma once
 
 #include <atomic>
@@ -12,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -27,6 +31,7 @@ namespace sentrel {
 namespace client_table_detail {
 struct Node;
 class NodePool;
+class WideIndex;
 }  // namespace client_table_detail
 
 class ClientTable {
@@ -75,16 +80,28 @@ class ClientTable {
   }
   std::uint32_t MaxClients() const { return maxClients_; }
 
+  // The IPv6Prefix in force (0: IPv6 clients are not tracked). Set it before
+  // the first record is made: records then have room for an IPv6 key.
+  void SetIpv6Prefix(int bits) { ipv6Prefix_ = bits; }
+  int Ipv6Prefix() const { return ipv6Prefix_; }
+
   // Finds the client's record, creating it when absent. Once the start-up is
   // over and the table holds MaxClients records, a new address takes over
   // the record of a client that can be given up; when there is none, the
   // result is empty and the client is not tracked for this request.
   Client LookupClient(std::uint32_t key);
+  // The same for an IPv6 client's prefix (bits beyond Ipv6Prefix() cleared);
+  // empty while Ipv6Prefix() is 0.
+  Client LookupClient(const Ipv6Address& prefix);
+  // The client of an address read by ReadClientAddress; empty for None.
+  Client LookupClient(const ClientAddress& address);
 
   // Finds the record without creating it. The pointer stays valid only while
   // no other thread can make a record: for tests and one-request-at-a-time
   // tools.
   ClientTally* Find(std::uint32_t key);
+  ClientTally* Find(const Ipv6Address& prefix);
+  ClientTally* Find(const ClientAddress& address);
 
   // True for the first call after a lookup found the table full, and then
   // at most once a minute of `now`, so the full table is reported sparingly.
@@ -104,13 +121,26 @@ class ClientTable {
  private:
   using Node = client_table_detail::Node;
 
+  template <typename Key>
+  Client Lookup(const Key& key);
+  template <typename Key>
+  ClientTally* FindAny(const Key& key);
   ClientTally* FindPinned(std::uint32_t key) const;
+  ClientTally* FindPinned(const Ipv6Address& key) const;
+  ClientTally* FindLocked(std::uint32_t key) const;
+  ClientTally* FindLocked(const Ipv6Address& key) const;
+  // Puts a prepared record into its family's index.
+  void Index(std::uint32_t key, ClientTally* record);
+  void Index(const Ipv6Address& key, ClientTally* record);
   ClientTally* NewRecord(std::size_t progressCapacity);
+  // A record for a new client, made or taken over; null when the table is full.
+  ClientTally* RecordForNewClient(bool startup);
+  void PrepareFields(ClientTally& record, bool startup, std::optional<ClientState> listed);
   void Prepare(ClientTally& record, std::uint32_t key, bool startup);
+  void Prepare(ClientTally& record, const Ipv6Address& key, bool startup);
   ClientTally* TakeVictim(std::int64_t now);
   bool MayGiveUp(const ClientTally& record, std::int64_t now) const;
   void Walk(std::uint32_t key, Node* path[4]) const;
-  void Insert(std::uint32_t key, ClientTally* record);
   void Detach(std::uint32_t key);
   void AddChild(Node* path[4], std::uint32_t key, int level, void* child);
   void RemoveChild(Node* path[4], std::uint32_t key, int level);
@@ -125,6 +155,8 @@ class ClientTable {
   std::uint32_t maxClients_ = kDefaultMaxClients;
   Node* root_ = nullptr;
   std::unique_ptr<client_table_detail::NodePool[]> pools_;
+  int ipv6Prefix_ = 0;
+  std::unique_ptr<client_table_detail::WideIndex> wide_;
   // Under CreateLock: every record, the clock hand over them, and the time
   // before which no record can be given up (after a sweep found none).
   std::vector<ClientTally*> records_;

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "filter/picturecode/picture_challenge.h"
+#include "filter/tracking/client_address.h"
 #include "filter/settings/module.h"
 #include "platform/lock.h"
 
@@ -35,7 +36,8 @@ class ClientTable;
 
 // One record is 72 bytes on 64-bit systems plus 8 bytes per loaded module: the
 // progress items live right behind the record, in the same allocation, so a
-// client costs one allocation. Records are made and reused only by the
+// client costs one allocation. A table that tracks IPv6 clients adds 16 bytes
+// behind them for the client's prefix. Records are made and reused only by the
 // ClientTable, which also owns the private bookkeeping fields.
 struct ClientTally {
   // Read without the lock by the request path, so atomic; changed under `lock`.
@@ -78,18 +80,33 @@ struct ClientTally {
     challengeCounts = static_cast<std::uint8_t>(wrongAnswers * 10 + codesIssued);
   }
 
-  // The address the record belongs to.
+  // The address the record belongs to: an IPv4 client's key, or an IPv6
+  // client's prefix.
+  bool IsIpv6() const { return ipv6_.load(std::memory_order_relaxed); }
   std::uint32_t Key() const { return key_.load(std::memory_order_relaxed); }
+  Ipv6Address Key6() const {
+    const std::atomic<std::uint32_t>* w = WideKey();
+    auto word = [w](int i) { return std::uint64_t{w[i].load(std::memory_order_relaxed)}; };
+    return Ipv6Address{word(0) << 32 | word(1), word(2) << 32 | word(3)};
+  }
 
  private:
   ModuleProgress* ProgressItems() {
     return reinterpret_cast<ModuleProgress*>(reinterpret_cast<unsigned char*>(this) + sizeof(ClientTally));
   }
 
+  // Where a table that tracks IPv6 clients keeps an IPv6 client's prefix:
+  // four words behind the progress items, in every record of such a table.
+  std::atomic<std::uint32_t>* WideKey() const {
+    return reinterpret_cast<std::atomic<std::uint32_t>*>(const_cast<ClientTally*>(this)->ProgressItems() +
+                                                          progressCapacity_);
+  }
+
   std::atomic<std::uint32_t> pins_{0};
   std::uint8_t progressCapacity_ = 0;
   std::uint8_t progressCount_ = 0;
   bool madeAtStartup_ = false;
+  std::atomic<bool> ipv6_{false};
 };
 
 static_assert(sizeof(ClientTally) % alignof(ModuleProgress) == 0);

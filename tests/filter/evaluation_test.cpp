@@ -1,7 +1,12 @@
 // Request evaluation end to end: a settings folder on disk, a filter instance
 // on a fake clock, the start-up completed through end-of-session
-// notifications, and requests through the test host.
+// notifications, and requests through the test host. The scenarios that
+// depend on the client's address run for IPv4 clients and again for IPv6
+// clients (IPv6Prefix=64), each IPv4 address standing for an address in a
+// /64 of its own.
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include "filter/logging/program_messages.h"
 #include "tests/support/filter_under_test.h"
@@ -12,10 +17,6 @@ namespace {
 using test::FilterUnderTest;
 using test::ModuleText;
 using test::SettingsFolder;
-
-constexpr std::uint32_t KeyOf(int a, int b, int c, int d) {
-  return (std::uint32_t(a) << 24) | (std::uint32_t(b) << 16) | (std::uint32_t(c) << 8) | std::uint32_t(d);
-}
 
 ModuleText BotModule() {
   ModuleText m;
@@ -34,14 +35,33 @@ ModuleText BotModule() {
   return m;
 }
 
+enum class Family { IPv4, IPv6 };
+
 class Evaluation : public ::testing::Test {
  protected:
   SettingsFolder folder;
   std::unique_ptr<FilterUnderTest> f;
+  Family family = Family::IPv4;
 
   void SetUp() override {
-    folder.Write("Config.ini", "[Config]\r\nLogMin=1\r\nCacheMin=1\r\nDateline=3600\r\n");
+    Config("LogMin=1\r\nCacheMin=1\r\nDateline=3600\r\n");
     folder.Write("Return.html", "<h1>Blocked</h1>\r\n");
+  }
+  // Writes Config.ini with these keys (and IPv6Prefix=64 for IPv6 clients).
+  void Config(const std::string& keys) {
+    folder.Write("Config.ini", "[Config]\r\n" + keys + (family == Family::IPv6 ? "IPv6Prefix=64\r\n" : ""));
+  }
+  // The text for this family's clients.
+  const char* Pick(const char* ipv4, const char* ipv6) const { return family == Family::IPv4 ? ipv4 : ipv6; }
+  // The client address standing for "a.b.c.d": itself, or 2001:db8:b:cd::a
+  // in a /64 of its own.
+  std::string A(const std::string& ipv4) const {
+    if (family == Family::IPv4) return ipv4;
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    std::sscanf(ipv4.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d);
+    char text[64];
+    std::snprintf(text, sizeof(text), "2001:db8:%x:%x::%x", b, c * 256 + d, a);
+    return text;
   }
   void Start() {
     f = std::make_unique<FilterUnderTest>(folder);
@@ -50,16 +70,32 @@ class Evaluation : public ::testing::Test {
     ASSERT_FALSE(f->filter.StartupPending());
   }
   DWORD Ua(const std::string& agent, const std::string& address = "10.0.0.7") {
-    return f->Request(address, {{"HTTP_USER_AGENT", agent}});
+    return f->Request(A(address), {{"HTTP_USER_AGENT", agent}});
   }
-  ClientTally& Client(std::uint32_t key = KeyOf(10, 0, 0, 7)) { return *f->filter.Clients().LookupClient(key); }
+  DWORD Get(const std::string& address, std::map<std::string, std::string> variables = {}) {
+    return f->Request(A(address), std::move(variables));
+  }
+  ClientTally& Client(const std::string& address = "10.0.0.7") {
+    return *f->filter.Clients().Find(ReadClientAddress(A(address), f->filter.Settings().IPv6Prefix));
+  }
   std::string Log(const std::string& name) {
     return folder.Read("Log/" + name + "_" + f->clock.FormatNow("%Y-%m-%d") + ".log");
   }
   std::string Journal() { return folder.Read("Cache/" + f->clock.FormatNow("%Y-%m-%d") + ".txt"); }
 };
 
-TEST_F(Evaluation, BotBlockedAtItsThirdRequestForTheHold) {
+class EvaluationOf : public Evaluation, public ::testing::WithParamInterface<Family> {
+ protected:
+  void SetUp() override {
+    family = GetParam();
+    Evaluation::SetUp();
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Clients, EvaluationOf, ::testing::Values(Family::IPv4, Family::IPv6),
+                         [](const auto& info) { return info.param == Family::IPv4 ? "IPv4" : "IPv6"; });
+
+TEST_P(EvaluationOf, BotBlockedAtItsThirdRequestForTheHold) {
   folder.AddModule("bot.ini", BotModule());
   Start();
   EXPECT_EQ(Ua("GoodBot/1.0"), SF_STATUS_REQ_NEXT_NOTIFICATION);
@@ -69,9 +105,10 @@ TEST_F(Evaluation, BotBlockedAtItsThirdRequestForTheHold) {
   EXPECT_EQ(f->last->statusLine, "404 Object Not Found");
   EXPECT_EQ(f->last->body, "<h1>Blocked</h1>\n");
   EXPECT_EQ(Log("Steps"), "STEP GoodBot/1.0\r\n");
-  EXPECT_EQ(Log("Bots"), "FIRED 10.0.0.7\r\n");
+  // The log shows the address as the server gave it, the journal the client.
+  EXPECT_EQ(Log("Bots"), "FIRED " + A("10.0.0.7") + "\r\n");
   const std::uint32_t hold = static_cast<std::uint32_t>(f->clock.Now() + 600);
-  EXPECT_EQ(Journal(), std::to_string(hold) + ",0,10.0.0.7\r\n");
+  EXPECT_EQ(Journal(), std::to_string(hold) + Pick(",0,10.0.0.7\r\n", ",0,2001:db8:0:7::/64\r\n"));
   EXPECT_EQ(Client().holdUntil.load(), hold);
 
   // On hold: answered from the state alone, not evaluated.
@@ -88,7 +125,7 @@ TEST_F(Evaluation, BotBlockedAtItsThirdRequestForTheHold) {
   EXPECT_EQ(Ua("GoodBot/1.0"), SF_STATUS_REQ_FINISHED);
 }
 
-TEST_F(Evaluation, NonMatchingRequestRestartsTheCount) {
+TEST_P(EvaluationOf, NonMatchingRequestRestartsTheCount) {
   folder.AddModule("bot.ini", BotModule());
   Start();
   Ua("bot");
@@ -99,7 +136,7 @@ TEST_F(Evaluation, NonMatchingRequestRestartsTheCount) {
   EXPECT_EQ(Ua("bot"), SF_STATUS_REQ_FINISHED);
 }
 
-TEST_F(Evaluation, ValuesAreLowerCasedPatternsAreNot) {
+TEST_P(EvaluationOf, ValuesAreLowerCasedPatternsAreNot) {
   ModuleText upper = BotModule();
   upper.steps[0].rules[0].pattern = "Bot";
   upper.steps[0].times = "1";
@@ -110,10 +147,10 @@ TEST_F(Evaluation, ValuesAreLowerCasedPatternsAreNot) {
   folder.AddModule("lower.ini", lower);
   Start();
   EXPECT_EQ(Ua("BOT", "10.0.0.1"), SF_STATUS_REQ_NEXT_NOTIFICATION);
-  EXPECT_EQ(Client(KeyOf(10, 0, 0, 1)).state.load(), ClientState::Allowed);  // "bot" matched "BOT"
+  EXPECT_EQ(Client("10.0.0.1").state.load(), ClientState::Allowed);  // "bot" matched "BOT"
 }
 
-TEST_F(Evaluation, TwoStepModuleEndsStepOneBelowItsHigh) {
+TEST_P(EvaluationOf, TwoStepModuleEndsStepOneBelowItsHigh) {
   ModuleText m;
   m.logName = "Mod";
   m.logContent = "module";
@@ -130,7 +167,7 @@ TEST_F(Evaluation, TwoStepModuleEndsStepOneBelowItsHigh) {
   m.steps = {s1, s2};
   folder.AddModule("m.ini", m);
   Start();
-  auto get = [&](const char* url, const char* address) { return f->Request(address, {{"URL", url}}); };
+  auto get = [&](const char* url, const char* address) { return Get(address, {{"URL", url}}); };
   EXPECT_EQ(get("/list", "10.0.0.1"), SF_STATUS_REQ_NEXT_NOTIFICATION);
   EXPECT_EQ(get("/list", "10.0.0.1"), SF_STATUS_REQ_NEXT_NOTIFICATION);
   EXPECT_EQ(get("/item", "10.0.0.1"), SF_STATUS_REQ_FINISHED);
@@ -142,10 +179,10 @@ TEST_F(Evaluation, TwoStepModuleEndsStepOneBelowItsHigh) {
   EXPECT_EQ(get("/list", "10.0.0.2"), SF_STATUS_REQ_NEXT_NOTIFICATION);
   EXPECT_EQ(get("/item", "10.0.0.2"), SF_STATUS_REQ_NEXT_NOTIFICATION);
   EXPECT_EQ(get("/item", "10.0.0.2"), SF_STATUS_REQ_NEXT_NOTIFICATION);
-  EXPECT_EQ(Client(KeyOf(10, 0, 0, 2)).state.load(), ClientState::Normal);
+  EXPECT_EQ(Client("10.0.0.2").state.load(), ClientState::Normal);
 }
 
-TEST_F(Evaluation, SingleStepRangeReArmsWithTheFailingRequestCounted) {
+TEST_P(EvaluationOf, SingleStepRangeReArmsWithTheFailingRequestCounted) {
   ModuleText m = BotModule();
   m.steps[0].times = "2-5";
   folder.AddModule("m.ini", m);
@@ -159,7 +196,7 @@ TEST_F(Evaluation, SingleStepRangeReArmsWithTheFailingRequestCounted) {
   EXPECT_EQ(Ua("bot"), SF_STATUS_REQ_FINISHED);  // the fourth matching request after it
 }
 
-TEST_F(Evaluation, LogOnlyModuleLetsLaterModulesRun) {
+TEST_P(EvaluationOf, LogOnlyModuleLetsLaterModulesRun) {
   ModuleText logOnly = BotModule();
   logOnly.execute = "1";
   logOnly.priority = "2";
@@ -173,10 +210,10 @@ TEST_F(Evaluation, LogOnlyModuleLetsLaterModulesRun) {
   Start();
   EXPECT_EQ(Ua("bot"), SF_STATUS_REQ_FINISHED);
   EXPECT_EQ(Log("Seen"), "SEEN\r\n");
-  EXPECT_EQ(Log("Bots"), "FIRED 10.0.0.7\r\n");
+  EXPECT_EQ(Log("Bots"), "FIRED " + A("10.0.0.7") + "\r\n");
 }
 
-TEST_F(Evaluation, PictureCodeActionWithAndWithoutCodePage) {
+TEST_P(EvaluationOf, PictureCodeActionWithAndWithoutCodePage) {
   ModuleText m = BotModule();
   m.execute = "3";
   m.steps[0].times = "1";
@@ -196,7 +233,7 @@ TEST_F(Evaluation, PictureCodeActionWithAndWithoutCodePage) {
   EXPECT_EQ(Journal(), "");  // challenged clients are not journaled
 }
 
-TEST_F(Evaluation, RequestWindowAndFinalAllow) {
+TEST_P(EvaluationOf, RequestWindowAndFinalAllow) {
   ModuleText m = BotModule();
   m.setp = "5-10";
   m.steps[0].times = "1-6";  // reach 5 + 6: the request cap does not cut in first
@@ -205,15 +242,15 @@ TEST_F(Evaluation, RequestWindowAndFinalAllow) {
   Start();
   ASSERT_EQ(f->filter.Registry().requestCap, 11u);
   for (int i = 1; i <= 9; ++i) {
-    EXPECT_EQ(f->Request("10.0.0.7", {{"URL", "/"}}), SF_STATUS_REQ_NEXT_NOTIFICATION);
+    EXPECT_EQ(Get("10.0.0.7", {{"URL", "/"}}), SF_STATUS_REQ_NEXT_NOTIFICATION);
     EXPECT_EQ(Client().state.load(), ClientState::Normal) << i;
   }
   // Request 10 is past the re-arm window: every module is finished.
-  EXPECT_EQ(f->Request("10.0.0.7", {{"URL", "/"}}), SF_STATUS_REQ_NEXT_NOTIFICATION);
+  EXPECT_EQ(Get("10.0.0.7", {{"URL", "/"}}), SF_STATUS_REQ_NEXT_NOTIFICATION);
   EXPECT_EQ(Client().state.load(), ClientState::Allowed);
   const std::uint32_t hold = static_cast<std::uint32_t>(f->clock.Now() + 3600);
   EXPECT_EQ(Client().holdUntil.load(), hold);
-  EXPECT_EQ(Journal(), std::to_string(hold) + ",2,10.0.0.7\r\n");
+  EXPECT_EQ(Journal(), std::to_string(hold) + Pick(",2,10.0.0.7\r\n", ",2,2001:db8:0:7::/64\r\n"));
 }
 
 TEST_F(Evaluation, EmptyPatternRules) {
@@ -287,7 +324,7 @@ TEST_F(Evaluation, OneServerCallPerVariable) {
   EXPECT_EQ(r->LookupsOf("REMOTE_ADDR"), 1);  // by the address check only
 }
 
-TEST_F(Evaluation, RequestCapStopsEvaluation) {
+TEST_P(EvaluationOf, RequestCapStopsEvaluation) {
   ModuleText far = BotModule();  // reach 10 + 2 = 12
   far.name = "far";
   far.setp = "10";
@@ -303,56 +340,67 @@ TEST_F(Evaluation, RequestCapStopsEvaluation) {
   Start();
   ASSERT_EQ(f->filter.Registry().requestCap, 12u);
 
-  for (int i = 1; i <= 10; ++i) f->Request("10.0.0.7", {{"URL", "/"}});
-  EXPECT_EQ(f->Request("10.0.0.7", {{"URL", "/y"}}), SF_STATUS_REQ_FINISHED);  // request 11 fires
+  for (int i = 1; i <= 10; ++i) Get("10.0.0.7", {{"URL", "/"}});
+  EXPECT_EQ(Get("10.0.0.7", {{"URL", "/y"}}), SF_STATUS_REQ_FINISHED);  // request 11 fires
 
-  for (int i = 1; i <= 11; ++i) f->Request("10.0.0.8", {{"URL", "/"}});
+  for (int i = 1; i <= 11; ++i) Get("10.0.0.8", {{"URL", "/"}});
   // From request 12 on the client is only counted: nothing fires.
   for (int i = 12; i <= 20; ++i) {
-    EXPECT_EQ(f->Request("10.0.0.8", {{"URL", "/y"}}), SF_STATUS_REQ_NEXT_NOTIFICATION) << i;
+    EXPECT_EQ(Get("10.0.0.8", {{"URL", "/y"}}), SF_STATUS_REQ_NEXT_NOTIFICATION) << i;
   }
-  EXPECT_EQ(Client(KeyOf(10, 0, 0, 8)).requestCount, 21u);
-  EXPECT_EQ(Client(KeyOf(10, 0, 0, 8)).state.load(), ClientState::Normal);
+  EXPECT_EQ(Client("10.0.0.8").requestCount, 21u);
+  EXPECT_EQ(Client("10.0.0.8").state.load(), ClientState::Normal);
 }
 
-TEST_F(Evaluation, ListedClientsAreAnsweredWithoutEvaluation) {
+TEST_P(EvaluationOf, ListedClientsAreAnsweredWithoutEvaluation) {
   folder.AddModule("bot.ini", BotModule());
-  folder.Write("LimitIP.txt", "10.0.2.*\r\n10.0.3.1\r\n");
-  folder.Write("UnLimitIP.txt", "10.0.3.1-10.0.3.9\r\n");
+  folder.Write("LimitIP.txt", Pick("10.0.2.*\r\n10.0.3.1\r\n", "2001:db8:0:200::/56\r\n2001:db8:0:301::99\r\n"));
+  folder.Write("UnLimitIP.txt", Pick("10.0.3.1-10.0.3.9\r\n", "2001:db8:0:300::/60\r\n"));
   Start();
   testhost::TestRequest* r = nullptr;
-  EXPECT_EQ(f->Request("10.0.2.77", {{"HTTP_USER_AGENT", "x"}}, &r), SF_STATUS_REQ_FINISHED);
+  EXPECT_EQ(f->Request(A("10.0.2.77"), {{"HTTP_USER_AGENT", "x"}}, &r), SF_STATUS_REQ_FINISHED);
   EXPECT_EQ(r->LookupsOf("HTTP_USER_AGENT"), 0);
-  EXPECT_EQ(Client(KeyOf(10, 0, 2, 77)).requestCount, 1u);
-  EXPECT_EQ(f->Request("10.0.3.1", {{"HTTP_USER_AGENT", "bot"}}), SF_STATUS_REQ_FINISHED);  // on both: blocked
+  EXPECT_EQ(Client("10.0.2.77").requestCount, 1u);
+  EXPECT_EQ(Ua("bot", "10.0.3.1"), SF_STATUS_REQ_FINISHED);  // on both: blocked
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(f->Request("10.0.3.2", {{"HTTP_USER_AGENT", "bot"}}), SF_STATUS_REQ_NEXT_NOTIFICATION);
+    EXPECT_EQ(Ua("bot", "10.0.3.2"), SF_STATUS_REQ_NEXT_NOTIFICATION);
   }
 }
 
-TEST_F(Evaluation, UnusableAddressesPassWithoutARecord) {
-  folder.AddModule("bot.ini", BotModule());
+// Texts that are no usable address pass unevaluated, are never journaled and
+// make no record, however often they come.
+TEST_P(EvaluationOf, UnusableAddressesPassWithoutARecord) {
+  ModuleText bot = BotModule();
+  bot.steps[0].times = "1";
+  folder.AddModule("bot.ini", bot);
   Start();
-  for (const char* address : {"255.255.255.255", "0.0.0.0", "::1", "fe80::1%eth0", "", "10.0.0.1.5"}) {
+  const std::string overLong = "2001:0db8:0000:0000:0000:0000:0000:0007" + std::string(30, '0');
+  std::vector<std::string> addresses = {"255.255.255.255", "0.0.0.0", "", "10.0.0.1.5", "fe80::1%eth0",
+                                        "1::2::3", ":::", "1:2:3:4:5:6:7:8:9", "2001:db8::g", "::",
+                                        "::ffff:0.0.0.0", overLong, overLong.substr(0, 50)};
+  if (family == Family::IPv4) addresses.insert(addresses.end(), {"::1", "2001:db8::7", "::ffff:10.0.0.7"});
+  for (const std::string& address : addresses) {
     EXPECT_EQ(f->Request(address, {{"HTTP_USER_AGENT", "bot"}}), SF_STATUS_REQ_NEXT_NOTIFICATION) << address;
   }
   EXPECT_EQ(f->filter.Clients().ClientCount(), 0u);
+  EXPECT_EQ(Journal(), "");
   testhost::TestRequest noAddress;
   EXPECT_EQ(f->host.Request(noAddress), SF_STATUS_REQ_NEXT_NOTIFICATION);
   EXPECT_EQ(noAddress.LookupsOf("REMOTE_ADDR"), 2);  // asked twice
 }
 
-TEST_F(Evaluation, JournaledBlockSurvivesAReload) {
-  folder.Write("Config.ini", "[Config]\r\nLogMin=1\r\nCacheMin=5\r\n");
-  folder.Write("UnLimitIP.txt", "10.0.0.7\r\n");
+TEST_P(EvaluationOf, JournaledBlockSurvivesAReload) {
+  Config("LogMin=1\r\nCacheMin=5\r\n");
+  folder.Write("UnLimitIP.txt", A("10.0.0.7") + "\r\n");
   folder.AddModule("bot.ini", BotModule());
   Start();
   EXPECT_EQ(Ua("bot", "10.0.0.7"), SF_STATUS_REQ_NEXT_NOTIFICATION);
   for (int i = 0; i < 3; ++i) Ua("bot", "10.0.0.8");
-  EXPECT_EQ(Client(KeyOf(10, 0, 0, 8)).state.load(), ClientState::Blocked);
+  EXPECT_EQ(Client("10.0.0.8").state.load(), ClientState::Blocked);
   EXPECT_EQ(Journal(), "");  // pending: below CacheMin
   // A journaled block of the listed address, written by an earlier run.
-  folder.Write("Cache/earlier.txt", std::to_string(f->clock.Now() + 900) + ",0,10.0.0.7\r\n");
+  folder.Write("Cache/earlier.txt",
+               std::to_string(f->clock.Now() + 900) + Pick(",0,10.0.0.7\r\n", ",0,2001:db8:0:7::/64\r\n"));
   f->host.Unload();  // writes the pending line
   std::int64_t now = f->clock.Now();
 
@@ -361,6 +409,29 @@ TEST_F(Evaluation, JournaledBlockSurvivesAReload) {
   f->CompleteStartup();
   EXPECT_EQ(Ua("Mozilla", "10.0.0.8"), SF_STATUS_REQ_FINISHED);
   EXPECT_EQ(Ua("Mozilla", "10.0.0.7"), SF_STATUS_REQ_FINISHED);  // the journal wins over the list
+}
+
+// Two addresses of one /64 are one client at IPv6Prefix=64 and two at 128;
+// an IPv4-mapped address is the IPv4 client, journaled by its dotted form
+// and shown in log lines as the server gave it.
+TEST_F(Evaluation, Ipv6PrefixGroupsAddressesAndMappedAddressesAreIpv4) {
+  folder.AddModule("bot.ini", BotModule());
+  for (const char* prefix : {"64", "128"}) {
+    Config(std::string("LogMin=1\r\nCacheMin=1\r\nIPv6Prefix=") + prefix + "\r\n");
+    Start();
+    Ua("bot", "2001:db8:0:7::1");
+    Ua("bot", "2001:db8:0:7:ffff::2");
+    const bool one = std::string(prefix) == "64";
+    EXPECT_EQ(Ua("bot", "2001:db8:0:7::1"), one ? SF_STATUS_REQ_FINISHED : SF_STATUS_REQ_NEXT_NOTIFICATION) << prefix;
+    EXPECT_EQ(f->filter.Clients().ClientCount(), one ? 1u : 2u) << prefix;
+  }
+  EXPECT_NE(Journal().find(",0,2001:db8:0:7::/64\r\n"), std::string::npos) << Journal();
+
+  Ua("bot", "::ffff:10.0.0.9");
+  Ua("bot", "10.0.0.9");
+  EXPECT_EQ(Ua("bot", "::FFFF:a00:9"), SF_STATUS_REQ_FINISHED);
+  EXPECT_NE(Journal().find(",0,10.0.0.9\r\n"), std::string::npos) << Journal();
+  EXPECT_NE(Log("Bots").find("FIRED ::FFFF:a00:9\r\n"), std::string::npos) << Log("Bots");
 }
 
 TEST_F(Evaluation, HaltedStartupNeverEvaluates) {

@@ -226,6 +226,20 @@ TEST_F(MetricsPage, CountsBudgetRunOutsByModuleAndEvictions) {
   EXPECT_NE(page.find("\nsentrel_client_evictions_total 1\n"), std::string::npos) << page;
 }
 
+// IPv6 readers: listed addresses and prefixes (whatever IPv6Prefix says),
+// and an IPv4-mapped address read as its IPv4 address.
+TEST_F(MetricsPage, Ipv6ReadersByTheirFullAddress) {
+  folder.Write("Config.ini", "[Config]\r\nMetricsPath=/sentrel/metrics\r\nMetricsAllow=::1, 2001:db8::/32, 10.0.0.1\r\n");
+  f = std::make_unique<FilterUnderTest>(folder);
+  ASSERT_EQ(f->host.Load(), TRUE);
+  for (const char* address : {"::1", "2001:db8:5::1", "::ffff:10.0.0.1"}) {
+    EXPECT_EQ(Get(address, "scraper", kPath), SF_STATUS_REQ_FINISHED) << address;
+  }
+  for (const char* address : {"::2", "2001:db9::1", "::ffff:10.0.0.2", "fe80::1%lo"}) {
+    EXPECT_EQ(Get(address, "scraper", kPath), SF_STATUS_REQ_NEXT_NOTIFICATION) << address;
+  }
+}
+
 TEST_F(MetricsPage, OffWithoutMetricsPath) {
   folder.Write("Config.ini", "[Config]\r\nMetricsAllow=10.0.0.1\r\n");
   f = std::make_unique<FilterUnderTest>(folder);

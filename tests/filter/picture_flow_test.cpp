@@ -15,16 +15,17 @@ using test::FilterUnderTest;
 using test::ModuleText;
 using test::SettingsFolder;
 
-constexpr std::uint32_t kClient = (10u << 24) | 7u;
-
 class PictureFlow : public ::testing::Test {
  protected:
   SettingsFolder folder;
   std::unique_ptr<FilterUnderTest> f;
+  // The client, and how the journal names it.
+  std::string address = "10.0.0.7";
+  std::string journaled = "10.0.0.7";
 
   void SetUp() override {
-    folder.Write("Config.ini",
-                 "[Config]\r\nStatus=403 Forbidden\r\nCacheMin=1\r\n[Code]\r\nLength=4\r\nWidth=120\r\nheight=40\r\n");
+    folder.Write("Config.ini", "[Config]\r\nStatus=403 Forbidden\r\nCacheMin=1\r\nIPv6Prefix=64\r\n[Code]\r\nLength=4\r\n"
+                               "Width=120\r\nheight=40\r\n");
     folder.Write("Return.html", "blocked\r\n");
     folder.Write("Code.html", "<img src=/Code.bmp>\r\n");
     ModuleText m = test::AgentModule("Crawlers", "3", "1", "3600", "crawler");
@@ -37,9 +38,9 @@ class PictureFlow : public ::testing::Test {
   }
 
   DWORD Get(const std::string& url, const std::string& query) {
-    return f->Request("10.0.0.7", {{"HTTP_USER_AGENT", "crawler"}, {"URL", url}, {"QUERY_STRING", query}});
+    return f->Request(address, {{"HTTP_USER_AGENT", "crawler"}, {"URL", url}, {"QUERY_STRING", query}});
   }
-  ClientTally& Client() { return *f->filter.Clients().LookupClient(kClient); }
+  ClientTally& Client() { return *f->filter.Clients().Find(ReadClientAddress(address, 64)); }
   std::string Code() { return Client().challenge->expectedQuery + 5; }
   std::string Wrong() {
     std::string code = Code();
@@ -48,6 +49,21 @@ class PictureFlow : public ::testing::Test {
   }
   std::string Journal() { return folder.Read("Cache/" + f->clock.FormatNow("%Y-%m-%d") + ".txt"); }
 };
+
+// The decisions that journal, for an IPv4 and an IPv6 client.
+class PictureFlowOf : public PictureFlow, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam()) {
+      address = "2001:db8:0:7::7";
+      journaled = "2001:db8:0:7::/64";
+    }
+    PictureFlow::SetUp();
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Clients, PictureFlowOf, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "IPv6" : "IPv4"; });
 
 TEST_F(PictureFlow, FirstRequestGetsTheCodePageWithTheStatusLine) {
   EXPECT_EQ(Client().state.load(), ClientState::PictureCode);
@@ -68,14 +84,14 @@ TEST_F(PictureFlow, ImageRequestsInAnyCaseGetTheSameImage) {
   EXPECT_EQ(Client().challengeCounts, 1);  // no new code for image requests
 }
 
-TEST_F(PictureFlow, RightAnswerInAnyCaseAllowsAndJournals) {
+TEST_P(PictureFlowOf, RightAnswerInAnyCaseAllowsAndJournals) {
   const std::uint32_t hold = Client().holdUntil.load();
   EXPECT_EQ(Get("/page", "cODE=" + Code()), SF_STATUS_REQ_NEXT_NOTIFICATION);
   EXPECT_EQ(Client().state.load(), ClientState::Allowed);
   EXPECT_EQ(Client().holdUntil.load(), hold);  // the hold is not moved
   EXPECT_EQ(Client().challenge, nullptr);
   EXPECT_EQ(Client().challengeCounts, 0);
-  EXPECT_EQ(Journal(), std::to_string(hold) + ",2,10.0.0.7\r\n");
+  EXPECT_EQ(Journal(), std::to_string(hold) + ",2," + journaled + "\r\n");
   EXPECT_EQ(Get("/page", ""), SF_STATUS_REQ_NEXT_NOTIFICATION);
 }
 
@@ -89,7 +105,7 @@ TEST_F(PictureFlow, AnswerOfAnotherLengthIsNoAnswer) {
   EXPECT_EQ(Client().state.load(), ClientState::PictureCode);
 }
 
-TEST_F(PictureFlow, FourthWrongAnswerBlocks) {
+TEST_P(PictureFlowOf, FourthWrongAnswerBlocks) {
   const std::uint32_t hold = Client().holdUntil.load();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Get("/", Wrong()), SF_STATUS_REQ_FINISHED);
   EXPECT_EQ(Client().state.load(), ClientState::PictureCode);
@@ -98,7 +114,7 @@ TEST_F(PictureFlow, FourthWrongAnswerBlocks) {
   EXPECT_EQ(f->last->body, "blocked\n");
   EXPECT_EQ(Client().state.load(), ClientState::Blocked);
   EXPECT_EQ(Client().holdUntil.load(), hold);
-  EXPECT_EQ(Journal(), std::to_string(hold) + ",0,10.0.0.7\r\n");
+  EXPECT_EQ(Journal(), std::to_string(hold) + ",0," + journaled + "\r\n");
 }
 
 TEST_F(PictureFlow, ThreeWrongThenTheRightOneAllows) {
@@ -128,7 +144,7 @@ TEST_F(PictureFlow, ThirdExpiredCodeBlocks) {
   EXPECT_EQ(Get("/", ""), SF_STATUS_REQ_FINISHED);
   EXPECT_EQ(f->last->body, "blocked\n");
   EXPECT_EQ(Client().state.load(), ClientState::Blocked);
-  EXPECT_EQ(Journal(), std::to_string(hold) + ",0,10.0.0.7\r\n");
+  EXPECT_EQ(Journal(), std::to_string(hold) + ",0," + journaled + "\r\n");
 }
 
 TEST_F(PictureFlow, CodeOfExactlySixtySecondsIsStillValid) {

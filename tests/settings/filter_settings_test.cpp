@@ -15,6 +15,7 @@ struct ClampCase {
   std::uint32_t logMin;
   std::int32_t cacheMin;
   std::uint32_t maxClients = kDefaultMaxClients;
+  std::int32_t ipv6Prefix = 0;
 };
 
 class GeneralClamps : public ::testing::TestWithParam<ClampCase> {};
@@ -29,20 +30,26 @@ TEST_P(GeneralClamps, ReadWithDefaultsAndClamps) {
   EXPECT_EQ(s.LogMin, GetParam().logMin);
   EXPECT_EQ(s.CacheMin, GetParam().cacheMin);
   EXPECT_EQ(s.MaxClients, GetParam().maxClients);
+  EXPECT_EQ(s.IPv6Prefix, GetParam().ipv6Prefix);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Boundaries, GeneralClamps,
     ::testing::Values(
         ClampCase{"", 86400, 30, 5},
-        ClampCase{"[Config]\nDateline=604800\nLogMin=1024\nCacheMin=0\nMaxClients=1\n", 604800, 1024, 0, 1},
-        ClampCase{"[Config]\nDateline=604801\nLogMin=1025\nCacheMin=-2\nMaxClients=0\n", 86400, 30, 1},
-        ClampCase{"[Config]\nDateline=0\nLogMin=0\nCacheMin=-1\nMaxClients=-7\n", 86400, 30, 1},
-        ClampCase{"[Config]\nDateline=-1\nLogMin=-5\nCacheMin=1\nMaxClients=2147483647\n", 86400, 30, 1,
-                  2147483647u},
-        ClampCase{"[Config]\nDateline=1\nLogMin=1\nCacheMin=65535\n", 1, 1, 65535},
-        ClampCase{"[Config]\nDateline=abc\nLogMin=2000\nCacheMin=65536\n", 86400, 30, 65535},
-        ClampCase{"[config]\ndateline = 3600 \nlogmin=7x\ncachemin=+9\n", 3600, 7, 9}));
+        ClampCase{"[Config]\nDateline=604800\nLogMin=1024\nCacheMin=0\nMaxClients=1\nIPv6Prefix=32\n", 604800,
+                  1024, 0, 1, 32},
+        ClampCase{"[Config]\nDateline=604801\nLogMin=1025\nCacheMin=-2\nMaxClients=0\nIPv6Prefix=129\n", 86400,
+                  30, 1, kDefaultMaxClients, 128},
+        ClampCase{"[Config]\nDateline=0\nLogMin=0\nCacheMin=-1\nMaxClients=-7\nIPv6Prefix=-64\n", 86400, 30, 1,
+                  kDefaultMaxClients, 32},
+        ClampCase{"[Config]\nDateline=-1\nLogMin=-5\nCacheMin=1\nMaxClients=2147483647\nIPv6Prefix=128\n", 86400,
+                  30, 1, 2147483647u, 128},
+        ClampCase{"[Config]\nDateline=1\nLogMin=1\nCacheMin=65535\nIPv6Prefix=31\n", 1, 1, 65535,
+                  kDefaultMaxClients, 32},
+        ClampCase{"[Config]\nDateline=abc\nLogMin=2000\nCacheMin=65536\nIPv6Prefix=0\n", 86400, 30, 65535},
+        ClampCase{"[config]\ndateline = 3600 \nlogmin=7x\ncachemin=+9\nipv6prefix=64\n", 3600, 7, 9,
+                  kDefaultMaxClients, 64}));
 
 struct CodeCase {
   const char* config;

@@ -68,6 +68,7 @@ TEST_F(LintTest, ReportsEachFileInLoadOrderAndTheSettings) {
   EXPECT_NE(out.find("  Dateline: 86400\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  LogMin: 7\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  MaxClients: 4000000\n"), std::string::npos) << out;  // the default in force
+  EXPECT_NE(out.find("  IPv6Prefix: 0 (IPv6 clients pass unevaluated)\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  picture code: disabled\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  Return page: 10 bytes\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  metrics page: /m, for 127.0.0.1 only: MetricsAllow is refused at the entry \"x\"\n"),
@@ -144,13 +145,15 @@ namespace {
 TEST_F(LintTest, AddressListLinesWithTheirCoverageOrReason) {
   folder_.Write("Action/a.ini", SimpleModule("A", "1", {"1"}).Text());
   folder_.Write("LimitIP.txt", "10.0.0.1\r\n\r\n10.0.0.9 bad\r\n10.0.1.*\r\n1.2.3.*-1.2.4.*\r\n");
-  folder_.Write("UnLimitIP.txt", "127.255.255.250-128.0.0.5\n10.0.0.7-10.0.0.5\n");
+  folder_.Write("UnLimitIP.txt",
+                "127.255.255.250-128.0.0.5\n10.0.0.7-10.0.0.5\n2001:DB8::7\n2001:db8:1::/48\n2001:db8::1-2001:db8::9\n");
+  folder_.Write("Config.ini", "[Config]\r\nIPv6Prefix=64\r\n");
   ProgramResult r = Lint();
   EXPECT_EQ(r.status, 0) << r.Output();
-  const auto allow = r.Output().find("  UnLimitIP.txt (always let through): 2 lines accepted, 0 skipped; "
-                                   "the accepted lines cover 12 addresses\n");
+  const auto allow = r.Output().find("  UnLimitIP.txt (always let through): 4 lines accepted, 1 skipped; "
+                                   "the accepted lines cover 12 IPv4 addresses and 2 IPv6 entries\n");
   const auto deny = r.Output().find("  LimitIP.txt (always refused): 2 lines accepted, 2 skipped; "
-                                  "the accepted lines cover 257 addresses\n");
+                                  "the accepted lines cover 257 IPv4 addresses\n");
   ASSERT_NE(allow, std::string::npos) << r.Output();
   ASSERT_NE(deny, std::string::npos) << r.Output();
   EXPECT_LT(allow, deny);
@@ -158,6 +161,14 @@ TEST_F(LintTest, AddressListLinesWithTheirCoverageOrReason) {
   EXPECT_NE(r.Output().find("    line 2: 10.0.0.7-10.0.0.5: 0 addresses (range ends before it starts"),
             std::string::npos);
   EXPECT_NE(r.Output().find("    line 3: \"10.0.0.9 bad\": skipped: "), std::string::npos) << r.Output();
+  EXPECT_NE(r.Output().find("    line 3: 2001:DB8::7: IPv6 address 2001:db8::7 (lists the whole /64 client it lies in)\n"),
+            std::string::npos) << r.Output();
+  EXPECT_NE(r.Output().find("    line 4: 2001:db8:1::/48: IPv6 prefix 2001:db8:1::/48 (2001:db8:1:: to "
+                            "2001:db8:1:ffff:ffff:ffff:ffff:ffff)\n"),
+            std::string::npos) << r.Output();
+  EXPECT_NE(r.Output().find("    line 5: \"2001:db8::1-2001:db8::9\": skipped: not an IPv6 address or prefix"),
+            std::string::npos) << r.Output();
+  EXPECT_NE(r.Output().find("  IPv6Prefix: 64 (IPv6 clients tracked by their /64)\n"), std::string::npos);
   EXPECT_NE(r.Output().find("    line 5: \"1.2.3.*-1.2.4.*\": skipped: "), std::string::npos) << r.Output();
   EXPECT_EQ(r.Output().find("line 2: \"\""), std::string::npos);  // empty lines are not reported
 

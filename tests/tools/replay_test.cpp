@@ -238,6 +238,26 @@ TEST_F(ReplayTest, DecisionsAreTracedToListsAndTheJournal) {
   ReplayReport fresh = Run(log);
   EXPECT_EQ(Answers(), (std::vector<Answer>{B, B, P, P, P}));
   EXPECT_EQ(fresh.decisions.size(), 1u);
+
+  // With IPv6Prefix the IPv6 addresses are clients like the others: both
+  // addresses of one /64 are one client, a listed prefix is traced to its
+  // list and a journaled prefix is restored.
+  folder.Write("Config.ini", "[Config]\r\nLogMin=1\r\nCacheMin=1\r\nDateline=3600\r\nIPv6Prefix=64\r\n");
+  folder.Write("LimitIP.txt", "2001:db8:9::/48\r\n");
+  folder.Write("Cache/2023-10-10.txt", std::to_string(kT0 + 3600) + ",0,2001:db8:8::/64\r\n");
+  answers.clear();
+  ReplayReport v6 = Run(Line("2001:db8:9::5", kT0) + Line("2001:db8:8::8", kT0 + 1) + Line("2001:db8::1", kT0 + 2, "bot") +
+                            Line("2001:db8::2", kT0 + 3) + Line("fe80::1%eth0", kT0 + 4, "bot"),
+                        false, /*journal=*/true);
+  ASSERT_EQ(v6.status, ReplayStatus::Completed) << v6.problem;
+  EXPECT_EQ(Answers(), (std::vector<Answer>{B, B, B, B, P}));
+  ASSERT_EQ(v6.decisions.size(), 3u);
+  EXPECT_EQ(v6.decisions[0].source, DecisionSource::DenyList);
+  EXPECT_EQ(v6.decisions[1].source, DecisionSource::Journal);
+  EXPECT_EQ(v6.decisions[2].source, DecisionSource::Module);
+  EXPECT_EQ(v6.decisions[2].requests, 2u);  // the second address of the /64 too
+  EXPECT_EQ(v6.clients, 4u);
+  EXPECT_EQ(v6.notIpv4Clients, 1u);
 }
 
 TEST_F(ReplayTest, UnansweredChallengeEndsInABlockByTheSameModule) {

@@ -159,7 +159,7 @@ TEST(TextReport, SectionsAndAlignedColumns) {
   EXPECT_NE(text.find("10/Oct/2000:13:55:36 -0700 to 10/Oct/2000:14:57:41 -0700 (1 h 2 min)"),
             std::string::npos);
   EXPECT_EQ(LinesWith(text, "unparsable").at(0), "  unparsable   2  lines 6, 8 (see below)");
-  EXPECT_EQ(LinesWith(text, "  clients").at(0), "  clients      4  1 not IPv4, passed unevaluated (2 requests)");
+  EXPECT_EQ(LinesWith(text, "  clients").at(0), "  clients      4  1 not tracked, passed unevaluated (2 requests)");
   EXPECT_EQ(LinesWith(text, "  passed").at(0), "  passed      6  60.0 %");
   EXPECT_EQ(LinesWith(text, "  challenged").at(0), "  challenged  1  10.0 %");
 

@@ -58,8 +58,68 @@ TEST(AddressListLine, FormsAndRefusals) {
   }
 }
 
+// IPv6 lines: a single address or a prefix, shown as lint shows them.
+TEST(AddressListLine, Ipv6Forms) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"2001:db8::7", "2001:db8::7"},
+      {"2001:DB8:0::0:7", "2001:db8::7"},
+      {"2001:db8::/32", "2001:db8::/32 (2001:db8:: to 2001:db8:ffff:ffff:ffff:ffff:ffff:ffff)"},
+      {"2001:db8:1:2:3::/64", "2001:db8:1:2::/64 (2001:db8:1:2:: to 2001:db8:1:2:ffff:ffff:ffff:ffff)"},
+      {"::/0", ":: /0"},
+      {"2001:db8::7/128", "2001:db8::7"},
+      {"2001:db8::1-2001:db8::9", nullptr},  // no ranges
+      {"2001:db8::*", nullptr},
+      {"2001:db8::/129", nullptr},
+      {"2001:db8::/", nullptr},
+      {"fe80::1%eth0", nullptr},
+      {"2001:db8::7 remark", nullptr},
+      {"1::2::3", nullptr},
+  };
+  for (const auto& [text, covers] : cases) {
+    const AddressListLine r = ParseAddressListLine(text);
+    ASSERT_EQ(r.accepted, covers != nullptr) << text;
+    if (covers == nullptr) {
+      EXPECT_FALSE(r.reason.empty()) << text;
+    } else if (std::string(covers) == ":: /0") {
+      EXPECT_EQ(r.first6, Ipv6Address{});
+      EXPECT_EQ(r.last6, (Ipv6Address{~0ull, ~0ull}));
+    } else {
+      EXPECT_EQ(r.Ipv6Coverage(), covers) << text;
+      EXPECT_TRUE(r.Lists());
+      EXPECT_EQ(r.Count(), 0u);  // counts IPv4 addresses only
+    }
+  }
+}
+
 constexpr ClientState kBlock = ClientState::Blocked;
 constexpr ClientState kAllow = ClientState::Allowed;
+
+// An IPv6 client stands for its whole block: a line touching any part of
+// it lists the client, and a block both lists touch is blocked.
+TEST(AddressRanges, Ipv6BlocksTouchedByLines) {
+  auto at = [](const char* text) {
+    Ipv6Address a;
+    EXPECT_TRUE(ParseIpv6(text, a)) << text;
+    return a;
+  };
+  auto block = [&](const char* text) { return std::pair{at(text), PrefixLast(at(text), 64)}; };
+  AddressRanges r;
+  r.Add(at("2001:db8:0:1::7"), at("2001:db8:0:1::7"), kAllow);
+  r.Add(at("2001:db8:0:2::"), PrefixLast(at("2001:db8:0:2::"), 48), kAllow);
+  r.Add(at("2001:db8:0:2:8000::"), at("2001:db8:0:2:8000::"), kBlock);
+  r.Add(at("2001:db8:0:9::"), PrefixLast(at("2001:db8:0:9::"), 64), kBlock);
+  auto [b1, e1] = block("2001:db8:0:1::");
+  EXPECT_EQ(r.Find(b1, e1), kAllow);
+  auto [b2, e2] = block("2001:db8:0:2::");
+  EXPECT_EQ(r.Find(b2, e2), kBlock);
+  auto [b3, e3] = block("2001:db8:0:3::");
+  EXPECT_EQ(r.Find(b3, e3), kAllow);  // inside the /48
+  auto [b9, e9] = block("2001:db8:0:9::");
+  EXPECT_EQ(r.Find(b9, e9), kBlock);
+  auto [b0, e0] = block("2001:db8:1::");
+  EXPECT_FALSE(r.Find(b0, e0).has_value());
+  EXPECT_FALSE(r.Find(0x20010db8u).has_value());  // the families do not mix
+}
 
 TEST(AddressRanges, LaterEntriesWinOverTheirOverlap) {
   AddressRanges r;

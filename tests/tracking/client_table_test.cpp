@@ -1,6 +1,7 @@
 // The client table: record creation, progress copies, listed addresses, the
-// bound on the number of records (checked against a plain map under random
-// work), and many threads meeting the same addresses while records move.
+// bound on the number of records shared by IPv4 and IPv6 clients (checked
+// against a plain map under random work), and many threads meeting the same
+// addresses of both families while records move between them.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -26,7 +27,24 @@ struct TableFixture {
   std::vector<ModuleProgress> progressTemplate{ModuleProgress{1, 1, 0, 0, 0}, ModuleProgress{1, 2, 0, 0, 0}};
   AddressRanges listed;
   ClientTable table{clock, pending, progressTemplate, listed};
+  TableFixture() { table.SetIpv6Prefix(64); }
 };
+
+// A client of either family: an IPv4 key, or (v6) an IPv6 /64 whose low
+// 32 bits of the first half are `n`.
+struct AnyKey {
+  bool v6 = false;
+  std::uint32_t n = 0;
+  auto operator<=>(const AnyKey&) const = default;
+  Ipv6Address Prefix() const { return {0x20010db800000000ull | n, 0}; }
+  ClientTable::Client Lookup(ClientTable& t) const { return v6 ? t.LookupClient(Prefix()) : t.LookupClient(n); }
+  ClientTally* Find(ClientTable& t) const { return v6 ? t.Find(Prefix()) : t.Find(n); }
+  bool Owns(const ClientTally& r) const { return r.IsIpv6() == v6 && (v6 ? r.Key6() == Prefix() : r.Key() == n); }
+  bool Listed(const AddressRanges& l) const {
+    return (v6 ? l.Find(Prefix(), PrefixLast(Prefix(), 64)) : l.Find(n)).has_value();
+  }
+};
+std::ostream& operator<<(std::ostream& o, const AnyKey& k) { return o << (k.v6 ? "v6 " : "v4 ") << std::hex << k.n; }
 
 TEST(ClientTable, NewRecordDefaults) {
   TableFixture f;
@@ -43,6 +61,14 @@ TEST(ClientTable, NewRecordDefaults) {
   EXPECT_EQ(f.table.LookupClient(0x0A000007).get(), c.get());
   EXPECT_EQ(f.table.ClientCount(), 1u);
   EXPECT_EQ(f.table.NodeCount(), 4u);  // root and one node per lower level
+
+  // An IPv6 client of the same table; none in a table without IPv6Prefix.
+  const AnyKey v6{true, 7};
+  EXPECT_NE(v6.Lookup(f.table).get(), c.get());
+  EXPECT_EQ(f.table.ClientCount(), 2u);
+  TableFixture off;
+  off.table.SetIpv6Prefix(0);
+  EXPECT_FALSE(v6.Lookup(off.table));
 }
 
 TEST(ClientTable, NoProgressWhileStartupIsPending) {
@@ -85,30 +111,34 @@ TEST(ClientTable, BoundedTableAgreesWithAPlainMap) {
   constexpr std::uint32_t kMax = 300;
   f.table.SetMaxClients(kMax);
   f.listed.Add(0x0A010000, 0x0A0100FF, ClientState::Blocked);
+  f.listed.Add(AnyKey{true, 0x10000}.Prefix(), PrefixLast(AnyKey{true, 0x100FF}.Prefix(), 64), ClientState::Blocked);
 
   // Made during the start-up (journal decisions): never given up, even
   // after their hold ended.
-  std::map<std::uint32_t, ClientTally*> model;
+  std::map<AnyKey, ClientTally*> model;
+  const AnyKey journaled[] = {{false, 0x0B000001u}, {true, 0x0B000002u}};
   f.pending = 1;
-  for (std::uint32_t k : {0x0B000001u, 0x0B000002u}) {
-    ClientTable::Client c = f.table.LookupClient(k);
+  for (const AnyKey& k : journaled) {
+    ClientTable::Client c = k.Lookup(f.table);
     c->state.store(ClientState::Allowed);
     c->holdUntil.store(static_cast<std::uint32_t>(f.clock.Now() + 5));
     model[k] = c.get();
   }
   f.pending = 0;
 
-  std::mt19937 rng(17);
+  std::mt19937 rng(17);  // 32-bit results: keys without narrowing
   auto randomKey = [&] {
     static constexpr std::uint32_t kPrefixes[] = {0x0A000000, 0x0A010000, 0x0A020000, 0xC0A80000};
+    // A third of the clients IPv6, in one record pool with the others.
+    const bool v6 = rng() % 3 == 0;
     switch (rng() % 3) {
-      case 0: return kPrefixes[rng() % 4] | (rng() & 0xFFFF);  // sparse
-      case 1: return kPrefixes[rng() % 4] | (rng() & 0x03FF);
-      default: return 0x0A000000u | (rng() & 0x7F);  // a hundred clients in one node
+      case 0: return AnyKey{v6, kPrefixes[rng() % 4] | std::uint32_t(rng() & 0xFFFF)};  // sparse
+      case 1: return AnyKey{v6, kPrefixes[rng() % 4] | std::uint32_t(rng() & 0x03FF)};
+      default: return AnyKey{v6, 0x0A000000u | std::uint32_t(rng() & 0x7F)};  // a hundred clients in one node
     }
   };
-  auto mayGiveUp = [&](std::uint32_t key, const ClientTally* r) {
-    return key != 0x0B000001u && key != 0x0B000002u &&
+  auto mayGiveUp = [&](const AnyKey& key, const ClientTally* r) {
+    return key != journaled[0] && key != journaled[1] &&
            static_cast<std::int64_t>(r->holdUntil.load()) <= f.clock.Now();
   };
   // A sweep that finds nothing is not repeated within the same second, so
@@ -122,25 +152,25 @@ TEST(ClientTable, BoundedTableAgreesWithAPlainMap) {
       f.clock.Advance(static_cast<std::int64_t>(rng() % 40));
       continue;
     }
-    const std::uint32_t key = randomKey();
-    ClientTable::Client c = f.table.LookupClient(key);
+    const AnyKey key = randomKey();
+    ClientTable::Client c = key.Lookup(f.table);
     auto known = model.find(key);
     if (known != model.end()) {
-      ASSERT_EQ(c.get(), known->second) << std::hex << key;
+      ASSERT_EQ(c.get(), known->second) << key;
     } else if (!c) {
       // Refused only when no record may be given up.
       ++refusals;
       if (lastRefusal != f.clock.Now()) {
-        for (const auto& [k, r] : model) ASSERT_FALSE(mayGiveUp(k, r)) << std::hex << k;
+        for (const auto& [k, r] : model) ASSERT_FALSE(mayGiveUp(k, r)) << k;
       }
       lastRefusal = f.clock.Now();
       continue;
     } else {
-      ASSERT_EQ(c->Key(), key);
+      ASSERT_TRUE(key.Owns(*c)) << key;
       ASSERT_EQ(c->requestCount, 1u);
       ASSERT_EQ(c->Progress().size(), 2u);
       for (const ModuleProgress& p : c->Progress()) ASSERT_EQ(p.stepHits, 0u);
-      const bool listed = f.listed.Find(key).has_value();
+      const bool listed = key.Listed(f.listed);
       ASSERT_EQ(c->holdUntil.load(), listed ? kHoldForever : 0u);
       for (auto it = model.begin(); it != model.end(); ++it) {
         if (it->second != c.get()) continue;
@@ -155,7 +185,7 @@ TEST(ClientTable, BoundedTableAgreesWithAPlainMap) {
     ASSERT_EQ(f.table.ClientCount(), model.size());
     // What the request does with its client.
     platform::ScopedLock lock(c->lock);
-    c->Progress()[0].stepHits = key;
+    c->Progress()[0].stepHits = key.n;
     c->requestCount += 1;
     if (op < 12) {
       c->state.store(ClientState::Blocked);
@@ -167,15 +197,15 @@ TEST(ClientTable, BoundedTableAgreesWithAPlainMap) {
 
     if (step % 4000 == 0) {
       for (const auto& [k, r] : model) {
-        ASSERT_EQ(f.table.Find(k), r) << std::hex << k;
+        ASSERT_EQ(k.Find(f.table), r) << k;
         if (!r->Progress().empty() && r->Progress()[0].stepHits != 0) {
-          ASSERT_EQ(r->Progress()[0].stepHits, k);
+          ASSERT_EQ(r->Progress()[0].stepHits, k.n);
         }
       }
       for (int i = 0; i < 200; ++i) {
-        const std::uint32_t k = randomKey();
+        const AnyKey k = randomKey();
         if (!model.count(k)) {
-          ASSERT_EQ(f.table.Find(k), nullptr) << std::hex << k;
+          ASSERT_EQ(k.Find(f.table), nullptr) << k;
         }
       }
     }
@@ -185,8 +215,8 @@ TEST(ClientTable, BoundedTableAgreesWithAPlainMap) {
   EXPECT_EQ(f.table.EvictionCount(), evictions);
   // Emptied nodes leave the tree: nodes follow the clients, not the history.
   EXPECT_LE(f.table.NodeCount(), 1 + 3 * f.table.ClientCount());
-  EXPECT_NE(f.table.Find(0x0B000001u), nullptr);
-  EXPECT_NE(f.table.Find(0x0B000002u), nullptr);
+  EXPECT_NE(journaled[0].Find(f.table), nullptr);
+  EXPECT_NE(journaled[1].Find(f.table), nullptr);
 }
 
 // The clock hand gives up the client not seen for longest first: a client
@@ -222,20 +252,23 @@ TEST(ClientTableConcurrency, RecordsMoveSafelyUnderReaders) {
   constexpr int kThreads = 6;
   constexpr int kRounds = 20000;
   std::atomic<int> foreign{0}, wrongKey{0}, served{0};
+  auto KeyOf = [](std::uint32_t n) {
+    return AnyKey{(n & 1) != 0, ((n & 7) << 24) | ((n >> 3 & 3) << 16) | ((n >> 5) << 3) | 1u};
+  };
   test::RunTogether(kThreads, [&](int t) {
     std::mt19937 rng(static_cast<std::uint32_t>(t) + 1);
     for (int i = 0; i < kRounds; ++i) {
-      // 512 addresses over several nodes of every level.
-      const std::uint32_t n = rng() % 512;
-      const std::uint32_t key = ((n & 7) << 24) | ((n >> 3 & 3) << 16) | ((n >> 5) << 3) | 1u;
-      ClientTable::Client c = f.table.LookupClient(key);
+      // 512 addresses over several nodes of every level, half of them IPv6.
+      const AnyKey key = KeyOf(rng() % 512);
+      ClientTable::Client c = key.Lookup(f.table);
       if (!c) continue;
       served.fetch_add(1, std::memory_order_relaxed);
-      if (c->Key() != key) wrongKey.fetch_add(1);
+      if (!key.Owns(*c)) wrongKey.fetch_add(1);
       platform::ScopedLock lock(c->lock);
       ModuleProgress& p = c->Progress()[1];
-      if (p.stepHits != 0 && p.stepHits != key) foreign.fetch_add(1);
-      p.stepHits = key;
+      const std::uint32_t stamp = key.n | (key.v6 ? 0x80000000u : 0);
+      if (p.stepHits != 0 && p.stepHits != stamp) foreign.fetch_add(1);
+      p.stepHits = stamp;
       c->requestCount += 1;
       if (rng() % 500 == 0) {
         c->state.store(ClientState::Blocked, std::memory_order_relaxed);
@@ -252,9 +285,8 @@ TEST(ClientTableConcurrency, RecordsMoveSafelyUnderReaders) {
   // No lost or doubled record: every record is found under its own key.
   std::set<ClientTally*> distinct;
   for (std::uint32_t n = 0; n < 512; ++n) {
-    const std::uint32_t key = ((n & 7) << 24) | ((n >> 3 & 3) << 16) | ((n >> 5) << 3) | 1u;
-    if (ClientTally* r = f.table.Find(key)) {
-      EXPECT_EQ(r->Key(), key);
+    if (ClientTally* r = KeyOf(n).Find(f.table)) {
+      EXPECT_TRUE(KeyOf(n).Owns(*r)) << KeyOf(n);
       EXPECT_TRUE(distinct.insert(r).second);
     }
   }
@@ -262,29 +294,34 @@ TEST(ClientTableConcurrency, RecordsMoveSafelyUnderReaders) {
   EXPECT_EQ(f.table.ClientCount(), kMax);
 }
 
-// Many threads look up the same new addresses at once and must share one
-// record per address, while others append journal lines.
 // A lookup that found a record which is moved to another address before it
 // pins it must not return it: it looks again and gets a record of its own.
+// Records move between the families too.
 TEST(ClientTable, ALookupNeverReturnsARecordMovedMeanwhile) {
-  TableFixture f;
-  f.table.SetMaxClients(1);
-  ClientTally* first = f.table.LookupClient(0x0A000001).get();
-  bool moved = false;
-  f.table.SetReadPauseForTest([&] {
-    if (moved) return;
-    moved = true;
-    EXPECT_EQ(f.table.LookupClient(0x0A000002).get(), first);  // takes the record over
-  });
-  ClientTable::Client again = f.table.LookupClient(0x0A000001);
-  f.table.SetReadPauseForTest({});
-  ASSERT_TRUE(moved);
-  ASSERT_TRUE(again);
-  EXPECT_EQ(again->Key(), 0x0A000001u);
-  EXPECT_EQ(f.table.Find(0x0A000002), nullptr);
-  EXPECT_EQ(f.table.ClientCount(), 1u);
+  const AnyKey v4a{false, 0x0A000001}, v4b{false, 0x0A000002}, v6a{true, 1}, v6b{true, 2};
+  const std::pair<AnyKey, AnyKey> moves[] = {{v4a, v4b}, {v6a, v6b}, {v4a, v6b}, {v6a, v4b}};
+  for (const auto& [owner, taker] : moves) {
+    TableFixture f;
+    f.table.SetMaxClients(1);
+    ClientTally* first = owner.Lookup(f.table).get();
+    bool moved = false;
+    f.table.SetReadPauseForTest([&] {
+      if (moved) return;
+      moved = true;
+      EXPECT_EQ(taker.Lookup(f.table).get(), first) << taker;  // takes the record over
+    });
+    ClientTable::Client again = owner.Lookup(f.table);
+    f.table.SetReadPauseForTest({});
+    ASSERT_TRUE(moved) << owner;
+    ASSERT_TRUE(again) << owner;
+    EXPECT_TRUE(owner.Owns(*again)) << owner;
+    EXPECT_EQ(taker.Find(f.table), nullptr) << taker;
+    EXPECT_EQ(f.table.ClientCount(), 1u);
+  }
 }
 
+// Many threads look up the same new addresses at once and must share one
+// record per address, while others append journal lines.
 TEST(ClientTableConcurrency, OneRecordPerAddressUnderContention) {
   TableFixture f;
   test::SettingsFolder folder;
@@ -296,9 +333,9 @@ TEST(ClientTableConcurrency, OneRecordPerAddressUnderContention) {
   std::vector<std::vector<ClientTally*>> seen(kThreads, std::vector<ClientTally*>(kAddresses));
   test::RunTogether(kThreads, [&](int t) {
     for (int i = 0; i < kAddresses; ++i) {
-      // Spread over many nodes: vary every byte.
-      std::uint32_t key = 0x0B000000u + static_cast<std::uint32_t>(i) * 0x00010101u;
-      ClientTable::Client c = f.table.LookupClient(key);
+      // Spread over many nodes: vary every byte; every other one IPv6.
+      const AnyKey key{i % 2 == 1, 0x0B000000u + static_cast<std::uint32_t>(i) * 0x00010101u};
+      ClientTable::Client c = key.Lookup(f.table);
       seen[t][i] = c.get();
       if (t % 2 == 0) {
         platform::ScopedLock lock(c->lock);

@@ -10,7 +10,6 @@
 #include "filter/core/filter.h"
 #include "hosts/testhost/test_host.h"
 #include "platform/files.h"
-#include "platform/net.h"
 #include "tools/replay/replay_clock.h"
 #include "tools/replay/scratch_copy.h"
 
@@ -25,13 +24,10 @@ constexpr std::int64_t kStartupLead = 20;
 constexpr std::int64_t kNotificationGap = 4;
 constexpr int kMaxNotifications = 8;
 
-// The host-order key the filter makes of an address, or 0 when the filter
-// passes the address on unevaluated (IPv6, names, 0.0.0.0, 255.255.255.255,
-// and texts too long for its buffer).
-std::uint32_t KeyOf(const std::string& address) {
-  if (address.size() >= 32) return 0;
-  const std::uint32_t key = platform::Ntohl(platform::InetAddr(address.c_str()));
-  return key == 0xFFFFFFFFu ? 0 : key;
+// Whether the address lists give the client its state.
+bool IsListed(const AddressRanges& listed, const ClientAddress& who) {
+  if (who.family == AddressFamily::V6) return listed.Find(who.v6, PrefixLast(who.v6, who.prefix)).has_value();
+  return who.family == AddressFamily::V4 && listed.Find(who.v4).has_value();
 }
 
 // What the replay keeps per client address.
@@ -143,16 +139,19 @@ void Replayer::Feed(std::uint64_t lineNumber, const AccessLogEntry& entry) {
   clock.SetUtcOffset(entry.utcOffset);
   clock.MoveTo(entry.time);
 
-  auto [it, isNew] = clients_.try_emplace(entry.address);
+  // The client as the filter tracks it (an IPv6 client by its prefix), or
+  // the address text of one it passes unevaluated.
+  const ClientAddress who = ReadClientAddress(entry.address, filter_->Settings().IPv6Prefix);
+  const bool tracked = who.family != AddressFamily::None;
+  auto [it, isNew] = clients_.try_emplace(tracked ? who.journalText : entry.address);
   ClientRecord& client = it->second;
-  const std::uint32_t key = KeyOf(entry.address);
   if (isNew) {
     ++report_.clients;
-    if (key == 0) ++report_.notIpv4Clients;
+    if (!tracked) ++report_.notIpv4Clients;
   }
-  if (key == 0) ++report_.notIpv4Requests;
+  if (!tracked) ++report_.notIpv4Requests;
 
-  ClientTally* tally = key != 0 ? filter_->Clients().Find(key) : nullptr;
+  ClientTally* tally = tracked ? filter_->Clients().Find(who) : nullptr;
   const ClientState stateBefore = tally != nullptr ? tally->state.load() : ClientState::Normal;
 
   std::map<std::string, std::string> variables{{"REMOTE_ADDR", entry.address},
@@ -169,7 +168,7 @@ void Replayer::Feed(std::uint64_t lineNumber, const AccessLogEntry& entry) {
   const DWORD status = host_->Request(request);
   if (clock.Sleeps() != sleepsBefore) ++report_.requestsWaited;
 
-  if (tally == nullptr && key != 0) tally = filter_->Clients().Find(key);
+  if (tally == nullptr && tracked) tally = filter_->Clients().Find(who);
   Answer answer = Answer::Passed;
   if (status == SF_STATUS_REQ_FINISHED) {
     const ClientState state = tally != nullptr ? tally->state.load() : ClientState::Blocked;
@@ -218,7 +217,7 @@ void Replayer::Feed(std::uint64_t lineNumber, const AccessLogEntry& entry) {
           current->action == Answer::Challenged) {
         source = DecisionSource::Challenge;
         moduleNumber = current->moduleNumber;
-      } else if (holdUntil == kHoldForever && filter_->Listed().Find(key).has_value()) {
+      } else if (holdUntil == kHoldForever && IsListed(filter_->Listed(), who)) {
         source = DecisionSource::DenyList;
       }
       client.decision =

@@ -124,7 +124,9 @@ struct ReplayReport {
 
   // Clients and answers.
   std::uint64_t clients = 0;
-  std::uint64_t notIpv4Clients = 0;  // passed unevaluated: IPv6 addresses, host names
+  // Passed unevaluated: host names, malformed texts, IPv6 addresses while
+  // IPv6Prefix is 0. (The names are those of the JSON report.)
+  std::uint64_t notIpv4Clients = 0;
   std::uint64_t notIpv4Requests = 0;
   std::uint64_t passed = 0;
   std::uint64_t blocked = 0;

@@ -153,7 +153,7 @@ void LogSection(const ReplayReport& r, std::string& out) {
   t.Row({"unparsable", Count(r.unparsableCount), unparsable});
   std::string notIpv4;
   if (r.notIpv4Clients > 0) {
-    notIpv4 = Count(r.notIpv4Clients) + " not IPv4, passed unevaluated (" + Count(r.notIpv4Requests) +
+    notIpv4 = Count(r.notIpv4Clients) + " not tracked, passed unevaluated (" + Count(r.notIpv4Requests) +
               (r.notIpv4Requests == 1 ? " request)" : " requests)");
   }
   t.Row({"clients", Count(r.clients), notIpv4});

@@ -15,6 +15,10 @@ the server's real-IP handling trusts from the loopback address. Then, over real 
   - a robot's User-Agent passes twice and is blocked at its third request with
     the configured status line and the Return page;
   - the address listed in "LimitIP.txt" is blocked from its first request;
+  - IPv6 clients (the demo's IPv6Prefix=64), from X-Forwarded-For: a robot at
+    2001:db8::7 is blocked at its third request and another address of its /64
+    with it; an address in a /48 listed in "LimitIP.txt" is blocked at once;
+    the journal names the robot's /64, its module's log the full address;
   - a client walking eight catalogue pages gets the Code page, fetches
     "/Code.bmp" (a 24-bit bitmap of the configured size), answers with the
     right code and passes;
@@ -66,6 +70,11 @@ CRAWLER_CLIENT = "192.0.2.30"
 AI_CLIENT = "192.0.2.40"
 IMPOSTOR_CLIENT = "192.0.2.50"
 LISTED_CLIENT = "203.0.113.66"
+ROBOT6_CLIENT = "2001:db8::7"
+ROBOT6_NEIGHBOUR = "2001:db8::8"  # the same /64
+ROBOT6_JOURNALED = "2001:db8::/64"
+LISTED6_PREFIX = "2001:db8:66::/48"
+LISTED6_CLIENT = "2001:db8:66:1::1"
 SCRAPER = "192.0.2.200"
 REFUSED_SCRAPER = "192.0.2.201"
 METRICS_PATH = "/sentrel/metrics"
@@ -180,7 +189,7 @@ def main() -> int:
     shutil.copytree(REPO / "demo" / "site", work / "site")
     (settings / "Log").mkdir()
     (settings / "Cache").mkdir()
-    (settings / "LimitIP.txt").write_text(f"{LISTED_CLIENT}\n")
+    (settings / "LimitIP.txt").write_text(f"{LISTED_CLIENT}\n{LISTED6_PREFIX}\n")
     config_text = (settings / "Config.ini").read_bytes()  # the metrics page turned on
     (settings / "Config.ini").write_bytes(re.sub(
         rb"^\[Config\]\r?\n", f"[Config]\r\nMetricsPath={METRICS_PATH}\r\nMetricsAllow={SCRAPER}\r\n".encode(),
@@ -331,18 +340,33 @@ def main() -> int:
         status, _, body = curl(cfg.port, METRICS_PATH, REFUSED_SCRAPER)
         c.check(status == 404 and b"sentrel_" not in body, f"refused address gets the site's answer: {status}")
 
+        # IPv6 clients, tracked by their /64, from the trusted proxy's header.
+        for i in (1, 2):
+            status, _, _, _ = get("/", ROBOT6_CLIENT, robot)
+            c.equal(status, 200, f"IPv6 robot request {i} passes")
+        status, _, _, body = get("/", ROBOT6_CLIENT, robot)
+        c.equal((status, body), (int(status_code), return_page), "IPv6 robot blocked at its third request")
+        status, _, _, body = get("/", ROBOT6_NEIGHBOUR)
+        c.equal((status, body), (int(status_code), return_page), "another address of its /64 is the same client")
+        status, _, _, body = get("/", LISTED6_CLIENT)
+        c.equal((status, body), (int(status_code), return_page), "an address of a listed IPv6 prefix blocked at once")
+
         # Files in the settings folder.
         journal = b"".join(p.read_bytes() for p in sorted((settings / "Cache").glob("*.txt")))
         c.check(re.search(rb"^\d{10},0,%s\r?$" % re.escape(ROBOT_CLIENT.encode()), journal, re.M) is not None,
                 f"journal has the robot's block: {journal!r}")
         c.check(re.search(rb"^\d{10},2,%s\r?$" % re.escape(CRAWLER_CLIENT.encode()), journal, re.M) is not None,
                 f"journal has the crawler's right answer: {journal!r}")
+        c.check(re.search(rb"^\d{10},0,%s\r?$" % re.escape(ROBOT6_JOURNALED.encode()), journal, re.M) is not None,
+                f"journal has the IPv6 robot's /64: {journal!r}")
         c.check(re.fullmatch(r"\d{4}-\d{2}-\d{2}\.txt", next(iter(
             sorted(p.name for p in (settings / "Cache").glob("*.txt"))), "")) is not None,
             "journal file named by the date")
         watch = read_text(log_folder / "watch.log")
         c.check(BROWSER_CLIENT in watch and "/admin/" in watch, f"watch.log has the admin visit: {watch!r}")
         c.check(ROBOT_CLIENT.encode() in log_bytes(log_folder, "BadBots_*.log"), "BadBots log names the robot")
+        c.check(ROBOT6_CLIENT.encode() in log_bytes(log_folder, "BadBots_*.log"),
+                "BadBots log names the IPv6 robot by its full address")
         c.check(CRAWLER_CLIENT.encode() in log_bytes(log_folder, "Crawler_*.log"), "Crawler log names the crawler")
     except Exception as error:  # a server that did not start, a connection refused
         c.check(False, f"{type(error).__name__}: {error}")
