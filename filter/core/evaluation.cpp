@@ -1,5 +1,6 @@
 #include "filter/core/evaluation.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,24 @@ std::vector<RuleValueSlot>& ThreadRuleValues() {
   static platform::PerThread<std::vector<RuleValueSlot>> slots;
   return slots.Get();
 }
+
+// SENTREL_CRAWLER: the crawler check's answer for the request's address and
+// user agent, computed when a rule or a log line first names it.
+class CrawlerVariable final : public ComputedVariable {
+ public:
+  CrawlerVariable(crawlers::CrawlerCheck& check, const std::string& address) : check_(check), address_(address) {}
+  const char* Name() const override { return crawlers::kCrawlerVariable; }
+  std::string Compute(HTTP_FILTER_CONTEXT* context, ServerVariableCache& cache) override {
+    if (!check_.Active()) return {};
+    const std::string* agent = LookUpServerVariable(context, "HTTP_USER_AGENT", cache);
+    if (agent == nullptr) return {};
+    return check_.Value(address_, platform::ToLower(*agent));
+  }
+
+ private:
+  crawlers::CrawlerCheck& check_;
+  const std::string& address_;
+};
 
 // How the procedure for one module ends.
 enum class Outcome {
@@ -56,6 +75,7 @@ class Evaluation {
   int retries_ = 0;
   std::size_t finished_ = 0;
   ServerVariableCache cache_;
+  std::optional<CrawlerVariable> crawler_;  // SENTREL_CRAWLER, when the filter checks crawlers
   // The values rules test, lower-cased: each variable is read, copied and
   // lower-cased once per request, however many rules test it. (The cache
   // keeps the values as the server gave them, for log lines.) The slots
@@ -88,6 +108,7 @@ ClientState Evaluation::Run() {
   }
 
   cache_.Insert("REMOTE_ADDR", address_);
+  if (env_.crawlers != nullptr) cache_.SetComputed(&crawler_.emplace(*env_.crawlers, address_));
   for (ModuleProgress& p : client_.Progress()) {
     Outcome outcome = RunModule(p);
     if (outcome != Outcome::Next) return client_.state.load(std::memory_order_relaxed);

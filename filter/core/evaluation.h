@@ -7,6 +7,7 @@
 #include <string>
 
 #include "filter/core/isapi.h"
+#include "filter/crawlers/crawler_check.h"
 #include "filter/logging/activity_log.h"
 #include "filter/metrics/filter_metrics.h"
 #include "filter/pattern/pattern_cache.h"
@@ -44,6 +45,8 @@ struct EvaluationEnv {
   pattern::PatternCache& patterns;  // compiled rule patterns, shared by all requests
   const DecisionObserver* observer = nullptr;  // optional
   metrics::FilterMetrics* metrics = nullptr;   // counts fired modules; optional
+  // Computes SENTREL_CRAWLER; optional (without it the server is asked).
+  crawlers::CrawlerCheck* crawlers = nullptr;
 };
 
 // Evaluates one request of a client whose hold has passed, under the client's

@@ -7,6 +7,7 @@
 #include "filter/core/block_response.h"
 #include "filter/core/picture_challenge_flow.h"
 #include "filter/crash/crash_guard.h"
+#include "filter/crawlers/crawler_list.h"
 #include "filter/logging/program_messages.h"
 #include "filter/metrics/exposition.h"
 #include "filter/settings/settings_folder.h"
@@ -143,7 +144,7 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context, bool startupPending) {
   if (static_cast<std::int64_t>(client.holdUntil.load(std::memory_order_relaxed)) <= now) {
     Count(RequestOutcome::Evaluated);
     EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_, patterns_,
-                                  decisionObserver_ ? &decisionObserver_ : nullptr, counting_},
+                                  decisionObserver_ ? &decisionObserver_ : nullptr, counting_, &crawlers_},
                     context, addressText, client);
   } else {
     Count(RequestOutcome::Held);
@@ -256,9 +257,35 @@ void Filter::RunStartupStage() {
       [this] {
         LoadAddressList(settings_.FolderPath, kAllowListFile, ClientState::Allowed, listed_);
         LoadAddressList(settings_.FolderPath, kDenyListFile, ClientState::Blocked, listed_);
+        StartCrawlerCheck();
       },
       [this] { journal_.LoadCacheFiles(clients_); },
       [this] { return LoadModules(registry_, settings_, &log_); }});
+}
+
+void Filter::StartCrawlerCheck() {
+  crawlers::CrawlerList list;
+  crawlers::LoadCrawlerList(settings_.FolderPath, list);
+  crawlers::ResolverOptions options;
+  options.server = settings_.CrawlerResolver;
+  std::string problem;
+  if (list.Empty() || !crawlers::ResolverAvailable()) {
+    const bool claims = !list.Empty();
+    crawlers_.Start(std::move(list), options, problem);
+    if (claims) log_.WriteProgramMessage(messages::kCrawlerCheckUnavailable);
+    return;
+  }
+  if (!options.server.empty() && !crawlers::ValidResolverAddress(options.server)) {
+    std::string message = messages::kCrawlerResolverRefusedFormat;
+    message.replace(message.find("%s"), 2, options.server);
+    log_.WriteProgramMessage(std::move(message));
+    options.server.clear();
+  }
+  if (!crawlers_.Start(std::move(list), options, problem)) {
+    std::string message = messages::kCrawlerCheckFailedFormat;
+    message.replace(message.find("%s"), 2, problem);
+    log_.WriteProgramMessage(std::move(message));
+  }
 }
 
 }  // namespace sentrel

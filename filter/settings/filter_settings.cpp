@@ -54,6 +54,7 @@ void ReadGeneralSettings(FilterSettings& s) {
   s.MetricsPath = platform::ReadProfileString(config, "Config", "MetricsPath", "", 1024);
   s.MetricsAllow = platform::ReadProfileString(config, "Config", "MetricsAllow", kDefaultMetricsAllow, 1024);
   if (s.MetricsAllow.empty()) s.MetricsAllow = kDefaultMetricsAllow;
+  s.CrawlerResolver = platform::ReadProfileString(config, "Config", "CrawlerResolver", "", 1024);
 }
 
 void ReadPictureCodeSettings(FilterSettings& s) {

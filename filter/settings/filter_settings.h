@@ -29,6 +29,7 @@ struct FilterSettings {
   std::string codePage;                       // body of the picture-code page
   std::string MetricsPath;                    // URL path of the metrics page; empty = off
   std::string MetricsAllow = kDefaultMetricsAllow;   // who may read it, address-list entries by commas
+  std::string CrawlerResolver;                // DNS server of the crawler check, "address:port"; empty = the system's
 
   bool PictureCodeEnabled() const { return Length != 0; }
   bool CodePageLoaded() const { return PictureCodeEnabled() && !codePage.empty(); }
@@ -48,8 +49,8 @@ std::string NormalizeFolderPath(const std::string& folderPath);
 // name an existing directory; on success `folderPath` is normalized.
 bool ReadFolderPath(const std::string& bootstrapPath, std::string& folderPath);
 
-// Reads Status, Dateline, LogMin, CacheMin, MaxClients, MetricsPath and
-// MetricsAllow from folderPath + "Config.ini", with their defaults and
+// Reads Status, Dateline, LogMin, CacheMin, MaxClients, MetricsPath,
+// MetricsAllow and CrawlerResolver (kept as written) from folderPath + "Config.ini", with their defaults and
 // clamps. MetricsAllow is kept as written (an empty value gives the
 // default); the filter reads its entries when it sets up the metrics page.
 void ReadGeneralSettings(FilterSettings& settings);
