@@ -1,9 +1,12 @@
-// The crawler list: how a line reads (or why it is skipped), and which DNS
-// names lie within a crawler's suffixes.
+// The crawler list: how a line reads (or why it is skipped), which DNS names
+// lie within a crawler's suffixes, and what the filter says at start-up about
+// the check (on both builds).
 #include <gtest/gtest.h>
 
 #include "filter/crawlers/crawler_list.h"
-#include "tests/support/temp_folder.h"
+#include "filter/crawlers/resolver.h"
+#include "filter/logging/program_messages.h"
+#include "tests/support/filter_under_test.h"
 
 namespace sentrel::crawlers {
 namespace {
@@ -104,6 +107,34 @@ TEST(CrawlerListFile, SkipsRemarksAndBadLinesAndFindsTokensInOrder) {
   CrawlerList none;
   EXPECT_FALSE(LoadCrawlerList(folder.Path() + "/missing/", none));
   EXPECT_TRUE(none.Empty());
+}
+
+// What the filter says at start-up about the crawler check: a CrawlerResolver
+// that is not an address (Linux), or a build that cannot resolve (Windows),
+// where every claim is unknown and never fake.
+TEST(CrawlerListFile, StartupMessages) {
+  test::SettingsFolder folder;
+  folder.Write("Config.ini", "[Config]\r\nLogMin=1\r\nCrawlerResolver=dns.example\r\n");
+  folder.Write("Crawlers.txt", "google|googlebot|googlebot.com\r\n");
+  test::ModuleText probe;
+  probe.execute = "1";
+  probe.logName = "Probe";
+  probe.logFileName = "probe.log";
+  probe.logContent = "[{S(SENTREL_CRAWLER)}]";
+  probe.steps.push_back({"1", "", "", "", {{"REMOTE_ADDR", "1", "."}}});
+  folder.AddModule("probe.ini", probe);
+  test::FilterUnderTest f(folder);
+  ASSERT_EQ(f.host.Load(), TRUE);
+  f.CompleteStartup();
+  const std::string log = test::ProgramLog(folder, f.clock);
+  std::string refused = messages::kCrawlerResolverRefusedFormat;
+  refused.replace(refused.find("%s"), 2, "dns.example");
+  EXPECT_EQ(log.find(refused) != std::string::npos, ResolverAvailable()) << log;
+  EXPECT_EQ(log.find(messages::kCrawlerCheckUnavailable) != std::string::npos, !ResolverAvailable()) << log;
+  if (!ResolverAvailable()) {
+    f.Request("10.0.0.1", {{"HTTP_USER_AGENT", "Googlebot/2.1"}});
+    EXPECT_NE(folder.Read("Log/probe.log").find("[unknown google]"), std::string::npos);
+  }
 }
 
 }  // namespace
