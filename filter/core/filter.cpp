@@ -220,6 +220,10 @@ std::string Filter::MetricsPage() {
   r.journalWriteFailures = journal.writeFailures;
   r.journalLinesPending = journal.linesPending;
   r.crashDumps = crashDumps_.DumpsWritten();
+  const crawlers::CheckCounts crawlerCounts = crawlers_.Counts();
+  r.crawlersVerified = crawlerCounts.verified;
+  r.crawlersFake = crawlerCounts.fake;
+  r.crawlersUnknown = crawlerCounts.unknown;
   // The modules are complete once the start-up has; before that they are
   // being read and are left alone.
   std::size_t modules = 0;

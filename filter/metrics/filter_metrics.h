@@ -64,6 +64,10 @@ struct FilterReadings {
   std::uint64_t journalWriteFailures = 0;
   std::uint64_t journalLinesPending = 0;
   std::uint64_t crashDumps = 0;
+  // Verdicts of the crawler check, by kind.
+  std::uint64_t crawlersVerified = 0;
+  std::uint64_t crawlersFake = 0;
+  std::uint64_t crawlersUnknown = 0;
   // The loaded modules, in number order; empty until they are loaded.
   std::vector<ModuleLabel> modules;
 };

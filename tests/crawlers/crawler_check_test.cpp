@@ -55,8 +55,8 @@ std::string ReadFile(const std::string& path) {
 class CrawlerFilter {
  public:
   CrawlerFilter(const DnsResponder& dns, bool demoModules) {
-    folder.Write("Config.ini", "[Config]\r\nStatus=403 Forbidden\r\nLogMin=1\r\nCacheMin=1\r\nCrawlerResolver=" +
-                                   dns.Server() + "\r\n");
+    folder.Write("Config.ini", "[Config]\r\nStatus=403 Forbidden\r\nLogMin=1\r\nCacheMin=1\r\nMetricsPath=/m\r\n"
+                               "CrawlerResolver=" + dns.Server() + "\r\n");
     folder.Write("Crawlers.txt", "; test crawlers\r\ngoogle|googlebot|googlebot.com,google.com\r\n");
     folder.AddModule("0-probe.ini", ProbeModule());
     if (demoModules) {
@@ -273,6 +273,12 @@ TEST(CrawlerCheck, DemoModulesAllowVerifiedAndBlockFakeCrawlers) {
     if (k.state != ClientState::Normal) {
       EXPECT_EQ(t->holdUntil.load(), static_cast<std::uint32_t>(c.f->clock.Now() + 86400));
     }
+  }
+  // The metrics page counts the verdicts by kind.
+  c.f->Request("127.0.0.1", {{"URL", "/m"}});
+  for (const char* verdict : {"verified", "fake", "unknown"}) {
+    EXPECT_NE(c.f->last->body.find("sentrel_crawler_verdicts_total{verdict=\"" + std::string(verdict) + "\"} 1\n"),
+              std::string::npos) << c.f->last->body;
   }
   const std::string log = c.folder.Read("Log/Crawlers_" + c.f->clock.FormatNow("%Y-%m-%d") + ".log");
   EXPECT_NE(log.find("ALLOWED 198.51.100.1 verified google"), std::string::npos) << log;
