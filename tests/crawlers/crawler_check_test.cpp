@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/net.h"
+#include "tests/crawlers/probe_module.h"
 #include "tests/support/dns_responder.h"
 #include "tests/support/filter_under_test.h"
 #include "tests/support/run_together.h"
@@ -23,26 +24,11 @@ namespace {
 
 using test::DnsResponder;
 using test::FilterUnderTest;
-using test::ModuleText;
 using test::SettingsFolder;
 using Type = DnsResponder::Type;
 using Kind = DnsResponder::Kind;
 
 constexpr char kGoogleAgent[] = "Mozilla/5.0 (compatible; Googlebot/2.1; +http://www.google.com/bot.html)";
-
-// A log-only module that writes every request's address and SENTREL_CRAWLER
-// to Log/probe.log.
-ModuleText ProbeModule() {
-  ModuleText m;
-  m.name = "Probe";
-  m.priority = "2";
-  m.execute = "1";
-  m.logName = "Probe";
-  m.logFileName = "probe.log";
-  m.logContent = "{S(REMOTE_ADDR)} [{S(SENTREL_CRAWLER)}]";
-  m.steps.push_back({"1", "", "", "", {{"REMOTE_ADDR", "1", "."}}});
-  return m;
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -58,7 +44,8 @@ class CrawlerFilter {
     folder.Write("Config.ini", "[Config]\r\nStatus=403 Forbidden\r\nLogMin=1\r\nCacheMin=1\r\nMetricsPath=/m\r\n"
                                "CrawlerResolver=" + dns.Server() + "\r\n");
     folder.Write("Crawlers.txt", "; test crawlers\r\ngoogle|googlebot|googlebot.com,google.com\r\n");
-    folder.AddModule("0-probe.ini", ProbeModule());
+    // Every request's address and SENTREL_CRAWLER, before the demo's modules.
+    folder.AddModule("0-probe.ini", test::ProbeModule("{S(REMOTE_ADDR)} [{S(SENTREL_CRAWLER)}]"));
     if (demoModules) {
       for (const char* file : {"allow-verified-crawlers.ini", "block-fake-crawlers.ini"}) {
         folder.Write(std::string("Action/") + file, ReadFile(std::string(SENTREL_DEMO_ACTION) + "/" + file));

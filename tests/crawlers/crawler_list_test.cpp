@@ -6,6 +6,7 @@
 #include "filter/crawlers/crawler_list.h"
 #include "filter/crawlers/resolver.h"
 #include "filter/logging/program_messages.h"
+#include "tests/crawlers/probe_module.h"
 #include "tests/support/filter_under_test.h"
 
 namespace sentrel::crawlers {
@@ -116,13 +117,7 @@ TEST(CrawlerListFile, StartupMessages) {
   test::SettingsFolder folder;
   folder.Write("Config.ini", "[Config]\r\nLogMin=1\r\nCrawlerResolver=dns.example\r\n");
   folder.Write("Crawlers.txt", "google|googlebot|googlebot.com\r\n");
-  test::ModuleText probe;
-  probe.execute = "1";
-  probe.logName = "Probe";
-  probe.logFileName = "probe.log";
-  probe.logContent = "[{S(SENTREL_CRAWLER)}]";
-  probe.steps.push_back({"1", "", "", "", {{"REMOTE_ADDR", "1", "."}}});
-  folder.AddModule("probe.ini", probe);
+  folder.AddModule("probe.ini", test::ProbeModule("[{S(SENTREL_CRAWLER)}]"));
   test::FilterUnderTest f(folder);
   ASSERT_EQ(f.host.Load(), TRUE);
   f.CompleteStartup();
