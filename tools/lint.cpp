@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "filter/crawlers/crawler_check.h"
+#include "filter/crawlers/crawler_list.h"
 #include "filter/settings/filter_settings.h"
 #include "filter/settings/module_reader.h"
 #include "filter/settings/module_registry.h"
@@ -204,6 +206,50 @@ void AddressListsSection(LintRun& run) {
   }
 }
 
+// Each line of "Crawlers.txt" as the filter reads it, and the DNS server the
+// crawler check asks.
+void CrawlersSection(LintRun& run) {
+  using crawlers::CrawlerLine;
+  std::printf("\ncrawlers (%s, for %s):\n", crawlers::kCrawlerListFile, crawlers::kCrawlerVariable);
+  std::vector<std::string> lines;
+  int accepted = 0;
+  int skipped = 0;
+  crawlers::CrawlerList list;
+  const bool present = crawlers::LoadCrawlerList(
+      run.settings.FolderPath, list, [&](int number, const std::string& text, const CrawlerLine& reading) {
+        std::string line = "    line " + std::to_string(number) + ": ";
+        if (!reading.accepted) {
+          ++skipped;
+          lines.push_back(line + "\"" + Printable(text) + "\": skipped: " + reading.reason);
+          return;
+        }
+        ++accepted;
+        const crawlers::Crawler& c = reading.crawler;
+        std::string suffixes;
+        for (const std::string& suffix : c.suffixes) suffixes += (suffixes.empty() ? "" : ", ") + suffix;
+        lines.push_back(line + c.name + ": token \"" + Printable(c.token) + "\", suffixes " + suffixes);
+      });
+  if (!present) {
+    std::printf("  %s: missing; %s is empty for every request\n", crawlers::kCrawlerListFile,
+                crawlers::kCrawlerVariable);
+    return;
+  }
+  std::printf("  %s: %d %s accepted, %d skipped\n", crawlers::kCrawlerListFile, accepted,
+              accepted == 1 ? "crawler" : "crawlers", skipped);
+  for (const auto& line : lines) std::printf("%s\n", line.c_str());
+  const std::string& server = run.settings.CrawlerResolver;
+  if (!crawlers::ResolverAvailable()) {
+    std::printf("  resolver: none on this build; every claim is unknown\n");
+  } else if (server.empty()) {
+    std::printf("  resolver: the system's DNS servers\n");
+  } else if (crawlers::ValidResolverAddress(server)) {
+    std::printf("  resolver: %s (CrawlerResolver)\n", Printable(server).c_str());
+  } else {
+    std::printf("  resolver: the system's DNS servers: CrawlerResolver \"%s\" is not address:port\n",
+                Printable(server).c_str());
+  }
+}
+
 void SettingsSection(LintRun& run) {
   const FilterSettings& s = run.settings;
   std::printf("\nsettings:\n");
@@ -273,7 +319,8 @@ void Usage(std::FILE* to) {
                "in load order, each module file as loaded (with its number) or skipped\n"
                "(with the reason), the effective filter settings, and whether the filter\n"
                "would load, and each address-list line as listed (with the number of\n"
-               "addresses it covers) or skipped (with the reason).\n"
+               "addresses it covers) or skipped (with the reason), and each line of\n"
+               "Crawlers.txt as read (name, token, suffixes) or skipped (with the reason).\n"
                "Exit status: 0 it would load, 1 it would not, 2 usage error.\n");
 }
 
@@ -294,7 +341,7 @@ int RunLint(int argc, char** argv) {
   if (ReadSettings(run)) {
     // Sections in report order; each may add reasons not to load.
     using Section = void (*)(LintRun&);
-    for (Section section : {ModulesSection, AddressListsSection, SettingsSection}) section(run);
+    for (Section section : {ModulesSection, AddressListsSection, CrawlersSection, SettingsSection}) section(run);
   }
   int status = Verdict(run);
   std::fflush(stdout);

@@ -20,7 +20,7 @@ namespace {
 
 void Usage(std::FILE* to) {
   std::fprintf(to,
-               "usage: sentrel replay [--json] [--all] [--keep] [--journal] FOLDER LOG\n"
+               "usage: sentrel replay [--json] [--all] [--keep] [--journal] [--resolve] FOLDER LOG\n"
                "Loads the settings folder FOLDER into a private filter (on a scratch copy;\n"
                "the live folder is never written) and feeds it every request of LOG, an\n"
                "access log in the common or combined format (\"-\" reads standard input),\n"
@@ -32,6 +32,9 @@ void Usage(std::FILE* to) {
                "             shows the first %zu)\n"
                "  --keep     keep the scratch copy with the filter's logs and journal\n"
                "  --journal  restore the live decision journal (Cache) at start-up\n"
+               "  --resolve  look up the claims of the crawlers in Crawlers.txt in DNS and\n"
+               "             wait for each (up to 10 s); without it SENTREL_CRAWLER is\n"
+               "             \"unknown NAME\" for every claim\n"
                "\n"
                "Exit status: 0 replayed, 1 the filter would not load or start, 2 usage\n"
                "error or unreadable file.\n",
@@ -59,6 +62,8 @@ int RunReplay(int argc, char** argv) {
       options.keepScratch = true;
     } else if (a == "--journal") {
       options.restoreJournal = true;
+    } else if (a == "--resolve") {
+      options.resolveCrawlers = true;
     } else if (a == "--") {
       for (++i; i < argc; ++i) operands.emplace_back(argv[i]);
     } else if (a.size() > 1 && a[0] == '-') {

@@ -1,5 +1,6 @@
 #include "filter/core/evaluation.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,25 @@ RuleValues& ThreadRuleValues() {
   static platform::PerThread<RuleValues> values;
   return values.Get();
 }
+
+// SENTREL_CRAWLER: the crawler check's answer for the request's address and
+// user agent, computed when a rule or a log line first names it.
+class CrawlerVariable final : public ComputedVariable {
+ public:
+  CrawlerVariable(crawlers::CrawlerCheck& check, std::string address)
+      : check_(check), address_(std::move(address)) {}
+  const char* Name() const override { return crawlers::kCrawlerVariable; }
+  std::string Compute(HTTP_FILTER_CONTEXT* context, ServerVariableCache& cache) override {
+    if (!check_.Active()) return {};
+    const std::string* agent = LookUpServerVariable(context, "HTTP_USER_AGENT", cache);
+    if (agent == nullptr) return {};
+    return check_.Value(address_, platform::ToLower(*agent));
+  }
+
+ private:
+  crawlers::CrawlerCheck& check_;
+  std::string address_;  // as the server gave it
+};
 
 // How the procedure for one module ends.
 enum class Outcome {
@@ -78,6 +98,7 @@ class Evaluation {
   std::int32_t moduleNumber_ = 0;  // the module whose rules are being tested
   // The variables as log lines show them; filled when a line is written.
   ServerVariableCache cache_;
+  std::optional<CrawlerVariable> crawler_;  // SENTREL_CRAWLER, when the filter checks crawlers
   // The values rules test: each variable is read, copied and lower-cased
   // once per request, however many rules test it.
   RuleValues& values_ = ThreadRuleValues();
@@ -107,6 +128,7 @@ ClientState Evaluation::Run() {
     return client_.state.load(std::memory_order_relaxed);
   }
 
+  if (env_.crawlers != nullptr) cache_.SetComputed(&crawler_.emplace(*env_.crawlers, std::string(RemoteAddr())));
   for (ModuleProgress& p : client_.Progress()) {
     Outcome outcome = RunModule(p);
     if (outcome != Outcome::Next) return client_.state.load(std::memory_order_relaxed);
@@ -264,8 +286,11 @@ const std::string* Evaluation::RuleValue(std::uint32_t variable) {
   RuleValueSlot& slot = values_.slots[variable];
   if (slot.stamp == stamp_) return &slot.value;
   const std::string& name = env_.prepared.VariableName(variable);
+  ComputedVariable* computed = cache_.Computed();
   if (name == "REMOTE_ADDR") {
     slot.raw = RemoteAddr();  // as the filter read it to find the client
+  } else if (computed != nullptr && name == computed->Name()) {
+    slot.raw = computed->Compute(context_, cache_);  // never missing
   } else if (!AskServerVariable(context_, name, slot.raw)) {
     return nullptr;  // asked again next time
   }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "filter/core/isapi.h"
+#include "filter/crawlers/crawler_check.h"
 #include "filter/logging/activity_log.h"
 #include "filter/core/prepared_rules.h"
 #include "filter/metrics/filter_metrics.h"
@@ -47,6 +48,8 @@ struct EvaluationEnv {
   const PreparedRules& prepared;    // the registry's rules made ready
   const DecisionObserver* observer = nullptr;  // optional
   metrics::FilterMetrics* metrics = nullptr;   // counts fired modules; optional
+  // Computes SENTREL_CRAWLER; optional (without it the server is asked).
+  crawlers::CrawlerCheck* crawlers = nullptr;
 };
 
 // Evaluates one request of a client whose hold has passed, under the client's

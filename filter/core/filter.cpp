@@ -7,6 +7,7 @@
 #include "filter/core/block_response.h"
 #include "filter/core/picture_challenge_flow.h"
 #include "filter/crash/crash_guard.h"
+#include "filter/crawlers/crawler_list.h"
 #include "filter/logging/program_messages.h"
 #include "filter/metrics/exposition.h"
 #include "filter/settings/settings_folder.h"
@@ -148,7 +149,7 @@ DWORD Filter::HandleUrlMap(HTTP_FILTER_CONTEXT* context, bool startupPending) {
   if (static_cast<std::int64_t>(client.holdUntil.load(std::memory_order_relaxed)) <= now) {
     Count(RequestOutcome::Evaluated);
     EvaluateRequest(EvaluationEnv{registry_, settings_, log_, journal_, clock_, patterns_, prepared_,
-                                  decisionObserver_ ? &decisionObserver_ : nullptr, counting_},
+                                  decisionObserver_ ? &decisionObserver_ : nullptr, counting_, &crawlers_},
                     context, addressText, client, remoteAddr);
   } else {
     Count(RequestOutcome::Held);
@@ -235,6 +236,10 @@ std::string Filter::MetricsPage() {
   r.journalWriteFailures = journal.writeFailures;
   r.journalLinesPending = journal.linesPending;
   r.crashDumps = crashDumps_.DumpsWritten();
+  const crawlers::CheckCounts crawlerCounts = crawlers_.Counts();
+  r.crawlersVerified = crawlerCounts.verified;
+  r.crawlersFake = crawlerCounts.fake;
+  r.crawlersUnknown = crawlerCounts.unknown;
   // The modules are complete once the start-up has; before that they are
   // being read and are left alone.
   std::size_t modules = 0;
@@ -272,6 +277,7 @@ void Filter::RunStartupStage() {
       [this] {
         LoadAddressList(settings_.FolderPath, kAllowListFile, ClientState::Allowed, listed_);
         LoadAddressList(settings_.FolderPath, kDenyListFile, ClientState::Blocked, listed_);
+        StartCrawlerCheck();
       },
       [this] { journal_.LoadCacheFiles(clients_); },
       [this] {
@@ -279,6 +285,31 @@ void Filter::RunStartupStage() {
         prepared_.Build(registry_, patterns_);
         return true;
       }});
+}
+
+void Filter::StartCrawlerCheck() {
+  crawlers::CrawlerList list;
+  crawlers::LoadCrawlerList(settings_.FolderPath, list);
+  crawlers::ResolverOptions options;
+  options.server = settings_.CrawlerResolver;
+  std::string problem;
+  if (list.Empty() || !crawlers::ResolverAvailable()) {
+    const bool claims = !list.Empty();
+    crawlers_.Start(std::move(list), options, problem);
+    if (claims) log_.WriteProgramMessage(messages::kCrawlerCheckUnavailable);
+    return;
+  }
+  if (!options.server.empty() && !crawlers::ValidResolverAddress(options.server)) {
+    std::string message = messages::kCrawlerResolverRefusedFormat;
+    message.replace(message.find("%s"), 2, options.server);
+    log_.WriteProgramMessage(std::move(message));
+    options.server.clear();
+  }
+  if (!crawlers_.Start(std::move(list), options, problem)) {
+    std::string message = messages::kCrawlerCheckFailedFormat;
+    message.replace(message.find("%s"), 2, problem);
+    log_.WriteProgramMessage(std::move(message));
+  }
 }
 
 }  // namespace sentrel

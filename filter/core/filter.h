@@ -15,6 +15,7 @@
 #include "filter/core/isapi.h"
 #include "filter/logging/activity_log.h"
 #include "filter/crash/crash_dump.h"
+#include "filter/crawlers/crawler_check.h"
 #include "filter/metrics/filter_metrics.h"
 #include "filter/pattern/pattern_cache.h"
 #include "filter/picturecode/picture_code_maker.h"
@@ -64,6 +65,12 @@ class Filter {
   StartupStage DueStartupStage() const { return startup_.Stage(); }
   const CrashDumpTarget& CrashDumps() const { return crashDumps_; }
 
+  // How SENTREL_CRAWLER is answered (set before the start-up's list stage):
+  // the filter resolves in the background; `sentrel replay` answers unknown
+  // or waits for each verdict.
+  void SetCrawlerMode(crawlers::CheckMode mode, std::uint32_t waitMs = 10000) { crawlers_.SetMode(mode, waitMs); }
+  crawlers::CrawlerCheck& Crawlers() { return crawlers_; }
+
   // The counters, or nullptr when MetricsPath is empty (nothing is counted).
   const metrics::FilterMetrics* Metrics() const { return counting_; }
   // Who may read the metrics page (valid once loaded with a MetricsPath).
@@ -89,6 +96,8 @@ class Filter {
     if (counting_ != nullptr) counting_->Count(answer);
   }
   void RunStartupStage();
+  // The crawler list and the resolver, in the address-list stage.
+  void StartCrawlerCheck();
   picturecode::PictureCodeMaker& PictureCodes();
 
   platform::Clock& clock_;
@@ -116,6 +125,7 @@ class Filter {
   metrics::FilterMetrics metrics_{kMaxModuleFiles};
   metrics::FilterMetrics* counting_ = nullptr;
   AddressRanges metricsAllowed_;
+  crawlers::CrawlerCheck crawlers_{clock_};
 };
 
 }  // namespace sentrel

@@ -37,7 +37,12 @@ const std::string* LookUpServerVariable(HTTP_FILTER_CONTEXT* context, const std:
   try {
     if (const std::string* cached = cache.Find(name)) return cached;
     std::string value;
-    if (!AskServerVariable(context, name, value)) return nullptr;
+    ComputedVariable* computed = cache.Computed();
+    if (computed != nullptr && name == computed->Name()) {
+      value = computed->Compute(context, cache);
+    } else if (!AskServerVariable(context, name, value)) {
+      return nullptr;
+    }
     return &cache.Insert(name, std::move(value));
   } catch (...) {
     return nullptr;
@@ -82,12 +87,8 @@ std::string TokenValue(HTTP_FILTER_CONTEXT* context, const std::string& token,
                        ServerVariableCache& cache, platform::Clock& clock) {
   if (token.size() >= 3 && token[1] == 'S' && token[2] == '(') {
     if (token.size() < 5 || token[token.size() - 2] != ')') return "Null";
-    std::string name = token.substr(3, token.size() - 5);
-    if (const std::string* cached = cache.Find(name)) return *cached;
-    std::string value;
-    if (!AskServerVariable(context, name, value)) return "Null";
-    cache.Insert(name, value);
-    return value;
+    const std::string* value = LookUpServerVariable(context, token.substr(3, token.size() - 5), cache);
+    return value != nullptr ? *value : "Null";
   }
   if (token == "{TIME}") return clock.FormatNow("%H:%M:%S");
   if (token == "{DATE}") return clock.FormatNow("%Y-%m-%d");

@@ -16,6 +16,17 @@ namespace sentrel {
 // and counts as missing.
 inline constexpr DWORD kServerVariableBuffer = 1024;
 
+class ServerVariableCache;
+
+// A variable the filter computes itself (SENTREL_CRAWLER): the server is
+// never asked for its name, and it is never missing.
+class ComputedVariable {
+ public:
+  virtual ~ComputedVariable() = default;
+  virtual const char* Name() const = 0;
+  virtual std::string Compute(HTTP_FILTER_CONTEXT* context, ServerVariableCache& cache) = 0;
+};
+
 // Variable name -> value for one request. Only values the server returned are
 // stored, so a failed lookup asks the server again next time.
 class ServerVariableCache {
@@ -25,9 +36,13 @@ class ServerVariableCache {
   // Stores the value; the reference stays valid until the next Insert.
   const std::string& Insert(const std::string& name, std::string value);
   std::size_t Size() const { return entries_.size(); }
+  // The variable computed instead of asked for, if any; it must outlive the cache.
+  void SetComputed(ComputedVariable* computed) { computed_ = computed; }
+  ComputedVariable* Computed() const { return computed_; }
 
  private:
   std::vector<std::pair<std::string, std::string>> entries_;
+  ComputedVariable* computed_ = nullptr;
 };
 
 // Asks the server for a variable into a 1024-byte buffer. True with the value

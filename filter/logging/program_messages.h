@@ -44,6 +44,24 @@ inline constexpr char kMetricsAllowRefusedFormat[] =
     "MetricsAllow \xc9\xe8\xd6\xc3\xce\xde\xd0\xa7\xa3\xa8%s\xa3\xa9\xa3\xac\xb8\xc4\xd3\xc3\xc4\xac\xc8\xcf"
     "\xd6\xb5 127.0.0.1";
 
+// 爬虫验证在此版本中不可用，爬虫一律为 unknown (crawler verification is not
+// available on this build: every crawler is unknown)
+inline constexpr char kCrawlerCheckUnavailable[] =
+    "\xc5\xc0\xb3\xe6\xd1\xe9\xd6\xa4\xd4\xda\xb4\xcb\xb0\xe6\xb1\xbe\xd6\xd0\xb2\xbb\xbf\xc9\xd3\xc3"
+    "\xa3\xac\xc5\xc0\xb3\xe6\xd2\xbb\xc2\xc9\xce\xaa unknown";
+
+// 爬虫验证无法启动（%s），爬虫一律为 unknown (crawler verification cannot
+// start, for the reason %s: every crawler is unknown), a format for the reason
+inline constexpr char kCrawlerCheckFailedFormat[] =
+    "\xc5\xc0\xb3\xe6\xd1\xe9\xd6\xa4\xce\xde\xb7\xa8\xc6\xf4\xb6\xaf\xa3\xa8%s\xa3\xa9\xa3\xac"
+    "\xc5\xc0\xb3\xe6\xd2\xbb\xc2\xc9\xce\xaa unknown";
+
+// CrawlerResolver 设置无效（%s），改用系统的域名服务器 (CrawlerResolver refused
+// at the value %s, the system's resolvers are used), a format for the value
+inline constexpr char kCrawlerResolverRefusedFormat[] =
+    "CrawlerResolver \xc9\xe8\xd6\xc3\xce\xde\xd0\xa7\xa3\xa8%s\xa3\xa9\xa3\xac\xb8\xc4\xd3\xc3"
+    "\xcf\xb5\xcd\xb3\xb5\xc4\xd3\xf2\xc3\xfb\xb7\xfe\xce\xf1\xc6\xf7";
+
 // The evaluation's diagnostic for a rule variable that stayed missing.
 inline constexpr char kNoServerVariable[] = "No SV2";
 

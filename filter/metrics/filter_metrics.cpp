@@ -92,6 +92,14 @@ std::string FilterMetrics::Page(const FilterReadings& r) const {
               "firing.",
               Counter, FiredCount(0));
 
+  page.Family("sentrel_crawler_verdicts_total",
+              "Verdicts of the crawler check (forward-confirmed reverse DNS of clients whose user "
+              "agent names a listed crawler).",
+              Counter);
+  page.Sample("sentrel_crawler_verdicts_total", {{"verdict", "verified"}}, r.crawlersVerified);
+  page.Sample("sentrel_crawler_verdicts_total", {{"verdict", "fake"}}, r.crawlersFake);
+  page.Sample("sentrel_crawler_verdicts_total", {{"verdict", "unknown"}}, r.crawlersUnknown);
+
   page.Single("sentrel_log_lines_written_total",
               "Activity log lines written to their files (a collected block counts each line).",
               Counter, r.logLinesWritten);

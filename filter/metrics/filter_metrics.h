@@ -65,6 +65,10 @@ struct FilterReadings {
   std::uint64_t journalLinesPending = 0;
   std::uint64_t crashDumps = 0;
   std::uint64_t clientEvictions = 0;  // records taken over for new clients at MaxClients
+  // Verdicts of the crawler check, by kind.
+  std::uint64_t crawlersVerified = 0;
+  std::uint64_t crawlersFake = 0;
+  std::uint64_t crawlersUnknown = 0;
   // The loaded modules, in number order; empty until they are loaded.
   std::vector<ModuleLabel> modules;
 };

@@ -56,6 +56,7 @@ void ReadGeneralSettings(FilterSettings& s) {
   s.MetricsPath = platform::ReadProfileString(config, "Config", "MetricsPath", "", 1024);
   s.MetricsAllow = platform::ReadProfileString(config, "Config", "MetricsAllow", kDefaultMetricsAllow, 1024);
   if (s.MetricsAllow.empty()) s.MetricsAllow = kDefaultMetricsAllow;
+  s.CrawlerResolver = platform::ReadProfileString(config, "Config", "CrawlerResolver", "", 1024);
 
   // 0 (or no value) keeps IPv6 clients unevaluated; any other value, a
   // negative one too, is held within 32 to 128.

@@ -35,6 +35,7 @@ struct FilterSettings {
   std::string MetricsPath;                    // URL path of the metrics page; empty = off
   std::string MetricsAllow = kDefaultMetricsAllow;   // who may read it, address-list entries by commas
   std::int32_t IPv6Prefix = 0;                // IPv6 clients tracked by this many leading bits; 0 = not tracked
+  std::string CrawlerResolver;                // DNS server of the crawler check, "address:port"; empty = the system's
 
   bool PictureCodeEnabled() const { return Length != 0; }
   bool CodePageLoaded() const { return PictureCodeEnabled() && !codePage.empty(); }
@@ -55,7 +56,7 @@ std::string NormalizeFolderPath(const std::string& folderPath);
 bool ReadFolderPath(const std::string& bootstrapPath, std::string& folderPath);
 
 // Reads Status, Dateline, LogMin, CacheMin, MaxClients, MetricsPath,
-// MetricsAllow and IPv6Prefix from folderPath + "Config.ini", with their defaults and
+// MetricsAllow, IPv6Prefix and CrawlerResolver (kept as written) from folderPath + "Config.ini", with their defaults and
 // clamps. MetricsAllow is kept as written (an empty value gives the
 // default); the filter reads its entries when it sets up the metrics page.
 void ReadGeneralSettings(FilterSettings& settings);

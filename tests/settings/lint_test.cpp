@@ -178,5 +178,36 @@ TEST_F(LintTest, AddressListLinesWithTheirCoverageOrReason) {
             std::string::npos) << r.Output();
 }
 
+TEST_F(LintTest, CrawlerLinesAndTheResolver) {
+  folder_.Write("Action/a.ini", SimpleModule("A", "1", {"1"}).Text());
+  ProgramResult r = Lint();
+  EXPECT_NE(r.Output().find("  Crawlers.txt: missing; SENTREL_CRAWLER is empty for every request\n"),
+            std::string::npos) << r.Output();
+
+  folder_.Write("Crawlers.txt", "; remark\r\n\r\ngoogle|GoogleBot|.googlebot.com,google.com.\r\nbing|bingbot|com\r\n");
+  struct Case {
+    const char* resolver;
+    const char* line;
+  };
+  for (const Case& c : {Case{"", "  resolver: the system's DNS servers\n"},
+                        Case{"127.0.0.1:5353", "  resolver: 127.0.0.1:5353 (CrawlerResolver)\n"},
+                        Case{"[::1]:53", "  resolver: [::1]:53 (CrawlerResolver)\n"},
+                        Case{"127.0.0.1:99999", "  resolver: the system's DNS servers: CrawlerResolver "
+                                                "\"127.0.0.1:99999\" is not address:port\n"},
+                        Case{"dns.example:53", "is not address:port\n"}}) {
+    SCOPED_TRACE(c.resolver);
+    folder_.Write("Config.ini", std::string("[Config]\r\nCrawlerResolver=") + c.resolver + "\r\n");
+    r = Lint();
+    EXPECT_EQ(r.status, 0) << r.Output();
+    const std::string out = r.Output();
+    const auto head = out.find("crawlers (Crawlers.txt, for SENTREL_CRAWLER):\n"
+                               "  Crawlers.txt: 1 crawler accepted, 1 skipped\n"
+                               "    line 3: google: token \"googlebot\", suffixes googlebot.com, google.com\n"
+                               "    line 4: \"bing|bingbot|com\": skipped: the suffix \"com\" is a single label");
+    EXPECT_NE(head, std::string::npos) << out;
+    EXPECT_NE(out.find(c.line, head), std::string::npos) << out;
+  }
+}
+
 }  // namespace
 }  // namespace sentrel

@@ -10,8 +10,10 @@
 #include <sstream>
 
 #include "filter/logging/program_messages.h"
+#include "tests/support/dns_responder.h"
 #include "tests/support/filter_under_test.h"
 #include "tools/replay/replay.h"
+#include "tools/replay/report.h"
 
 namespace sentrel::replay {
 namespace {
@@ -66,6 +68,7 @@ class ReplayTest : public ::testing::Test {
   SettingsFolder folder;
   TempFolder scratchParent;
   std::vector<std::pair<std::uint64_t, Answer>> answers;
+  bool resolve = false;  // --resolve
 
   void SetUp() override {
     folder.Write("Config.ini", "[Config]\r\nLogMin=1\r\nCacheMin=1\r\nDateline=3600\r\n");
@@ -78,6 +81,7 @@ class ReplayTest : public ::testing::Test {
     options.keepScratch = keep;
     options.restoreJournal = journal;
     options.scratchParent = scratchParent.Path();
+    options.resolveCrawlers = resolve;
     options.onRequest = [this](const RequestOutcome& o) { answers.emplace_back(o.line, o.answer); };
     std::istringstream in(log);
     return Replay(options, in, "access.log");
@@ -356,6 +360,42 @@ TEST_F(ReplayTest, EmptyLogStillSaysWhetherTheFilterStarts) {
   EXPECT_EQ(r.requests, 0u);
   EXPECT_FALSE(r.hasRequests);
   EXPECT_EQ(r.modules.size(), 1u);
+}
+
+// SENTREL_CRAWLER is "unknown NAME" in a dry run unless --resolve looks the
+// claims up (and waits for them, so the first request already sees the verdict).
+TEST_F(ReplayTest, CrawlerClaimsAreUnknownUnlessResolved) {
+  using test::DnsResponder;
+  DnsResponder dns;
+  DnsResponder::Answer ptr;
+  ptr.names = {DnsResponder::Labels("crawl.example.net")};
+  dns.Set(DnsResponder::ReverseName("10.0.0.9"), DnsResponder::Type::PTR, ptr);
+  folder.Write("Config.ini", "[Config]\r\nLogMin=1\r\nCrawlerResolver=" + dns.Server() + "\r\n");
+  folder.Write("Crawlers.txt", "google|googlebot|googlebot.com\r\n");
+  folder.AddModule("fake.ini", AgentModule("Fake", "0", "1", "^fake google$", "sentrel_crawler"));
+  const std::string log = Line("10.0.0.9", kT0, "Googlebot/2.1") + Line("10.0.0.9", kT0 + 1, "Googlebot/2.1");
+  struct Case {
+    bool resolve;
+    std::vector<Answer> answers;
+    std::uint64_t fake;
+    int queries;
+  };
+  for (const Case& c : {Case{false, {P, P}, 0, 0}, Case{true, {B, B}, 1, 1}}) {
+    SCOPED_TRACE(c.resolve ? "--resolve" : "without --resolve");
+    answers.clear();
+    resolve = c.resolve;
+    const ReplayReport r = Run(log);
+    ASSERT_EQ(r.status, ReplayStatus::Completed) << r.problem;
+    EXPECT_EQ(Answers(), c.answers);
+    EXPECT_TRUE(r.variablesNotInLog.empty());  // computed by the filter, never missing
+    EXPECT_TRUE(r.crawlersListed);
+    EXPECT_EQ(r.crawlersResolved, c.resolve);
+    EXPECT_EQ(r.crawlersFake, c.fake);
+    EXPECT_EQ(dns.Queries(DnsResponder::ReverseName("10.0.0.9"), DnsResponder::Type::PTR), c.queries);
+    EXPECT_NE(FormatTextReport(r, false).find(c.resolve ? "SENTREL_CRAWLER was looked up in DNS (--resolve): 0 verified, 1 fake, 0 unknown."
+                                                        : "SENTREL_CRAWLER is \"unknown NAME\" for every claim"),
+              std::string::npos);
+  }
 }
 
 }  // namespace

@@ -77,6 +77,9 @@ bool Replayer::Start(const ScratchCopy& scratch, std::int64_t start, std::int32_
     fired_.push_back(Fired{e.moduleNumber, e.state, e.holdUntil});
   });
   Filter& f = *filter_;
+  f.SetCrawlerMode(options_.resolveCrawlers ? crawlers::CheckMode::Wait : crawlers::CheckMode::Unresolved,
+                   options_.resolveWaitMs);
+  report_.crawlersResolved = options_.resolveCrawlers;
   host_ = std::make_unique<testhost::TestHost>(testhost::EntryPoints{
       [&f](HTTP_FILTER_VERSION* v) { return f.GetFilterVersion(v); },
       [&f](HTTP_FILTER_CONTEXT* c, DWORD t, void* d) { return f.HttpFilterProc(c, t, d); },
@@ -115,7 +118,7 @@ void Replayer::FindVariablesNotInLog() {
   for (const Module& m : filter_->Registry().modules) {
     for (const Step& s : m.steps) {
       for (const Rule& r : s.rules) {
-        if (replayed.count(r.parameter) != 0) continue;
+        if (replayed.count(r.parameter) != 0 || r.parameter == crawlers::kCrawlerVariable) continue;
         std::vector<std::string>& names = missing[r.parameter];
         if (std::find(names.begin(), names.end(), m.name) == names.end()) names.push_back(m.name);
       }
@@ -231,6 +234,11 @@ void Replayer::Feed(std::uint64_t lineNumber, const AccessLogEntry& entry) {
 
 void Replayer::Finish() {
   report_.waitedMs = clock_->SleptMs();
+  report_.crawlersListed = filter_->Crawlers().Active();
+  const crawlers::CheckCounts crawlerCounts = filter_->Crawlers().Counts();
+  report_.crawlersVerified = crawlerCounts.verified;
+  report_.crawlersFake = crawlerCounts.fake;
+  report_.crawlersUnknown = crawlerCounts.unknown;
   filter_->TerminateExtension(0);
 }
 

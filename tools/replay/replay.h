@@ -35,6 +35,10 @@ struct ReplayOptions {
   std::string folder;           // the live settings folder
   bool keepScratch = false;     // leave the scratch copy for inspection
   bool restoreJournal = false;  // copy the live decision journal too
+  // SENTREL_CRAWLER: false, every claim is "unknown NAME"; true, each claim
+  // is looked up in DNS and the replay waits for it, up to resolveWaitMs.
+  bool resolveCrawlers = false;
+  std::uint32_t resolveWaitMs = 10000;
   // Where the scratch folder is made; empty: the system's temporary folder.
   std::string scratchParent;
   // Told of every replayed request; optional.
@@ -143,6 +147,14 @@ struct ReplayReport {
   std::vector<MissingVariable> variablesNotInLog;
   std::uint64_t requestsWaited = 0;
   std::uint64_t waitedMs = 0;
+
+  // The crawler check: whether Crawlers.txt lists crawlers, whether claims
+  // were looked up (--resolve), and the verdicts the look-ups gave.
+  bool crawlersListed = false;
+  bool crawlersResolved = false;
+  std::uint64_t crawlersVerified = 0;
+  std::uint64_t crawlersFake = 0;
+  std::uint64_t crawlersUnknown = 0;
 
   int ExitStatus() const;
 };

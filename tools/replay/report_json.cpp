@@ -142,6 +142,13 @@ std::string FormatJsonReport(const ReplayReport& r) {
     j.Key("milliseconds").Unsigned(r.waitedMs);
     j.EndObject();
   }
+  j.Key("crawlers").BeginObject();
+  j.Key("listed").Bool(r.crawlersListed);
+  j.Key("resolved").Bool(r.crawlersResolved);
+  j.Key("verified").Unsigned(r.crawlersVerified);
+  j.Key("fake").Unsigned(r.crawlersFake);
+  j.Key("unknown").Unsigned(r.crawlersUnknown);
+  j.EndObject();
   j.Key("scratch").BeginObject();
   j.Key("folder").String(r.scratchFolder);
   j.Key("kept").Bool(r.scratchKept);

@@ -234,6 +234,13 @@ void NotesSection(const ReplayReport& r, std::string& out) {
            " of log time in all, no real time here);\n    on a live server each such request waits up to " +
            std::to_string(kMissingVariableWaitMs * kMissingVariableRetries) + " ms.\n";
   }
+  if (r.crawlersListed && r.crawlersResolved) {
+    out += "  - SENTREL_CRAWLER was looked up in DNS (--resolve): " + Count(r.crawlersVerified) + " verified, " +
+           Count(r.crawlersFake) + " fake, " + Count(r.crawlersUnknown) + " unknown.\n";
+  } else if (r.crawlersListed) {
+    out += "  - SENTREL_CRAWLER is \"unknown NAME\" for every claim of a listed crawler"
+           " (--resolve looks them up in DNS).\n";
+  }
   out += "  - The filter ran on a scratch copy of the settings folder, " + r.scratchFolder + ";\n";
   out += "    its logs and journal were written there";
   out += r.scratchKept ? " and kept.\n" : " and removed (--keep keeps them).\n";
