@@ -40,15 +40,21 @@ std::size_t PivotOf(std::string_view text) {
 }
 
 // The offset of the least common byte of `text` other than the one at
-// `pivot` (the pivot itself for a one-byte text).
+// `pivot` (the pivot itself for a one-byte text); of equally common ones the
+// farthest from the pivot, as bytes close together often come together
+// (the "%2" of encoded bytes, the ".." of paths).
 std::size_t SecondOf(std::string_view text, std::size_t pivot) {
   std::size_t second = pivot;
+  auto distance = [pivot](std::size_t i) { return i > pivot ? i - pivot : pivot - i; };
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (i == pivot) continue;
-    if (second == pivot ||
-        Commonness(static_cast<unsigned char>(text[i])) < Commonness(static_cast<unsigned char>(text[second]))) {
+    if (second == pivot) {
       second = i;
+      continue;
     }
+    const auto c = Commonness(static_cast<unsigned char>(text[i]));
+    const auto best = Commonness(static_cast<unsigned char>(text[second]));
+    if (c < best || (c == best && distance(i) > distance(second))) second = i;
   }
   return second;
 }
