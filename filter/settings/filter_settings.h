@@ -12,6 +12,20 @@ namespace sentrel {
 // table below about 1 GiB.
 inline constexpr std::uint32_t kDefaultMaxClients = 4000000;
 
+// The key prefix of shared decisions when section Share does not name one.
+inline constexpr char kDefaultSharePrefix[] = "sentrel";
+
+// Section Share of "Config.ini": decisions shared with other filter instances
+// through a Redis server. No Server, no sharing.
+struct ShareSettings {
+  std::string Server;    // "host:port" or the path of a Unix socket; empty = off
+  std::string Password;  // sent with AUTH when not empty
+  std::string Prefix = kDefaultSharePrefix;  // namespace of the keys
+  std::int32_t Database = 0;                 // the database number
+
+  bool Enabled() const { return !Server.empty(); }
+};
+
 // Who may read the metrics page when Config.ini does not say.
 inline constexpr char kDefaultMetricsAllow[] = "127.0.0.1";
 
@@ -29,6 +43,7 @@ struct FilterSettings {
   std::string codePage;                       // body of the picture-code page
   std::string MetricsPath;                    // URL path of the metrics page; empty = off
   std::string MetricsAllow = kDefaultMetricsAllow;   // who may read it, address-list entries by commas
+  ShareSettings share;                        // section Share
 
   bool PictureCodeEnabled() const { return Length != 0; }
   bool CodePageLoaded() const { return PictureCodeEnabled() && !codePage.empty(); }
@@ -53,6 +68,10 @@ bool ReadFolderPath(const std::string& bootstrapPath, std::string& folderPath);
 // clamps. MetricsAllow is kept as written (an empty value gives the
 // default); the filter reads its entries when it sets up the metrics page.
 void ReadGeneralSettings(FilterSettings& settings);
+
+// Reads Server, Password, Prefix and Database from section Share of
+// "Config.ini". An empty Prefix gives the default, a negative Database 0.
+void ReadShareSettings(FilterSettings& settings);
 
 // Reads Length, Width and height from section Code of "Config.ini".
 void ReadPictureCodeSettings(FilterSettings& settings);

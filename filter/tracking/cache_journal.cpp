@@ -17,12 +17,29 @@ constexpr std::int64_t kJournalKeepSeconds = 172800;
 
 }  // namespace
 
+bool JournalAddressKey(const std::string& address, std::uint32_t& key) {
+  if (address.size() < 7 || address.size() > 15) return false;
+  key = platform::Ntohl(platform::InetAddr(address.c_str()));
+  return key != 0 && key != 0xFFFFFFFFu;
+}
+
+bool RestoreDecision(ClientTable& table, const std::string& address, ClientState state, std::uint32_t holdUntil) {
+  std::uint32_t key = 0;
+  if (!JournalAddressKey(address, key)) return false;
+  ClientTable::Client client = table.LookupClient(key);
+  if (!client) return false;  // only once the start-up is over can the table be full
+  client->state.store(state, std::memory_order_relaxed);
+  client->holdUntil.store(holdUntil, std::memory_order_relaxed);
+  return true;
+}
+
 std::string CacheJournal::DayFilePath() const {
   return folderPath_ + "Cache\\" + clock_.FormatNow("%Y-%m-%d") + ".txt";
 }
 
 bool CacheJournal::WriteCacheLine(const std::string& address, ClientState state,
                                   std::uint32_t holdUntil) {
+  if (tap_) tap_(address, state, holdUntil);
   char head[32];
   std::snprintf(head, sizeof(head), "%d,%d,", static_cast<int>(holdUntil), static_cast<int>(state));
   std::string line = head + address + "\n";
@@ -105,15 +122,7 @@ void CacheJournal::ReadDayFile(const std::string& path, std::int64_t now, Client
     int state = (stateByte >= '0' && stateByte <= '9') ? stateByte - '0' : 0;
     if (state > 3 || state == 1) continue;
 
-    std::string address = line.substr(13);
-    if (address.size() < 7 || address.size() > 15) continue;
-    std::uint32_t key = platform::Ntohl(platform::InetAddr(address.c_str()));
-    if (key == 0 || key == 0xFFFFFFFFu) continue;
-
-    ClientTable::Client client = table.LookupClient(key);
-    if (!client) continue;  // only once the start-up is over can the table be full
-    client->state.store(static_cast<ClientState>(state), std::memory_order_relaxed);
-    client->holdUntil.store(holdUntil, std::memory_order_relaxed);
+    RestoreDecision(table, line.substr(13), static_cast<ClientState>(state), holdUntil);
   }
   in.Close();
   if (!anyUseful) platform::DeleteFile(path);
