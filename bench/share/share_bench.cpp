@@ -96,8 +96,7 @@ struct Site {
     std::mt19937 rng(5);
     for (int i = 0; i < 10000; ++i) {
       std::map<std::string, std::string> v = bench::RandomRequestVariables(rng);
-      v["REMOTE_ADDR"] = "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
-                         std::to_string(i % 256 + (i % 256 == 0));
+      v["REMOTE_ADDR"] = bench::ClientAddress(i);
       requests.push_back(std::make_unique<testhost::TestRequest>(std::move(v)));
     }
   }

@@ -337,6 +337,17 @@ class DecisionShare::Impl {
     if (publisherUp_ && (followerUp_ || !following_)) outage_ = false;
   }
 
+  // A connection of the publisher or the follower failed: it is closed,
+  // the outage reported, and the thread waits its back-off (unless the share
+  // is stopping).
+  void LinkFailed(RedisLink& link, bool publisher, Backoff& backoff) {
+    link.Close();
+    SetUp(publisher, false);
+    if (stopFlag_.load()) return;
+    ReportDown(link.Error());
+    WaitOrStop(backoff.Next());
+  }
+
   void TakeQueued(std::vector<Decision>& batch, std::size_t max) {
     platform::ScopedLock hold(queueLock_);
     while (batch.size() < max && !queue_.empty()) {
@@ -386,13 +397,7 @@ class DecisionShare::Impl {
     RedisLink link([this](int fd) { SetFd(publisherFd_, fd); });
     Backoff backoff;
     std::vector<Decision> batch;
-    auto fail = [&] {
-      link.Close();
-      SetUp(true, false);
-      if (stopFlag_.load()) return;
-      ReportDown(link.Error());
-      WaitOrStop(backoff.Next());
-    };
+    auto fail = [&] { LinkFailed(link, true, backoff); };
     while (!stopFlag_.load()) {
       if (!link.Connected()) {
         if (!link.Open(endpoint_, settings_, kConnectTimeout)) {
@@ -585,13 +590,7 @@ class DecisionShare::Impl {
       if (fd >= 0 && stopFlag_.load()) ShutDown(followerFd_);
     });
     Backoff backoff;
-    auto fail = [&] {
-      link.Close();
-      SetUp(false, false);
-      if (stopFlag_.load()) return;
-      ReportDown(link.Error());
-      WaitOrStop(backoff.Next());
-    };
+    auto fail = [&] { LinkFailed(link, false, backoff); };
     while (!stopFlag_.load()) {
       if (!link.Connected()) {
         if (!link.Open(endpoint_, settings_, kConnectTimeout)) {
