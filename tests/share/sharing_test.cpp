@@ -199,6 +199,29 @@ TEST_F(SharingConcurrencyTest, UnloadWithAFrozenServerDropsTheQueueWithinItsDead
   redis.Resume();
 }
 
+// A key written while an instance was not following (here: without a
+// stream entry at all) is applied once it reconnects; an address on the
+// instance's own lists keeps its listing.
+TEST_F(SharingConcurrencyTest, AReconnectionReadsTheLiveKeysAgainAndListedAddressesStand) {
+  auto siteB = Site();
+  siteB->Write("UnLimitIP.txt", "10.0.0.8\r\n");
+  auto b = Start(*siteB);
+  const std::string soon = std::to_string(b->clock.Now() + 600);
+  ASSERT_EQ(redis.Cli({"SET", "sentrel:d:10.0.0.7", soon + ",0,x"}).status, 0);
+  ASSERT_EQ(redis.Cli({"XADD", "sentrel:decisions", "*", "origin", "x", "address", "10.0.0.8", "state", "0", "hold",
+                       soon})
+                .status,
+            0);
+  ASSERT_TRUE(Eventually([&] { return Counts(*b).skipped == 1; }));
+  EXPECT_EQ(Agent(*b, "10.0.0.8", "blockme"), SF_STATUS_REQ_NEXT_NOTIFICATION);
+  EXPECT_EQ(Counts(*b).applied, 0u);
+
+  // Every client connection dropped: B reconnects and reads the keys.
+  ASSERT_EQ(redis.Cli({"CLIENT", "KILL", "TYPE", "normal"}).status, 0);
+  ASSERT_TRUE(Eventually([&] { return Counts(*b).applied == 1; }));
+  EXPECT_EQ(Agent(*b, "10.0.0.7", "browser"), SF_STATUS_REQ_FINISHED);
+}
+
 TEST_F(SharingConcurrencyTest, BadEntriesAreSkippedCountedAndNeverReachTheTable) {
   auto siteB = Site();
   auto b = Start(*siteB);
