@@ -184,7 +184,9 @@ TEST_F(LintTest, ShowsTheShareSettingsAndWhetherTheServerAnswers) {
        "  the server answers: PONG in "},
       {"Server=" + redis.Address() + "\r\nPassword=s3cret\r\n",
        "  Password: set (not shown)\n  Prefix: sentrel\n  Database: 0\n  the server does not answer: ERR AUTH"},
-      {"Server=127.0.0.1:99999\r\n", "  the server does not answer: Server is not host:port or a socket path"},
+      // An empty Prefix is the default, a negative Database 0.
+      {"Server=127.0.0.1:99999\r\nPrefix=\r\nDatabase=-2\r\n",
+       "  Prefix: sentrel\n  Database: 0\n  the server does not answer: Server is not host:port or a socket path"},
   };
   for (const Case& c : cases) {
     folder_.Write("Config.ini", "[Share]\r\n" + c.share);
