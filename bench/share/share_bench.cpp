@@ -5,15 +5,20 @@
 //                          has applied the decision: the time from A's answer
 //                          to B's apply, with its 50th and 99th percentiles
 //                          as counters p50_us and p99_us
+//   BM_Publish             what a decision costs the deciding request with
+//                          sharing on (the queue push, the address text
+//                          made), with the publisher writing meanwhile
 //   BM_HttpFilterProc      HttpFilterProc per request, as in
 //   /share:0 and /share:1  bench/filter/filter_request_bench.cpp (the 8-module
 //                          set over 10 000 clients), plus a module that blocks
-//                          the clients with a curl agent at their third
-//                          request for one second; the fake clock moves on
-//                          two seconds every 10 000 requests of the first
-//                          thread, so a decision is taken every few requests
-//                          (journaled, and with sharing on also queued for
-//                          the server)
+//                          the clients with a curl agent (a quarter of them)
+//                          at their third request for one second; the fake
+//                          clock moves on two seconds every `every` requests
+//                          of the first thread, so each curl client is
+//                          blocked again: with every:10000 about one request
+//                          in four takes a decision (journaled, and with
+//                          sharing on also queued for the server), with
+//                          every:250000 about one in a hundred
 //
 //   share_bench --benchmark_filter=BM_Propagation
 //   share_bench --benchmark_filter=BM_HttpFilterProc --benchmark_repetitions=5
@@ -82,6 +87,39 @@ void BM_Propagation(benchmark::State& state) {
 }
 BENCHMARK(BM_Propagation)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
+// What a decision costs the deciding request with sharing on: the queue
+// push (the publisher thread writes to the server meanwhile).
+void BM_Publish(benchmark::State& state) {
+  if (!Redis().Running()) {
+    state.SkipWithError(("no Redis server: " + Redis().Problem()).c_str());
+    return;
+  }
+  static platform::FakeClock clock;
+  static test::TempFolder logFolder;
+  static ActivityLog log(clock);
+  static ShareSettings settings = [] {
+    ShareSettings s;
+    s.Server = Redis().Address();
+    s.Prefix = "publish-bench";
+    return s;
+  }();
+  static share::DecisionShare shared(settings, clock, log,
+                                     [](const share::Decision&, bool) { return share::ApplyResult::Applied; });
+  std::uint32_t i = static_cast<std::uint32_t>(state.thread_index()) << 20;
+  for (auto _ : state) {
+    ++i;
+    shared.Publish(bench::ClientAddress(static_cast<int>(i & 0xFFFFF)), 0,
+                   static_cast<std::uint32_t>(clock.Now() + 600));
+  }
+  state.SetItemsProcessed(state.iterations());
+  if (state.thread_index() == 0) {
+    const share::ShareCounts c = shared.Counts();
+    state.counters["published"] = static_cast<double>(c.published);
+    state.counters["dropped"] = static_cast<double>(c.dropped);
+  }
+}
+BENCHMARK(BM_Publish)->Threads(1)->Threads(2)->UseRealTime();
+
 struct Site {
   test::SettingsFolder folder;
   std::unique_ptr<test::FilterUnderTest> f;
@@ -110,6 +148,7 @@ Site& TheSite(bool share) {
 
 void BM_HttpFilterProc(benchmark::State& state) {
   const bool share = state.range(0) != 0;
+  const auto every = static_cast<std::uint64_t>(state.range(1));
   if (share && !Redis().Running()) {
     state.SkipWithError(("no Redis server: " + Redis().Problem()).c_str());
     return;
@@ -123,7 +162,7 @@ void BM_HttpFilterProc(benchmark::State& state) {
     benchmark::DoNotOptimize(site.f->filter.HttpFilterProc(r.Context(), SF_NOTIFY_URL_MAP, nullptr));
     i += 2;  // the two threads take disjoint requests
     // The first thread moves the clock on for both.
-    if (state.thread_index() == 0 && ++served % 10000 == 0) site.f->clock.Advance(2);
+    if (state.thread_index() == 0 && ++served % every == 0) site.f->clock.Advance(2);
   }
   state.SetItemsProcessed(state.iterations());
   if (share && state.thread_index() == 0) {
@@ -132,7 +171,12 @@ void BM_HttpFilterProc(benchmark::State& state) {
     state.counters["dropped"] = static_cast<double>(c.dropped);
   }
 }
-BENCHMARK(BM_HttpFilterProc)->ArgName("share")->Arg(0)->Arg(1)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_HttpFilterProc)
+    ->ArgNames({"share", "every"})
+    ->ArgsProduct({{0, 1}, {10000, 250000}})
+    ->Threads(1)
+    ->Threads(2)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace sentrel

@@ -356,37 +356,40 @@ class DecisionShare::Impl {
     }
   }
 
-  // Writes the batch: per decision, in one transaction, the key (expiring
-  // when the hold ends) and the stream entry. A decision whose hold ended
-  // while it waited is left out. False when the connection failed (the
-  // batch is kept to be sent again).
+  // Writes the batch in one transaction: per decision the key (expiring
+  // when the hold ends) and the stream entry, so that keys and stream agree
+  // on the order of decisions however many instances publish. A decision
+  // whose hold ended while it waited is left out. False when the connection
+  // failed (the batch is kept to be sent again).
   bool SendBatch(RedisLink& link, std::vector<Decision>& batch) {
     const std::int64_t now = clock_.Now();
     std::size_t sent = 0;
     const std::string maxLength = std::to_string(kStreamLength);
+    link.Append({"MULTI"});
     for (const Decision& d : batch) {
       const std::int64_t ttl = static_cast<std::int64_t>(d.holdUntil) - now;
       if (ttl <= 0) continue;
       const std::string state = std::to_string(d.state);
       const std::string hold = std::to_string(d.holdUntil);
-      link.Append({"MULTI"});
       link.Append({"SET", DecisionKey(settings_.Prefix, d.address), KeyValue(d, origin_), "EX",
                    std::to_string(ttl)});
       link.Append({"XADD", streamKey_, "MAXLEN", "~", maxLength, "*", "origin", origin_, "address", d.address,
                    "state", state, "hold", hold});
-      link.Append({"EXEC"});
       ++sent;
     }
+    link.Append({"EXEC"});
+    // MULTI, then QUEUED for each command, then the transaction's results.
+    for (std::size_t i = 0; i < 1 + 2 * sent; ++i) {
+      if (!link.GetReply()) return false;
+    }
+    Reply exec = link.GetReply();
+    if (!exec) return false;
+    const bool whole = exec->type == REDIS_REPLY_ARRAY && exec->elements == 2 * sent;
     for (std::size_t i = 0; i < sent; ++i) {
-      for (int part = 0; part < 3; ++part) {
-        if (!link.GetReply()) return false;
-      }
-      Reply exec = link.GetReply();
-      if (!exec) return false;
-      bool ok = exec->type == REDIS_REPLY_ARRAY && exec->elements == 2;
-      for (std::size_t e = 0; ok && e < exec->elements; ++e) ok = exec->element[e]->type != REDIS_REPLY_ERROR;
       // A refused write (a key of another type, a server out of memory) is
       // not tried again.
+      const bool ok = whole && exec->element[2 * i]->type != REDIS_REPLY_ERROR &&
+                      exec->element[2 * i + 1]->type != REDIS_REPLY_ERROR;
       (ok ? published_ : dropped_).fetch_add(1, std::memory_order_relaxed);
     }
     batch.clear();
