@@ -66,7 +66,7 @@ void BM_Propagation(benchmark::State& state) {
   auto a = Started(siteA);
   auto b = Started(siteB);
   std::vector<double> micros;
-  std::uint32_t next = 0;
+  static std::uint32_t next = 0;  // new clients in every repetition too
   for (auto _ : state) {
     ++next;  // a new client each time
     const std::string address = "10." + std::to_string(next >> 16 & 255) + "." + std::to_string(next >> 8 & 255) +
