@@ -216,8 +216,14 @@ TEST_F(SharingConcurrencyTest, AReconnectionReadsTheLiveKeysAgainAndListedAddres
   EXPECT_EQ(Agent(*b, "10.0.0.8", "blockme"), SF_STATUS_REQ_NEXT_NOTIFICATION);
   EXPECT_EQ(Counts(*b).applied, 0u);
 
-  // Every client connection dropped: B reconnects and reads the keys.
-  ASSERT_EQ(redis.Cli({"CLIENT", "KILL", "TYPE", "normal"}).status, 0);
+  // B's follower loses its connection (found by the name it gives it), then
+  // reconnects and reads the keys.
+  const std::string clients = redis.Cli({"CLIENT", "LIST"}).out;
+  const std::string name = "name=sentrel-" + b->filter.Sharing()->Origin() + "-follower";
+  const std::size_t line = clients.rfind("id=", clients.find(name));
+  ASSERT_TRUE(clients.find(name) != std::string::npos && line != std::string::npos) << clients;
+  const std::string id = clients.substr(line + 3, clients.find(' ', line) - line - 3);
+  ASSERT_EQ(redis.Cli({"CLIENT", "KILL", "ID", id}).out, "1\n");
   ASSERT_TRUE(Eventually([&] {
     const ClientTally* t = b->filter.Clients().Find(Key("10.0.0.7"));
     return t != nullptr && t->state.load() == ClientState::Blocked;

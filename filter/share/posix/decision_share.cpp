@@ -93,8 +93,10 @@ class RedisLink {
   RedisLink& operator=(const RedisLink&) = delete;
   ~RedisLink() { Close(); }
 
-  // Connects, then AUTH and SELECT as the settings ask, then PING.
-  bool Open(const Endpoint& where, const ShareSettings& settings, Ms connectTimeout) {
+  // Connects, then AUTH and SELECT as the settings ask, then names the
+  // connection (as CLIENT LIST shows it), which also proves the server
+  // answers.
+  bool Open(const Endpoint& where, const ShareSettings& settings, Ms connectTimeout, const std::string& name) {
     Close();
     const timeval tv = ToTimeval(connectTimeout);
     context_ = where.socketPath.empty() ? redisConnectWithTimeout(where.host.c_str(), where.port, tv)
@@ -107,7 +109,7 @@ class RedisLink {
     if (settings.Database != 0 && !Expect({"SELECT", std::to_string(settings.Database)})) return false;
     // A server that accepts connections but does not answer (stopped, or
     // swamped) is not up yet.
-    return Expect({"PING"});
+    return Expect({"CLIENT", "SETNAME", name});
   }
 
   void Close() {
@@ -239,7 +241,7 @@ class DecisionShare::Impl {
     std::size_t applied = 0;
     RunWithoutSigpipe([&] {
       RedisLink link;
-      if (!link.Open(endpoint_, settings_, kConnectTimeout)) {
+      if (!link.Open(endpoint_, settings_, kConnectTimeout, LinkName("start"))) {
         ReportDown(link.Error());
         return;
       }
@@ -348,6 +350,9 @@ class DecisionShare::Impl {
     WaitOrStop(backoff.Next());
   }
 
+  // "sentrel-<origin>-<role>".
+  std::string LinkName(const char* role) const { return "sentrel-" + origin_ + "-" + role; }
+
   void TakeQueued(std::vector<Decision>& batch, std::size_t max) {
     platform::ScopedLock hold(queueLock_);
     while (batch.size() < max && !queue_.empty()) {
@@ -403,7 +408,7 @@ class DecisionShare::Impl {
     auto fail = [&] { LinkFailed(link, true, backoff); };
     while (!stopFlag_.load()) {
       if (!link.Connected()) {
-        if (!link.Open(endpoint_, settings_, kConnectTimeout)) {
+        if (!link.Open(endpoint_, settings_, kConnectTimeout, LinkName("publisher"))) {
           fail();
           continue;
         }
@@ -442,7 +447,7 @@ class DecisionShare::Impl {
     auto remaining = [&] { return std::chrono::duration_cast<Ms>(deadline - SteadyClock::now()); };
     TakeQueued(batch, kBatch);
     if (!batch.empty() && !link.Connected() && remaining() > Ms(10)) {
-      link.Open(endpoint_, settings_, std::min(remaining(), kConnectTimeout));
+      link.Open(endpoint_, settings_, std::min(remaining(), kConnectTimeout), LinkName("publisher"));
     }
     while (!batch.empty() && link.Connected() && remaining() > Ms(0)) {
       link.SetTimeout(remaining());
@@ -596,7 +601,7 @@ class DecisionShare::Impl {
     auto fail = [&] { LinkFailed(link, false, backoff); };
     while (!stopFlag_.load()) {
       if (!link.Connected()) {
-        if (!link.Open(endpoint_, settings_, kConnectTimeout)) {
+        if (!link.Open(endpoint_, settings_, kConnectTimeout, LinkName("follower"))) {
           fail();
           continue;
         }
@@ -695,7 +700,7 @@ bool ProbeServer(const ShareSettings& settings, std::string& answer) {
   RunWithoutSigpipe([&] {
     RedisLink link;
     const auto start = SteadyClock::now();
-    if (!link.Open(where, settings, kConnectTimeout)) {
+    if (!link.Open(where, settings, kConnectTimeout, "sentrel-lint")) {
       answer = link.Error();
       return;
     }
