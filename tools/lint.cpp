@@ -18,6 +18,7 @@
 #include "filter/settings/module_reader.h"
 #include "filter/settings/module_registry.h"
 #include "filter/settings/settings_folder.h"
+#include "filter/share/decision_share.h"
 #include "filter/tracking/address_lists.h"
 #include "filter/tracking/client_tally.h"
 #include "platform/codepage.h"
@@ -301,6 +302,28 @@ void SettingsSection(LintRun& run) {
   }
 }
 
+// Section Share, and whether its server answers. An unreachable server does
+// not keep the filter from loading: it then runs as without sharing.
+void ShareSection(LintRun& run) {
+  const ShareSettings& s = run.settings.share;
+  std::printf("\nsharing (section Share):\n");
+  if (!s.Enabled()) {
+    std::printf("  off (no Server)\n");
+    return;
+  }
+  std::printf("  Server: %s\n", Printable(s.Server).c_str());
+  std::printf("  Password: %s\n", s.Password.empty() ? "none" : "set (not shown)");
+  std::printf("  Prefix: %s\n", Printable(s.Prefix).c_str());
+  std::printf("  Database: %d\n", s.Database);
+  std::string answer;
+  if (share::ProbeServer(s, answer)) {
+    std::printf("  the server answers: %s\n", answer.c_str());
+  } else {
+    std::printf("  the server does not answer: %s (the filter would run without sharing until it does)\n",
+                answer.c_str());
+  }
+}
+
 int Verdict(const LintRun& run) {
   if (run.blockers.empty()) {
     std::printf("\nresult: the filter would load with %zu of %zu module files\n",
@@ -319,8 +342,9 @@ void Usage(std::FILE* to) {
                "in load order, each module file as loaded (with its number) or skipped\n"
                "(with the reason), the effective filter settings, and whether the filter\n"
                "would load, and each address-list line as listed (with the number of\n"
-               "addresses it covers) or skipped (with the reason), and each line of\n"
-               "Crawlers.txt as read (name, token, suffixes) or skipped (with the reason).\n"
+               "addresses it covers) or skipped (with the reason), each line of\n"
+               "Crawlers.txt as read (name, token, suffixes) or skipped (with the reason),\n"
+               "and the sharing settings with whether their server answers.\n"
                "Exit status: 0 it would load, 1 it would not, 2 usage error.\n");
 }
 
@@ -341,7 +365,9 @@ int RunLint(int argc, char** argv) {
   if (ReadSettings(run)) {
     // Sections in report order; each may add reasons not to load.
     using Section = void (*)(LintRun&);
-    for (Section section : {ModulesSection, AddressListsSection, CrawlersSection, SettingsSection}) section(run);
+    for (Section section : {ModulesSection, AddressListsSection, CrawlersSection, SettingsSection, ShareSection}) {
+      section(run);
+    }
   }
   int status = Verdict(run);
   std::fflush(stdout);

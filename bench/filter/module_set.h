@@ -74,4 +74,10 @@ inline std::map<std::string, std::string> RandomRequestVariables(std::mt19937& r
   return v;
 }
 
+// The address of the i-th of the benchmarks' clients: 10.0.0.1 onwards.
+inline std::string ClientAddress(int i) {
+  return "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
+         std::to_string(i % 256 + (i % 256 == 0));
+}
+
 }  // namespace sentrel::bench

@@ -148,7 +148,11 @@ void Evaluation::Decide(ClientState state, std::uint32_t dateline, bool journal)
   client_.state.store(state, std::memory_order_relaxed);
   std::uint32_t holdUntil = static_cast<std::uint32_t>(now_) + dateline;
   client_.holdUntil.store(holdUntil, std::memory_order_relaxed);
-  if (journal) env_.journal.WriteCacheLine(address_, state, holdUntil);
+  if (journal) {
+    env_.journal.WriteCacheLine(address_, state, holdUntil);
+  } else {
+    env_.journal.TellUnjournaled(address_, state, holdUntil);
+  }
   client_.resetMark = ResetMark::Decided;
 }
 

@@ -35,6 +35,7 @@ BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) {
   clients_.SetMaxClients(settings_.MaxClients);
   clients_.SetIpv6Prefix(settings_.IPv6Prefix);
   ConfigureMetrics();
+  ConfigureSharing();
 
   if (version != nullptr) {
     version->dwFilterVersion = kFilterRevision;
@@ -86,6 +87,7 @@ DWORD Filter::Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType) {
 }
 
 BOOL Filter::TerminateExtension(DWORD) {
+  if (share_) share_->Stop();
   journal_.Flush();
   log_.FlushAll();
   log_.WriteProgramMessage(messages::kUnloaded);
@@ -240,6 +242,11 @@ std::string Filter::MetricsPage() {
   r.crawlersVerified = crawlerCounts.verified;
   r.crawlersFake = crawlerCounts.fake;
   r.crawlersUnknown = crawlerCounts.unknown;
+  if (share_) {
+    const share::ShareCounts shared = share_->Counts();
+    r.share = metrics::ShareReadings{shared.published, shared.applied, shared.dropped,
+                                     shared.rejected,  shared.skipped, shared.connected};
+  }
   // The modules are complete once the start-up has; before that they are
   // being read and are left alone.
   std::size_t modules = 0;
@@ -257,6 +264,59 @@ std::string Filter::MetricsPage() {
   r.clientTableBytes = clients_.NodeCount() * 256 * sizeof(void*) +
                        r.clients * (sizeof(ClientTally) + modules * sizeof(ModuleProgress));
   return metrics_.Page(r);
+}
+
+void Filter::ConfigureSharing() {
+  if (!settings_.share.Enabled()) return;
+  if (!share::DecisionShare::Available()) {
+    log_.WriteProgramMessage(messages::kShareUnavailable);
+    return;
+  }
+  share_ = std::make_unique<share::DecisionShare>(
+      settings_.share, clock_, log_,
+      [this](const share::Decision& decision, bool startup) { return ApplySharedDecision(decision, startup); });
+  journal_.SetDecisionTap([this](const std::string& address, ClientState state, std::uint32_t holdUntil) {
+    share_->Publish(address, static_cast<std::uint8_t>(state), holdUntil);
+  });
+}
+
+share::ApplyResult Filter::ApplySharedDecision(const share::Decision& decision, bool startup) {
+  using share::ApplyResult;
+  const auto state = static_cast<ClientState>(decision.state);
+  const ClientAddress who = ReadJournalAddress(decision.address, clients_.Ipv6Prefix());
+  if (who.family == AddressFamily::None) {
+    // An IPv6 client where IPv6 clients are not tracked is no fault of the entry.
+    const bool untrackedIpv6 =
+        clients_.Ipv6Prefix() == 0 && decision.address.find(':') != std::string::npos;
+    return untrackedIpv6 ? ApplyResult::Skipped : ApplyResult::Rejected;
+  }
+  if (startup) {
+    return RestoreDecision(clients_, decision.address, state, decision.holdUntil) ? ApplyResult::Applied
+                                                                                  : ApplyResult::Skipped;
+  }
+  const bool listed = who.family == AddressFamily::V4
+                          ? listed_.Find(who.v4).has_value()
+                          : listed_.Find(who.v6, PrefixLast(who.v6, who.prefix)).has_value();
+  if (listed) return ApplyResult::Skipped;
+  ClientTable::Client client = clients_.LookupClient(who);
+  if (!client) return ApplyResult::Skipped;
+  platform::ScopedLock hold(client->lock);
+  // A record the start-up made (a restored decision) has no progress to
+  // restart: it is set as the journal loader sets it.
+  if (!client->Progress().empty()) {
+    // Another instance's challenge is answered with a code of this one; a
+    // code already shown here stands while the client stays challenged.
+    const bool stillChallenged = state == ClientState::PictureCode &&
+                                 client->state.load(std::memory_order_relaxed) == ClientState::PictureCode;
+    if (!stillChallenged && client->challengeCounts != 0) {
+      client->challenge.reset();
+      client->challengeCounts = 0;
+    }
+    client->resetMark = ResetMark::Decided;
+  }
+  client->state.store(state, std::memory_order_relaxed);
+  client->holdUntil.store(decision.holdUntil, std::memory_order_relaxed);
+  return ApplyResult::Applied;
 }
 
 picturecode::PictureCodeMaker& Filter::PictureCodes() {
@@ -279,12 +339,18 @@ void Filter::RunStartupStage() {
         LoadAddressList(settings_.FolderPath, kDenyListFile, ClientState::Blocked, listed_);
         StartCrawlerCheck();
       },
-      [this] { journal_.LoadCacheFiles(clients_); },
+      [this] {
+        journal_.LoadCacheFiles(clients_);
+        // The decisions other instances (or this one before its reload)
+        // took that still stand, after the day files.
+        if (share_) share_->LoadLiveDecisions();
+      },
       [this] {
         if (!LoadModules(registry_, settings_, &log_)) return false;
         prepared_.Build(registry_, patterns_);
         return true;
       }});
+  if (share_ && startupPending_.load(std::memory_order_acquire) == 0) share_->Follow();
 }
 
 void Filter::StartCrawlerCheck() {

@@ -21,6 +21,7 @@
 #include "filter/picturecode/picture_code_maker.h"
 #include "filter/settings/filter_settings.h"
 #include "filter/settings/module_registry.h"
+#include "filter/share/decision_share.h"
 #include "filter/tracking/address_ranges.h"
 #include "filter/tracking/cache_journal.h"
 #include "filter/tracking/client_table.h"
@@ -78,6 +79,16 @@ class Filter {
   // The metrics page as it would be served now.
   std::string MetricsPage();
 
+  // Decision sharing, or nullptr when section Share names no server (or the
+  // build cannot share).
+  const share::DecisionShare* Sharing() const { return share_.get(); }
+  // Applies a decision of another filter instance. During the start-up
+  // (`startup`) as the journal loader applies a line; afterwards, under the
+  // client's lock, as this filter's own decision would have set it, so the
+  // client gets the same answer here until the hold ends. A listed address
+  // keeps its listing then.
+  share::ApplyResult ApplySharedDecision(const share::Decision& decision, bool startup);
+
  private:
   // The body of HttpFilterProc, run inside the crash guard.
   DWORD Dispatch(HTTP_FILTER_CONTEXT* context, DWORD notificationType);
@@ -87,6 +98,7 @@ class Filter {
   void ConfigureMetrics();
   // Whether MetricsAllow lists the address (IPv4 or IPv6 text).
   bool MetricsReaderAllowed(const char* address) const;
+  void ConfigureSharing();
   // Whether the request asks for exactly MetricsPath.
   bool AsksForMetrics(HTTP_FILTER_CONTEXT* context) const;
   void Count(metrics::RequestOutcome outcome) {
@@ -126,6 +138,8 @@ class Filter {
   metrics::FilterMetrics* counting_ = nullptr;
   AddressRanges metricsAllowed_;
   crawlers::CrawlerCheck crawlers_{clock_};
+  // Last, so that its threads stop before anything they apply to goes.
+  std::unique_ptr<share::DecisionShare> share_;
 };
 
 }  // namespace sentrel

@@ -61,6 +61,19 @@ inline constexpr char kCrawlerCheckFailedFormat[] =
 inline constexpr char kCrawlerResolverRefusedFormat[] =
     "CrawlerResolver \xc9\xe8\xd6\xc3\xce\xde\xd0\xa7\xa3\xa8%s\xa3\xa9\xa3\xac\xb8\xc4\xd3\xc3"
     "\xcf\xb5\xcd\xb3\xb5\xc4\xd3\xf2\xc3\xfb\xb7\xfe\xce\xf1\xc6\xf7";
+// 共享服务器不可用（%s），决定暂不共享 (the sharing server is unavailable (%s),
+// decisions are not shared for now), a format for the server and the reason;
+// written once per outage
+inline constexpr char kShareDownFormat[] =
+    "\xb9\xb2\xcf\xed\xb7\xfe\xce\xf1\xc6\xf7\xb2\xbb\xbf\xc9\xd3\xc3\xa3\xa8"
+    "%s"
+    "\xa3\xa9\xa3\xac\xbe\xf6\xb6\xa8\xd4\xdd\xb2\xbb\xb9\xb2\xcf\xed";
+
+// 本版本不支持共享决定，Share 设置不起作用 (this build cannot share decisions, the
+// Share settings have no effect)
+inline constexpr char kShareUnavailable[] =
+    "\xb1\xbe\xb0\xe6\xb1\xbe\xb2\xbb\xd6\xa7\xb3\xd6\xb9\xb2\xcf\xed\xbe\xf6\xb6\xa8\xa3\xac"
+    "Share \xc9\xe8\xd6\xc3\xb2\xbb\xc6\xf0\xd7\xf7\xd3\xc3";
 
 // The evaluation's diagnostic for a rule variable that stayed missing.
 inline constexpr char kNoServerVariable[] = "No SV2";

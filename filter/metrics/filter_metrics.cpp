@@ -126,6 +126,22 @@ std::string FilterMetrics::Page(const FilterReadings& r) const {
 
   page.Single("sentrel_crash_dumps_total",
               "Crash dumps written after faults during a notification.", Counter, r.crashDumps);
+  if (r.share) {
+    const ShareReadings& s = *r.share;
+    page.Family("sentrel_share_entries_total",
+                "Decisions shared through the Redis server: published by this instance, applied "
+                "from other instances, dropped (publish queue full, refused by the server, or left "
+                "at unload), rejected (entries read that failed a check), skipped (well-formed, but "
+                "for a listed address or with the client table full).",
+                Counter);
+    const std::pair<const char*, std::uint64_t> kinds[] = {{"published", s.published}, {"applied", s.applied},
+                                                           {"dropped", s.dropped},     {"rejected", s.rejected},
+                                                           {"skipped", s.skipped}};
+    for (const auto& [what, count] : kinds) page.Sample("sentrel_share_entries_total", {{"what", what}}, count);
+    page.Single("sentrel_share_connected",
+                "1 while the connections to the Redis server are up, 0 during an outage.", Gauge,
+                s.connected ? 1 : 0);
+  }
   return page.Text();
 }
 

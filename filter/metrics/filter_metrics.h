@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,17 @@ struct ModuleLabel {
   std::string action;  // "block", "log", "allow" or "picture_code"
 };
 
+// Decisions shared with other filter instances, when section Share names a
+// server.
+struct ShareReadings {
+  std::uint64_t published = 0;
+  std::uint64_t applied = 0;
+  std::uint64_t dropped = 0;
+  std::uint64_t rejected = 0;
+  std::uint64_t skipped = 0;
+  bool connected = false;
+};
+
 // Readings of the filter's state for one page.
 struct FilterReadings {
   std::string version;             // the filter's version text
@@ -69,6 +81,7 @@ struct FilterReadings {
   std::uint64_t crawlersVerified = 0;
   std::uint64_t crawlersFake = 0;
   std::uint64_t crawlersUnknown = 0;
+  std::optional<ShareReadings> share;  // absent without sharing
   // The loaded modules, in number order; empty until they are loaded.
   std::vector<ModuleLabel> modules;
 };

@@ -64,6 +64,17 @@ void ReadGeneralSettings(FilterSettings& s) {
   s.IPv6Prefix = ipv6Prefix == 0 ? 0 : std::clamp(ipv6Prefix, kMinIpv6Prefix, kMaxIpv6Prefix);
 }
 
+void ReadShareSettings(FilterSettings& s) {
+  const std::string config = s.FolderPath + "Config.ini";
+  ShareSettings& share = s.share;
+  share.Server = platform::ReadProfileString(config, "Share", "Server", "", 1024);
+  share.Password = platform::ReadProfileString(config, "Share", "Password", "", 1024);
+  share.Prefix = platform::ReadProfileString(config, "Share", "Prefix", kDefaultSharePrefix, 256);
+  if (share.Prefix.empty()) share.Prefix = kDefaultSharePrefix;
+  const std::int32_t database = platform::ReadProfileInt(config, "Share", "Database", 0);
+  share.Database = database < 0 ? 0 : database;
+}
+
 void ReadPictureCodeSettings(FilterSettings& s) {
   const std::string config = s.FolderPath + "Config.ini";
   std::int32_t length = platform::ReadProfileInt(config, "Code", "Length", 4);

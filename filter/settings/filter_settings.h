@@ -16,6 +16,19 @@ inline constexpr std::uint32_t kDefaultMaxClients = 4000000;
 // within this range (the leading bits by which IPv6 clients are tracked).
 inline constexpr std::int32_t kMinIpv6Prefix = 32;
 inline constexpr std::int32_t kMaxIpv6Prefix = 128;
+// The key prefix of shared decisions when section Share does not name one.
+inline constexpr char kDefaultSharePrefix[] = "sentrel";
+
+// Section Share of "Config.ini": decisions shared with other filter instances
+// through a Redis server. No Server, no sharing.
+struct ShareSettings {
+  std::string Server;    // "host:port" or the path of a Unix socket; empty = off
+  std::string Password;  // sent with AUTH when not empty
+  std::string Prefix = kDefaultSharePrefix;  // namespace of the keys
+  std::int32_t Database = 0;                 // the database number
+
+  bool Enabled() const { return !Server.empty(); }
+};
 
 // Who may read the metrics page when Config.ini does not say.
 inline constexpr char kDefaultMetricsAllow[] = "127.0.0.1";
@@ -36,6 +49,7 @@ struct FilterSettings {
   std::string MetricsAllow = kDefaultMetricsAllow;   // who may read it, address-list entries by commas
   std::int32_t IPv6Prefix = 0;                // IPv6 clients tracked by this many leading bits; 0 = not tracked
   std::string CrawlerResolver;                // DNS server of the crawler check, "address:port"; empty = the system's
+  ShareSettings share;                        // section Share
 
   bool PictureCodeEnabled() const { return Length != 0; }
   bool CodePageLoaded() const { return PictureCodeEnabled() && !codePage.empty(); }
@@ -60,6 +74,10 @@ bool ReadFolderPath(const std::string& bootstrapPath, std::string& folderPath);
 // clamps. MetricsAllow is kept as written (an empty value gives the
 // default); the filter reads its entries when it sets up the metrics page.
 void ReadGeneralSettings(FilterSettings& settings);
+
+// Reads Server, Password, Prefix and Database from section Share of
+// "Config.ini". An empty Prefix gives the default, a negative Database 0.
+void ReadShareSettings(FilterSettings& settings);
 
 // Reads Length, Width and height from section Code of "Config.ini".
 void ReadPictureCodeSettings(FilterSettings& settings);

@@ -4,6 +4,7 @@ namespace sentrel {
 
 bool ReadSettingsFolder(FilterSettings& settings, ModuleRegistry& registry) {
   ReadGeneralSettings(settings);
+  ReadShareSettings(settings);
   settings.returnPage = ReadResponsePage(settings.FolderPath + "Return.html");
   ReadPictureCodeSettings(settings);
   if (settings.PictureCodeEnabled()) {

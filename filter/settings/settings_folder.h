@@ -10,9 +10,9 @@
 namespace sentrel {
 
 // Reads the settings of settings.FolderPath (normalized, ending in one
-// backslash): Status, Dateline, LogMin and CacheMin, the Return page, the
-// picture-code settings and, when the picture code is enabled, the Code
-// page; then scans its "Action" folder and puts the module paths in
+// backslash): Status, Dateline, LogMin and CacheMin, the Share section, the
+// Return page, the picture-code settings and, when the picture code is
+// enabled, the Code page; then scans its "Action" folder and puts the module paths in
 // loading order. Returns false when the "Action" folder cannot be listed
 // (its module paths are then empty).
 bool ReadSettingsFolder(FilterSettings& settings, ModuleRegistry& registry);

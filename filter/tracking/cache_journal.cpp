@@ -16,12 +16,23 @@ constexpr std::int64_t kJournalKeepSeconds = 172800;
 
 }  // namespace
 
+bool RestoreDecision(ClientTable& table, std::string_view address, ClientState state, std::uint32_t holdUntil) {
+  const ClientAddress who = ReadJournalAddress(address, table.Ipv6Prefix());
+  if (who.family == AddressFamily::None) return false;
+  ClientTable::Client client = table.LookupClient(who);
+  if (!client) return false;  // only once the start-up is over can the table be full
+  client->state.store(state, std::memory_order_relaxed);
+  client->holdUntil.store(holdUntil, std::memory_order_relaxed);
+  return true;
+}
+
 std::string CacheJournal::DayFilePath() const {
   return folderPath_ + "Cache\\" + clock_.FormatNow("%Y-%m-%d") + ".txt";
 }
 
 bool CacheJournal::WriteCacheLine(const std::string& address, ClientState state,
                                   std::uint32_t holdUntil) {
+  if (tap_) tap_(address, state, holdUntil);
   char head[32];
   std::snprintf(head, sizeof(head), "%d,%d,", static_cast<int>(holdUntil), static_cast<int>(state));
   std::string line = head + address + "\n";
@@ -104,13 +115,7 @@ void CacheJournal::ReadDayFile(const std::string& path, std::int64_t now, Client
     int state = (stateByte >= '0' && stateByte <= '9') ? stateByte - '0' : 0;
     if (state > 3 || state == 1) continue;
 
-    const ClientAddress address = ReadJournalAddress(std::string_view(line).substr(13), table.Ipv6Prefix());
-    if (address.family == AddressFamily::None) continue;
-
-    ClientTable::Client client = table.LookupClient(address);
-    if (!client) continue;  // only once the start-up is over can the table be full
-    client->state.store(static_cast<ClientState>(state), std::memory_order_relaxed);
-    client->holdUntil.store(holdUntil, std::memory_order_relaxed);
+    RestoreDecision(table, std::string_view(line).substr(13), static_cast<ClientState>(state), holdUntil);
   }
   in.Close();
   if (!anyUseful) platform::DeleteFile(path);

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "filter/tracking/client_tally.h"
 #include "platform/clock.h"
@@ -13,6 +15,17 @@
 namespace sentrel {
 
 class ClientTable;
+
+// Told of every decision the filter takes about a client: each journaled
+// line, and the picture-code challenges, which are not journaled. Runs on
+// the deciding thread with the client's lock held, so it must be quick.
+using DecisionTap = std::function<void(const std::string& address, ClientState state, std::uint32_t holdUntil)>;
+
+// Restores a decision the way the journal loader restores a line during the
+// start-up: the client's record is found or made and its state and hold set,
+// nothing else. False when the address is one the loader skips or the table
+// has no room.
+bool RestoreDecision(ClientTable& table, std::string_view address, ClientState state, std::uint32_t holdUntil);
 
 class CacheJournal {
  public:
@@ -28,6 +41,14 @@ class CacheJournal {
   // today's day file when CacheMin lines are pending. False when a due write
   // failed (the lines stay pending).
   bool WriteCacheLine(const std::string& address, ClientState state, std::uint32_t holdUntil);
+
+  // Tells the tap of a decision that is not journaled (a picture-code
+  // challenge).
+  void TellUnjournaled(const std::string& address, ClientState state, std::uint32_t holdUntil) {
+    if (tap_) tap_(address, state, holdUntil);
+  }
+  // Set before requests arrive.
+  void SetDecisionTap(DecisionTap tap) { tap_ = std::move(tap); }
 
   // Reads every day file back into the client table. False only when the
   // Cache folder cannot be listed.
@@ -63,6 +84,7 @@ class CacheJournal {
   std::uint16_t pendingCount_ = 0;
   std::uint64_t linesWritten_ = 0;
   std::uint64_t writeFailures_ = 0;
+  DecisionTap tap_;
 };
 
 }  // namespace sentrel

@@ -20,6 +20,8 @@ TEST(ProgramMessages, ConstantsAreTheGbkBytesOfTheirTexts) {
       {messages::kStarted, "程序启动成功"},
       {messages::kUnloaded, "程序卸载成功"},
       {messages::kClientLimitFormat, "客户端数量达到上限（%u），新客户端暂不检测"},
+      {messages::kShareDownFormat, "共享服务器不可用（%s），决定暂不共享"},
+      {messages::kShareUnavailable, "本版本不支持共享决定，Share 设置不起作用"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(std::string(c.constant), platform::Utf8ToCodePage(c.utf8)) << c.utf8;

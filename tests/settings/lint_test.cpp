@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/settings/module_fixtures.h"
+#include "tests/support/redis_server.h"
 #include "tests/support/run_program.h"
 
 namespace sentrel {
@@ -207,6 +208,43 @@ TEST_F(LintTest, CrawlerLinesAndTheResolver) {
     EXPECT_NE(head, std::string::npos) << out;
     EXPECT_NE(out.find(c.line, head), std::string::npos) << out;
   }
+}
+
+// Section Share: shown with the password hidden, and whether the server
+// answers; a server that does not answer keeps nothing from loading.
+TEST_F(LintTest, ShowsTheShareSettingsAndWhetherTheServerAnswers) {
+  test::RedisServer redis;
+  SENTREL_NEED_REDIS(redis);
+  folder_.Write("Action/a.ini", SimpleModule("A", "1", {"1"}).Text());
+  struct Case {
+    std::string share;
+    std::string expected;
+  } cases[] = {
+      {"", "  off (no Server)\n"},
+      {"Server=" + redis.Address() + "\r\nPrefix=site1\r\nDatabase=3\r\n",
+       "  Server: " + redis.Address() + "\n  Password: none\n  Prefix: site1\n  Database: 3\n"
+       "  the server answers: PONG in "},
+      {"Server=" + redis.Address() + "\r\nPassword=s3cret\r\n",
+       "  Password: set (not shown)\n  Prefix: sentrel\n  Database: 0\n  the server does not answer: ERR AUTH"},
+      // An empty Prefix is the default, a negative Database 0.
+      {"Server=127.0.0.1:99999\r\nPrefix=\r\nDatabase=-2\r\n",
+       "  Prefix: sentrel\n  Database: 0\n  the server does not answer: Server is not host:port or a socket path"},
+  };
+  for (const Case& c : cases) {
+    folder_.Write("Config.ini", "[Share]\r\n" + c.share);
+    ProgramResult r = Lint();
+    EXPECT_EQ(r.status, 0) << r.Output();
+    EXPECT_NE(r.out.find("\nsharing (section Share):\n"), std::string::npos) << r.Output();
+    EXPECT_NE(r.out.find(c.expected), std::string::npos) << r.Output();
+    EXPECT_EQ(r.out.find("s3cret"), std::string::npos) << r.Output();
+  }
+  redis.Kill();
+  folder_.Write("Config.ini", "[Share]\r\nServer=" + redis.Address() + "\r\n");
+  ProgramResult r = Lint();
+  EXPECT_EQ(r.status, 0) << r.Output();
+  EXPECT_NE(r.out.find("  the server does not answer: Connection refused (the filter would run without sharing"),
+            std::string::npos)
+      << r.Output();
 }
 
 }  // namespace

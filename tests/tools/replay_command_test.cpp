@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/filter_under_test.h"
+#include "tests/support/redis_server.h"
 #include "tests/support/run_program.h"
 #include "tests/tools/json_reader.h"
 
@@ -62,6 +63,17 @@ TEST_F(ReplayCommand, JsonFromStandardInput) {
   EXPECT_EQ((*j)["log"]["unparsable"]["count"].number, 1);
   EXPECT_EQ((*j)["answers"]["blocked"].number, 1);
   EXPECT_EQ((*j)["decisions"][0]["module"]["name"].string, "Bot");
+}
+
+// A dry run of a site that shares its decisions publishes none of them.
+TEST_F(ReplayCommand, ADryRunSharesNothing) {
+  test::RedisServer redis;
+  SENTREL_NEED_REDIS(redis);
+  folder.Write("Config.ini", "[Share]\r\nServer=" + redis.Address() + "\r\n");
+  ProgramResult r = Replay({folder.Root(), Log()});
+  EXPECT_EQ(r.status, 0) << r.Output();
+  EXPECT_NE(r.Output().find("  blocked     1"), std::string::npos) << r.Output();
+  EXPECT_EQ(redis.Cli({"DBSIZE"}).out, "0\n");
 }
 
 TEST_F(ReplayCommand, KeepLeavesTheScratchCopy) {

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/profile.h"
+
 namespace sentrel::replay {
 
 namespace fs = std::filesystem;
@@ -48,6 +50,11 @@ bool ScratchCopy::Make(const std::string& folder, const std::string& parent, boo
     }
     fs::create_directories(site / "Log");
     fs::create_directories(site / "Cache");
+    // A dry run keeps its decisions to itself: they never reach the Redis
+    // server a live site shares its decisions through.
+    if (fs::exists(site / "Config.ini")) {
+      platform::WriteProfileString((site / "Config.ini").string(), "Share", "Server", "");
+    }
     // The copy is ours to write in, whatever the live folder's permissions.
     for (const auto& entry : fs::recursive_directory_iterator(site)) {
       if (entry.is_directory()) fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
