@@ -331,8 +331,9 @@ TEST(MetricsConcurrency, CountersSumEveryAddOfEveryThread) {
   EXPECT_EQ(spread, std::uint64_t{kThreads} * kAdds);
   EXPECT_EQ(a.Read(9), 0u);
   EXPECT_EQ(b.Read(0), 0u);
-  // One block per thread, however often it came back to the set.
-  EXPECT_EQ(a.BlockCount(), static_cast<std::size_t>(kThreads));
+  // One block per thread at most, however often it came back to the set (a
+  // thread that has finished may hand its block on to one that starts late).
+  EXPECT_LE(a.BlockCount(), static_cast<std::size_t>(kThreads));
   // A set made where a destroyed one was is counted into afresh.
   auto first = std::make_unique<metrics::CounterSet>(4);
   first->Add(1, 5);
