@@ -211,7 +211,7 @@ bool LiteralSet::AnyIn(std::string_view subject) const {
     for (std::size_t k = 0; k < count; ++k) {
       const std::string& text = texts_[k];
       for (std::size_t at = last + 16; at + text.size() <= n; ++at) {
-        if (std::memcmp(s + at, text.data(), text.size()) == 0) return true;
+        if (s[at] == text[0] && std::memcmp(s + at, text.data(), text.size()) == 0) return true;
       }
     }
     return false;
