@@ -259,10 +259,12 @@ std::string Filter::MetricsPage() {
                                                kActions[static_cast<std::size_t>(m.execute) & 3]});
     }
   }
-  // Estimated: the table's nodes of 256 slots, the records and their
-  // progress items (picture-code images are not counted).
-  r.clientTableBytes = clients_.NodeCount() * 256 * sizeof(void*) +
-                       r.clients * (sizeof(ClientTally) + modules * sizeof(ModuleProgress));
+  // Estimated: the table's nodes of 256 slots, the IPv6 index, the records
+  // with their progress items and, when IPv6 clients are tracked, their wide
+  // keys (picture-code images are not counted).
+  const std::size_t wideKey = clients_.Ipv6Prefix() != 0 ? sizeof(Ipv6Address) : 0;
+  r.clientTableBytes = clients_.NodeCount() * 256 * sizeof(void*) + clients_.Ipv6IndexBytes() +
+                       r.clients * (sizeof(ClientTally) + modules * sizeof(ModuleProgress) + wideKey);
   return metrics_.Page(r);
 }
 

@@ -305,7 +305,9 @@ class WideIndex {
     --count_;
   }
 
-  std::size_t SlotBytes() const { return bytes_; }
+  // The slot arrays' memory, the ones kept for readers included; read by
+  // any thread, changed under the table's create lock.
+  std::size_t SlotBytes() const { return bytes_.load(std::memory_order_relaxed); }
 
  private:
   Slots& Current() { return *arrays_.back(); }
@@ -323,7 +325,8 @@ class WideIndex {
     Publish(std::move(grown));
   }
   void Publish(std::unique_ptr<Slots> s) {
-    bytes_ += (s->mask + 1) * sizeof(std::atomic<ClientTally*>);
+    bytes_.store(bytes_.load(std::memory_order_relaxed) + (s->mask + 1) * sizeof(std::atomic<ClientTally*>),
+                 std::memory_order_relaxed);
     current_.store(s.get(), std::memory_order_release);
     arrays_.push_back(std::move(s));
   }
@@ -331,7 +334,7 @@ class WideIndex {
   std::atomic<const Slots*> current_{nullptr};
   std::vector<std::unique_ptr<Slots>> arrays_;  // the current one last
   std::size_t count_ = 0;
-  std::size_t bytes_ = 0;
+  std::atomic<std::size_t> bytes_{0};
 };
 
 }  // namespace client_table_detail
@@ -607,6 +610,8 @@ ClientTally* ClientTable::FindLocked(const Ipv6Address& key) const {
 }
 
 void ClientTable::Index(const Ipv6Address& key, ClientTally* record) { wide_->Insert(key, record); }
+
+std::size_t ClientTable::Ipv6IndexBytes() const { return wide_->SlotBytes(); }
 
 // Both families: a lock-free find, then under CreateLock an exact find or a
 // new record.

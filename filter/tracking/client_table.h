@@ -110,6 +110,8 @@ class ClientTable {
   std::size_t ClientCount() const { return clients_.load(std::memory_order_relaxed); }
   std::size_t NodeCount() const { return nodes_.load(std::memory_order_relaxed); }
   std::size_t EvictionCount() const { return evictions_.load(std::memory_order_relaxed); }
+  // The memory of the IPv6 index's slot arrays (none while Ipv6Prefix() is 0).
+  std::size_t Ipv6IndexBytes() const;
 
   platform::CriticalSection& CreateLock() { return createLock_; }
 
