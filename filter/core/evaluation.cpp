@@ -39,19 +39,18 @@ RuleValues& ThreadRuleValues() {
 // user agent, computed when a rule or a log line first names it.
 class CrawlerVariable final : public ComputedVariable {
  public:
-  CrawlerVariable(crawlers::CrawlerCheck& check, std::string address)
-      : check_(check), address_(std::move(address)) {}
+  CrawlerVariable(crawlers::CrawlerCheck& check, std::string_view address) : check_(check), address_(address) {}
   const char* Name() const override { return crawlers::kCrawlerVariable; }
   std::string Compute(HTTP_FILTER_CONTEXT* context, ServerVariableCache& cache) override {
     if (!check_.Active()) return {};
     const std::string* agent = LookUpServerVariable(context, "HTTP_USER_AGENT", cache);
     if (agent == nullptr) return {};
-    return check_.Value(address_, platform::ToLower(*agent));
+    return check_.Value(std::string(address_), platform::ToLower(*agent));
   }
 
  private:
   crawlers::CrawlerCheck& check_;
-  std::string address_;  // as the server gave it
+  std::string_view address_;  // as the server gave it; outlives the evaluation
 };
 
 // How the procedure for one module ends.
@@ -128,7 +127,7 @@ ClientState Evaluation::Run() {
     return client_.state.load(std::memory_order_relaxed);
   }
 
-  if (env_.crawlers != nullptr) cache_.SetComputed(&crawler_.emplace(*env_.crawlers, std::string(RemoteAddr())));
+  if (env_.crawlers != nullptr) cache_.SetComputed(&crawler_.emplace(*env_.crawlers, RemoteAddr()));
   for (ModuleProgress& p : client_.Progress()) {
     Outcome outcome = RunModule(p);
     if (outcome != Outcome::Next) return client_.state.load(std::memory_order_relaxed);
