@@ -23,18 +23,23 @@
 // lock, disk writes), and one worker serves all its connections from one
 // thread; so every filter call runs on a thread of an nginx thread pool, and
 // the request waits, without holding up the event loop, until it returns.
+// The requests read in one turn of the event loop go to the pool together
+// (see call_batch.h).
 #include "hosts/nginx/nginx_headers.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "filter/core/isapi.h"
 #include "hosts/common/filter_answers.h"
 #include "hosts/common/filter_library.h"
+#include "hosts/nginx/call_batch.h"
 #include "hosts/nginx/nginx_exchange.h"
 
 extern "C" {
@@ -299,14 +304,93 @@ void RunRequestJob(void* data, ngx_log_t*) {
 }
 
 // Back on the event loop: the request goes on through its phases.
-void RequestJobReturned(ngx_event_t* event) {
-  auto* r = static_cast<ngx_http_request_t*>(event->data);
+void ResumeRequest(void* call) {
+  ngx_http_request_t* r = static_cast<RequestJob*>(call)->request;
   ngx_connection_t* c = r->connection;
   r->main->blocked--;
   r->aio = 0;
   r->write_event_handler(r);
   ngx_http_run_posted_requests(c);
 }
+
+// ---------------------------------------------------------------- hand-over
+
+// Calls in one task: enough to spare most wake-ups under load, few enough
+// that a burst still spreads over several pool threads.
+constexpr std::size_t kMaxBatch = 64;
+// How long a batch of several calls may be out before the event loop looks
+// at it, so that calls queued behind one that blocks are handed over again.
+constexpr ngx_msec_t kReviewAfterMs = 1;
+
+// A batch on its way through the pool.
+struct BatchTask {
+  explicit BatchTask(const std::vector<void*>& calls) : batch(calls) {}
+  CallBatch batch;
+  ngx_thread_task_t task{};
+  ngx_event_t review{};
+};
+
+// The calls of this turn of the event loop, handed over at its end.
+std::vector<void*> turnCalls;
+ngx_event_t handOverEvent;
+
+void QueueCall(void* call) {
+  turnCalls.push_back(call);
+  if (!handOverEvent.posted) {
+    ngx_post_event(&handOverEvent, &ngx_posted_events);
+  }
+}
+
+void RunBatch(void* data, ngx_log_t*) {
+  static_cast<BatchTask*>(data)->batch.Run([](void* call) { RunRequestJob(call, nullptr); });
+}
+
+void BatchReturned(ngx_event_t* event) {
+  auto* batch = static_cast<BatchTask*>(event->data);
+  if (batch->review.timer_set) ngx_del_timer(&batch->review);
+  batch->batch.Returned(ResumeRequest);
+  delete batch;
+}
+
+void ReviewBatch(ngx_event_t* event) {
+  auto* batch = static_cast<BatchTask*>(event->data);
+  if (batch->batch.Review(ResumeRequest, QueueCall)) ngx_add_timer(&batch->review, kReviewAfterMs);
+}
+
+void PostBatch(const std::vector<void*>& calls) {
+  auto* batch = new (std::nothrow) BatchTask(calls);
+  if (batch == nullptr) {
+    for (void* call : calls) {
+      RunRequestJob(call, nullptr);
+      ResumeRequest(call);
+    }
+    return;
+  }
+  batch->task.ctx = batch;
+  batch->task.handler = RunBatch;
+  batch->task.event.handler = BatchReturned;
+  batch->task.event.data = batch;
+  batch->task.event.log = ngx_cycle->log;
+  if (calls.size() > 1) {
+    batch->review.handler = ReviewBatch;
+    batch->review.data = batch;
+    batch->review.log = ngx_cycle->log;
+    ngx_add_timer(&batch->review, kReviewAfterMs);
+  }
+  if (!PostOrRun(&batch->task, ngx_cycle->log)) BatchReturned(&batch->task.event);
+}
+
+void HandOver(ngx_event_t*) {
+  std::vector<void*> calls;
+  calls.swap(turnCalls);
+  for (std::size_t first = 0; first < calls.size(); first += kMaxBatch) {
+    const std::size_t last = std::min(calls.size(), first + kMaxBatch);
+    PostBatch(std::vector<void*>(calls.begin() + static_cast<std::ptrdiff_t>(first),
+                                 calls.begin() + static_cast<std::ptrdiff_t>(last)));
+  }
+}
+
+// ---------------------------------------------------------------- answers
 
 bool PushHeader(ngx_http_request_t* r, const std::string& name, const std::string& value) {
   auto* header = static_cast<ngx_table_elt_t*>(ngx_list_push(&r->headers_out.headers));
@@ -426,21 +510,12 @@ ngx_int_t PostReadHandler(ngx_http_request_t* r) {
   // What the filter's thread reads must be in place before it runs.
   ngx_connection_local_sockaddr(r->connection, nullptr, 0);
 
-  ngx_thread_task_t* task = ngx_thread_task_alloc(r->pool, 0);
-  if (task == nullptr) return NGX_HTTP_INTERNAL_SERVER_ERROR;
-  task->ctx = job;
-  task->handler = RunRequestJob;
-  task->event.handler = RequestJobReturned;
-  task->event.data = r;
-  if (PostOrRun(task, r->connection->log)) {
-    // Keeps the request (and what the thread reads of it) until the filter
-    // has returned.
-    r->main->blocked++;
-    r->aio = 1;
-    return NGX_AGAIN;
-  }
-  job->phase = RequestJob::Phase::Concluded;
-  return Conclude(r, *job);
+  // Keeps the request (and what the pool thread reads of it) until the
+  // filter has returned.
+  r->main->blocked++;
+  r->aio = 1;
+  QueueCall(job);
+  return NGX_AGAIN;
 }
 
 // ---------------------------------------------------------------- worker life
@@ -472,6 +547,9 @@ ngx_int_t InitProcess(ngx_cycle_t* cycle) {
     return NGX_OK;
   }
   filterPool = config->pool;
+  handOverEvent.handler = HandOver;
+  handOverEvent.log = cycle->log;
+  turnCalls.reserve(kMaxBatch);
   ngx_log_error(NGX_LOG_NOTICE, cycle->log, 0, "filter %s started (%s), bootstrap folder %s",
                 path.c_str(), filter.Description().c_str(), folder.c_str());
 

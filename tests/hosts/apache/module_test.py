@@ -23,6 +23,7 @@ import argparse
 import http.client
 import os
 import shutil
+import signal
 import socket
 import sys
 import threading
@@ -82,6 +83,21 @@ class Fixture:
         server = make_server(self.args, folder / "run", self.site, filter_path, str(boot / "sh_Sentrel.ini"),
                              remoteip=remoteip, error_page="/missing.html")
         return server, record
+
+
+def children_of(pid: int) -> list[int]:
+    """The processes whose parent is `pid` (the server's workers)."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            stat = Path(f"/proc/{entry}/stat").read_text()
+        except OSError:
+            continue
+        if int(stat.rsplit(")", 1)[1].split()[1]) == pid:
+            found.append(int(entry))
+    return found
 
 
 def check_running_filter(c: Checks, fx: Fixture) -> None:
@@ -221,6 +237,34 @@ def check_running_filter(c: Checks, fx: Fixture) -> None:
             waiter.join(30)
         reply = slow.get("reply", (0, "", {}, b""))
         c.equal((reply[0], reply[3]), (404, MISSING), "the slow request went on after the filter returned")
+
+        # The same when the slow request and others arrive together, so that
+        # nginx hands them to its pool in one batch, the slow one first: the
+        # connections are opened, the server's workers stopped while the
+        # requests are sent, and let go on to find them all at once.
+        sockets = [socket.create_connection((cfg.address, cfg.port), timeout=10) for _ in range(6)]
+        workers = children_of(server.pid() or 0)
+        try:
+            time.sleep(0.3)  # the connections accepted
+            for pid in workers:
+                os.kill(pid, signal.SIGSTOP)
+            for i, s in enumerate(sockets):
+                path = "/_slow?3000" if i == 0 else "/page.html"
+                s.sendall(f"GET {path} HTTP/1.1\r\nHost: x\r\nUser-Agent: {BROWSER}\r\n"
+                          f"Connection: close\r\n\r\n".encode())
+            started = time.monotonic()
+            for pid in workers:
+                os.kill(pid, signal.SIGCONT)
+            statuses = [s.recv(64)[9:12] for s in sockets[1:]]
+            waited = time.monotonic() - started
+            c.check(workers != [] and statuses == [b"200"] * 5 and waited < 2.0,
+                    f"requests that came with the slow one were served meanwhile: {statuses} in {waited:.2f} s")
+            c.check(sockets[0].recv(64)[9:12] == b"404", "the slow request of the burst went on afterwards")
+        finally:
+            for pid in workers:
+                os.kill(pid, signal.SIGCONT)
+            for s in sockets:
+                s.close()
 
         # The buffer contract.
         status, _, _, body = server.get("/_contract", {"User-Agent": BROWSER, "X-Long": "x" * 2000})
