@@ -35,8 +35,8 @@ HostContext* HostContext::Of(HTTP_FILTER_CONTEXT* pfc) {
 }
 
 void* HostContext::Allocate(DWORD size) {
-  allocations_.emplace_back(size != 0 ? size : 1, '\0');
-  return allocations_.back().data();
+  allocations_.emplace_front(size != 0 ? size : 1, '\0');
+  return allocations_.front().data();
 }
 
 BOOL SENTREL_WINAPI HostContext::GetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name,

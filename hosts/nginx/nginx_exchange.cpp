@@ -53,15 +53,21 @@ HeaderList MergedHeaders(ngx_http_request_t* r) {
   return merged;
 }
 
-bool FindHeader(ngx_http_request_t* r, std::string_view name, std::string& out) {
-  bool found = false;
+// A header sent once is read in place; a repeated one is joined in `joined`.
+bool FindHeader(ngx_http_request_t* r, std::string_view name, std::string& joined, std::string_view& out) {
+  int found = 0;
   ForEachHeader(r, [&](std::string_view key, std::string_view value) {
     if (!SameName(key, name)) return;
-    if (found) out.append(", ");
-    out.append(value);
-    found = true;
+    if (found == 0) {
+      out = value;
+    } else {
+      if (found == 1) joined.assign(out);
+      joined.append(", ").append(value);
+    }
+    ++found;
   });
-  return found;
+  if (found > 1) out = joined;
+  return found != 0;
 }
 
 // The request path as the client sent it: the unparsed URI without its query.
@@ -189,8 +195,7 @@ bool FilterExchange::FindVariable(std::string_view name, std::string& owned, std
       }
       break;
     case Variable::Header:
-      found = r != nullptr && FindHeader(r, variable.header, owned);
-      if (found) value = owned;
+      found = r != nullptr && FindHeader(r, variable.header, owned, value);
       break;
     case Variable::Unknown:
       found = false;
@@ -215,8 +220,8 @@ bool FilterExchange::WriteBody(const char* bytes, DWORD size) {
 void* FilterExchange::Allocate(DWORD size) {
   if (state_ == nullptr) return HostContext::Allocate(size);
   std::lock_guard<std::mutex> guard(state_->lock);
-  state_->allocations.emplace_back(size != 0 ? size : 1, '\0');
-  return state_->allocations.back().data();
+  state_->allocations.emplace_front(size != 0 ? size : 1, '\0');
+  return state_->allocations.front().data();
 }
 
 bool FilterExchange::SendResponseHeader(const char* status, const char* headers) {

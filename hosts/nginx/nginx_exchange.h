@@ -5,7 +5,7 @@
 // the event loop sends it when the call has returned.
 #pragma once
 
-#include <deque>
+#include <forward_list>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -28,7 +28,7 @@ struct ConnectionState {
   ngx_connection_t* connection = nullptr;
   std::mutex lock;
   PVOID filterContext = nullptr;
-  std::deque<std::string> allocations;
+  std::forward_list<std::string> allocations;
   bool secure = false;
   // The last request's SERVER_NAME, and the connection's own addresses as
   // they were when it closed: what the end-of-session notification reports.
