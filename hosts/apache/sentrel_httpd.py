@@ -370,8 +370,9 @@ def kill_group(pgid: int) -> None:
         pass
 
 
-def group_members(pgid: int) -> list[int]:
-    """Live processes of a process group."""
+def live_processes(field: int, value: int) -> list[int]:
+    """Live processes whose stat field `field` (counted after the command
+    name: 1 the parent, 2 the process group) is `value`."""
     members = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -381,9 +382,19 @@ def group_members(pgid: int) -> list[int]:
                 fields = f.read().rsplit(") ", 1)[1].split()
         except (OSError, IndexError):
             continue
-        if fields[0] != "Z" and int(fields[2]) == pgid:
+        if fields[0] != "Z" and int(fields[field]) == value:
             members.append(int(entry))
     return members
+
+
+def group_members(pgid: int) -> list[int]:
+    """Live processes of a process group."""
+    return live_processes(2, pgid)
+
+
+def children(pid: int) -> list[int]:
+    """Live child processes of `pid` (a server's workers)."""
+    return live_processes(1, pid)
 
 
 def stop_detached(pid_path: Path, timeout: float = 20.0) -> bool:

@@ -85,21 +85,6 @@ class Fixture:
         return server, record
 
 
-def children_of(pid: int) -> list[int]:
-    """The processes whose parent is `pid` (the server's workers)."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            stat = Path(f"/proc/{entry}/stat").read_text()
-        except OSError:
-            continue
-        if int(stat.rsplit(")", 1)[1].split()[1]) == pid:
-            found.append(int(entry))
-    return found
-
-
 def check_running_filter(c: Checks, fx: Fixture) -> None:
     server, record = fx.server("filtered", fx.args.filter, [])
     cfg = server.config
@@ -243,7 +228,7 @@ def check_running_filter(c: Checks, fx: Fixture) -> None:
         # connections are opened, the server's workers stopped while the
         # requests are sent, and let go on to find them all at once.
         sockets = [socket.create_connection((cfg.address, cfg.port), timeout=10) for _ in range(6)]
-        workers = children_of(server.pid() or 0)
+        workers = sh.children(server.pid() or 0)
         try:
             time.sleep(0.3)  # the connections accepted
             for pid in workers:
