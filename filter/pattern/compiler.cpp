@@ -78,6 +78,7 @@ class Compiler {
   bool Generate();
   void AnalyseStart();
   void MarkPossessiveLoops();
+  void PrepareRunRanges();
   // Prefilters, the memo's layout and the engine of Found.
   void ChooseEngine();
 
@@ -465,6 +466,19 @@ void Compiler::MarkPossessiveLoops() {
   }
 }
 
+// The ranges of the classes that greedy one-byte loops test, for a vector
+// search of where their runs end (`.` needs none: its run ends at the end).
+void Compiler::PrepareRunRanges() {
+  RulePattern& p = out_;
+  for (const Instruction& in : p.program_) {
+    if (in.op != Op::Repeat || in.byte == 0 || p.classes_[in.a].Full()) continue;
+    const detail::ByteRanges ranges = detail::ByteRanges::Of(p.classes_[in.a]);
+    if (ranges.count == 0) continue;
+    if (p.runRanges_.empty()) p.runRanges_.resize(p.classes_.size());
+    p.runRanges_[in.a] = ranges;
+  }
+}
+
 // A literal byte, or a group of nothing but literal bytes: its text.
 bool Compiler::AppendLiteral(std::uint32_t i, std::string& out) const {
   const Node& n = NodeAt(i);
@@ -556,6 +570,10 @@ void Compiler::ChooseEngine() {
   RulePattern& p = out_;
   FindLiteralChoice();
   PrepareMemo();
+  const Op firstOp = p.program_[0].op;
+  p.skipFirst_ = !p.memoPoint_[0] &&
+                 ((p.startMode_ == RulePattern::StartMode::FirstByte && firstOp == Op::Byte) ||
+                  (p.startMode_ == RulePattern::StartMode::FirstSet && firstOp == Op::Class));
   if (!p.caseSensitive_) p.requiredAnyOf_ = {};  // the subject's case is folded later
   const bool plain = p.caseSensitive_ && !p.anchored_;
   if (plain && p.program_.size() == 2 && (p.program_[0].op == Op::String || p.program_[0].op == Op::Byte)) {
@@ -610,9 +628,11 @@ void RulePattern::Reset() {
   startByte_ = 0;
   startSet_ = detail::ByteSet{};
   startChoice_ = {};
+  skipFirst_ = false;
   requiredLiteral_.clear();
   requiredProbe_ = {};
   requiredAnyOf_ = {};
+  runRanges_.clear();
   engine_ = Engine::MemoBacktracker;
   automaton_.reset();
   memoPoint_.clear();
@@ -649,6 +669,7 @@ CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
       if (compiler.Generate()) {
         compiler.AnalyseStart();
         compiler.MarkPossessiveLoops();
+        compiler.PrepareRunRanges();
         compiler.ChooseEngine();
         requiredProbe_ = detail::ProbeOf(requiredLiteral_);
       } else {
@@ -666,7 +687,8 @@ std::size_t RulePattern::memoryUse() const {
   const std::size_t bytes = sizeof(*this) + program_.capacity() * sizeof(detail::Instruction) +
                       classes_.capacity() * sizeof(detail::ByteSet) + literals_.capacity() +
                       requiredLiteral_.capacity() + memoPoint_.capacity() +
-                      memoSlots_.capacity() * sizeof(std::uint32_t);
+                      memoSlots_.capacity() * sizeof(std::uint32_t) +
+                      runRanges_.capacity() * sizeof(detail::ByteRanges);
   return bytes + requiredAnyOf_.memoryUse();
 }
 

@@ -6,11 +6,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define SENTREL_PATTERN_SSE2 1
-#endif
-
 namespace sentrel::pattern::detail {
 namespace {
 
@@ -125,32 +120,29 @@ bool Contains(std::string_view subject, std::string_view text, LiteralProbe prob
 
 ByteChoice::ByteChoice(std::string_view choice) : bytes(choice) {
   for (char c : choice) set.Add(static_cast<unsigned char>(c));
+#if SENTREL_PATTERN_SSE2
+  for (std::size_t k = 0; k < 8; ++k) lanes[k] = _mm_set1_epi8(choice.empty() ? 0 : choice[std::min(k, choice.size() - 1)]);
+#endif
 }
 
-std::size_t FindAnyOf(std::string_view subject, std::size_t from, const ByteChoice& choice) {
-  const std::size_t n = subject.size();
-  const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
-  const std::string& bytes = choice.bytes;
-  if (bytes.size() == 1) {
-    if (from >= n) return n;
-    const void* hit = std::memchr(s + from, bytes[0], n - from);
-    return hit == nullptr ? n : static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - s);
-  }
-  std::size_t p = from;
+ByteRanges ByteRanges::Of(const ByteSet& set) {
+  ByteRanges r;
+  for (unsigned b = 0; b < 256;) {
+    if (!set.Test(static_cast<unsigned char>(b))) {
+      ++b;
+      continue;
+    }
+    unsigned last = b;
+    while (last < 255 && set.Test(static_cast<unsigned char>(last + 1))) ++last;
+    if (r.count == kMax) return ByteRanges{};
 #if SENTREL_PATTERN_SSE2
-  __m128i wanted[8];
-  const std::size_t count = bytes.size() < 8 ? bytes.size() : 8;
-  for (std::size_t k = 0; k < count; ++k) wanted[k] = _mm_set1_epi8(bytes[k]);
-  for (; p + 16 <= n; p += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p));
-    __m128i any = _mm_cmpeq_epi8(block, wanted[0]);
-    for (std::size_t k = 1; k < count; ++k) any = _mm_or_si128(any, _mm_cmpeq_epi8(block, wanted[k]));
-    const int mask = _mm_movemask_epi8(any);
-    if (mask != 0) return p + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
-  }
+    r.low[r.count] = _mm_set1_epi8(static_cast<char>(b));
+    r.span[r.count] = _mm_set1_epi8(static_cast<char>(last - b));
 #endif
-  while (p < n && !choice.set.Test(s[p])) ++p;
-  return p;
+    ++r.count;
+    b = last + 1;
+  }
+  return r;
 }
 
 LiteralSet::LiteralSet(const std::vector<std::string>& texts) : texts_(texts) {

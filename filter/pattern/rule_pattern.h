@@ -148,7 +148,14 @@ class RulePattern {
 
   void Reset();
   bool PassesPrefilters(std::string_view subject) const;
+  // Match on a subject already cut at its first zero byte.
+  bool MatchCut(std::string_view subject, PatternMatch& context) const;
   bool Search(std::string_view subject, PatternMatch& context) const;
+  // The first start position at or after `from` whose byte can begin a
+  // match, or the subject's size.
+  std::size_t NextStart(std::string_view subject, std::size_t from) const;
+  // Runs the interpreter from `start`, then from each later start position
+  // (none for an anchored pattern) until a match or the end of the subject.
   template <bool kMemo>
   bool RunAt(std::string_view subject, std::size_t start, PatternMatch& context) const;
 
@@ -163,6 +170,10 @@ class RulePattern {
   unsigned char startByte_ = 0;
   detail::ByteSet startSet_;
   detail::ByteChoice startChoice_;  // startSet_'s bytes when eight at most, for a vector scan
+  // The first instruction tests one byte against exactly the bytes that
+  // choose start positions: at a chosen start it always succeeds, so the
+  // interpreter begins after it (charging its step).
+  bool skipFirst_ = false;
   // Literal text every match contains (the longest run of literal bytes at
   // the top level of the pattern): a subject without it is rejected at once.
   std::string requiredLiteral_;
@@ -170,6 +181,10 @@ class RulePattern {
   // Literal texts of which every match contains one (a top-level choice
   // between literal groups); empty when the pattern has no such choice.
   detail::LiteralSet requiredAnyOf_;
+  // For each class that a greedy one-byte loop tests (as `[^&]*` or `\w+`),
+  // its ranges of bytes: the loop finds the end of its run sixteen bytes at
+  // a time. Empty when no loop can use them.
+  std::vector<detail::ByteRanges> runRanges_;
   CompileCode result_ = CompileCode::InvalidInput;
 
   Engine engine_ = Engine::MemoBacktracker;
