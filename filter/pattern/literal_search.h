@@ -122,7 +122,7 @@ inline bool RunEndBlocks(const unsigned char* s, std::size_t& p, std::size_t n, 
 // The first position at or after `from` whose byte is one of `choice`, or
 // subject.size() when there is none. Inline: the backtracker calls it for
 // every start position, mostly over a few dozen bytes.
-inline std::size_t FindAnyOf(std::string_view subject, std::size_t from, const ByteChoice& choice) {
+[[gnu::always_inline]] inline std::size_t FindAnyOf(std::string_view subject, std::size_t from, const ByteChoice& choice) {
   const std::size_t n = subject.size();
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   const std::string& bytes = choice.bytes;
@@ -150,7 +150,7 @@ inline std::size_t FindAnyOf(std::string_view subject, std::size_t from, const B
 // Where the run of bytes of `set` that begins at `from` ends: the first
 // position at or after it whose byte is not in the set, or subject.size().
 // `ranges` is ByteRanges::Of(set).
-inline std::size_t RunEnd(std::string_view subject, std::size_t from, const ByteSet& set, const ByteRanges& ranges) {
+[[gnu::always_inline]] inline std::size_t RunEnd(std::string_view subject, std::size_t from, const ByteSet& set, const ByteRanges& ranges) {
   const std::size_t n = subject.size();
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   std::size_t p = from;

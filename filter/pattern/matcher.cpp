@@ -22,6 +22,7 @@
 // and its groups, are the same as without the memo.
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -283,7 +284,7 @@ bool RulePattern::Search(std::string_view subject, PatternMatch& context) const 
   return memo ? RunAt<true>(subject, start, context) : RunAt<false>(subject, start, context);
 }
 
-std::size_t RulePattern::NextStart(std::string_view subject, std::size_t from) const {
+inline std::size_t RulePattern::NextStart(std::string_view subject, std::size_t from) const {
   const std::size_t n = subject.size();
   if (from >= n) return n;
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
@@ -309,6 +310,7 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
   const Instruction* const program = program_.data();
   const ByteSet* const classes = classes_.data();
   const char* const literals = literals_.data();
+  const detail::ByteRanges* const runRanges = runRanges_.empty() ? nullptr : runRanges_.data();
   std::size_t* const slots = context.slots();
   StackEntry* stack = context.stack();
   std::size_t capacity = context.capacity_;
@@ -354,12 +356,16 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
   // path can come back to this state, so the entry would only be popped when
   // the whole start position has failed: it is left out and counted, and
   // that failure unsets every slot and charges the steps of the pops it
-  // saved, so the budget runs out exactly where it would have.
+  // saved, so the budget runs out exactly where it would have. `dirty` has
+  // a bit for each of the first 64 slots so changed (the last bit stands for
+  // all the others).
   std::size_t unsaved = 0;
+  std::uint64_t dirty = 0;
 #define SENTREL_RESTORE(SLOT)                                         \
   do {                                                                \
     if (depth == 0) {                                                 \
       ++unsaved;                                                      \
+      dirty |= std::uint64_t{1} << std::min<std::uint32_t>((SLOT), 63); \
     } else {                                                          \
       SENTREL_PUSH(EntryKind::Restore, (SLOT), slots[(SLOT)], 0);     \
     }                                                                 \
@@ -512,8 +518,8 @@ dispatch:
     const ByteSet& set = classes[in->a];
     if (in->byte) {
       std::size_t q = p;
-      if (in->a < runRanges_.size()) {
-        q = detail::RunEnd(subject, p, set, runRanges_[in->a]);
+      if (runRanges != nullptr && runRanges[in->a].count != 0) {
+        q = detail::RunEnd(subject, p, set, runRanges[in->a]);
       } else if (set.Full()) {
         q = n;
       } else {
@@ -563,8 +569,13 @@ fail:
         // Everything from this start position failed: on to the next one.
         steps += unsaved;
         if (steps > budget) goto out_of_room;
-        if (unsaved != 0) std::fill(slots, slots + slotCount_, kNoPosition);
+        if (dirty >> 63) {
+          std::fill(slots, slots + slotCount_, kNoPosition);
+        } else {
+          for (; dirty != 0; dirty &= dirty - 1) slots[std::countr_zero(dirty)] = kNoPosition;
+        }
         unsaved = 0;
+        dirty = 0;
         if (!anchored_) start = NextStart(subject, start + 1);
         if (anchored_ || start >= n) {
           context.stepsUsed_ = steps;

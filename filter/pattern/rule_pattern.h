@@ -181,9 +181,9 @@ class RulePattern {
   // Literal texts of which every match contains one (a top-level choice
   // between literal groups); empty when the pattern has no such choice.
   detail::LiteralSet requiredAnyOf_;
-  // For each class that a greedy one-byte loop tests (as `[^&]*` or `\w+`),
-  // its ranges of bytes: the loop finds the end of its run sixteen bytes at
-  // a time. Empty when no loop can use them.
+  // For each class, when a greedy one-byte loop tests it (as `[^&]*` or
+  // `\w+`), its ranges of bytes: the loop finds the end of its run sixteen
+  // bytes at a time. Empty when no loop can use them.
   std::vector<detail::ByteRanges> runRanges_;
   CompileCode result_ = CompileCode::InvalidInput;
 
