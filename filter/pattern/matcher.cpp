@@ -284,7 +284,8 @@ bool RulePattern::Search(std::string_view subject, PatternMatch& context) const 
   return memo ? RunAt<true>(subject, start, context) : RunAt<false>(subject, start, context);
 }
 
-inline std::size_t RulePattern::NextStart(std::string_view subject, std::size_t from) const {
+[[gnu::always_inline]] inline std::size_t RulePattern::NextStart(std::string_view subject,
+                                                                 std::size_t from) const {
   const std::size_t n = subject.size();
   if (from >= n) return n;
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
