@@ -209,9 +209,36 @@ bool RulePattern::PassesPrefilters(std::string_view subject) const {
   return requiredAnyOf_.empty() || requiredAnyOf_.AnyIn(subject);
 }
 
+[[gnu::always_inline]] inline std::size_t RulePattern::NextStart(std::string_view subject,
+                                                                 std::size_t from) const {
+  const std::size_t n = subject.size();
+  if (from >= n) return n;
+  const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
+  switch (startMode_) {
+    case StartMode::FirstByte: {
+      const void* hit = std::memchr(s + from, startByte_, n - from);
+      return hit == nullptr ? n : static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - s);
+    }
+    case StartMode::FirstSet:
+      if (!startChoice_.bytes.empty()) return detail::FindAnyOf(subject, from, startChoice_);
+      while (from < n && !startSet_.Test(s[from])) ++from;
+      return from;
+    case StartMode::Literal:
+    case StartMode::EveryPosition: break;
+  }
+  return from;
+}
+
 bool RulePattern::Found(std::string_view subject) const {
   if (result_ != CompileCode::Success || subject.data() == nullptr) return false;
   if (engine_ == Engine::MemoBacktracker) {
+    // Every match begins with a byte of the start set: a subject with none
+    // anywhere (even past a zero byte) has no match, and the search need
+    // not be set up at all. The subject's case is folded only later.
+    if (caseSensitive_ && (startMode_ == StartMode::FirstByte || startMode_ == StartMode::FirstSet) &&
+        NextStart(subject, 0) == subject.size()) {
+      return false;
+    }
     PatternMatch context;
     return Found(subject, context);
   }
@@ -282,26 +309,6 @@ bool RulePattern::Search(std::string_view subject, PatternMatch& context) const 
   }
   const bool memo = context.memo_ && memoKeyWords_ != 0 && ThreadMemo().Begin(memoKeyWords_);
   return memo ? RunAt<true>(subject, start, context) : RunAt<false>(subject, start, context);
-}
-
-[[gnu::always_inline]] inline std::size_t RulePattern::NextStart(std::string_view subject,
-                                                                 std::size_t from) const {
-  const std::size_t n = subject.size();
-  if (from >= n) return n;
-  const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
-  switch (startMode_) {
-    case StartMode::FirstByte: {
-      const void* hit = std::memchr(s + from, startByte_, n - from);
-      return hit == nullptr ? n : static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - s);
-    }
-    case StartMode::FirstSet:
-      if (!startChoice_.bytes.empty()) return detail::FindAnyOf(subject, from, startChoice_);
-      while (from < n && !startSet_.Test(s[from])) ++from;
-      return from;
-    case StartMode::Literal:
-    case StartMode::EveryPosition: break;
-  }
-  return from;
 }
 
 template <bool kMemo>
