@@ -326,7 +326,9 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
   const std::uint64_t budget = context.budget_;
   std::uint64_t steps = context.stepsUsed_;
 
-  std::uint32_t pc = 0;
+  // The instruction to run next (its number is its distance from the first).
+  const Instruction* in = program;
+  auto Number = [program](const Instruction* at) { return static_cast<std::uint32_t>(at - program); };
   std::size_t p = start;
   const bool skipFirst = skipFirst_ && n != 0;  // (an empty subject is tried at 0 without a chosen start)
 
@@ -383,7 +385,6 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
   // jumping straight to the code of the next one: with a jump of its own per
   // instruction kind, the processor learns the order of a pattern's
   // instructions, where one shared dispatch jump would mostly guess wrong.
-  const Instruction* in = nullptr;
 #if defined(__GNUC__)
   static_assert(static_cast<int>(Op::Match) == 15, "the table below lists every instruction");
   static const void* const kCode[] = {&&op_Byte,      &&op_String,        &&op_Any,     &&op_Class,
@@ -394,23 +395,22 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
 #else
 #define SENTREL_DISPATCH() goto dispatch
 #endif
-#define SENTREL_NEXT()                                   \
-  do {                                                   \
-    if (++steps > budget) goto out_of_room;              \
-    if constexpr (kMemo) {                               \
-      if (memoPoint_[pc]) {                              \
-        makeKey(pc, p);                                  \
-        if (memo->Contains(key)) goto fail;              \
-        SENTREL_PUSH(EntryKind::Memo, pc, p, 0);         \
-      }                                                  \
-    }                                                    \
-    in = &program[pc];                                   \
-    SENTREL_DISPATCH();                                  \
+#define SENTREL_NEXT()                                  \
+  do {                                                  \
+    if (++steps > budget) goto out_of_room;             \
+    if constexpr (kMemo) {                              \
+      if (memoPoint_[Number(in)]) {                     \
+        makeKey(Number(in), p);                         \
+        if (memo->Contains(key)) goto fail;             \
+        SENTREL_PUSH(EntryKind::Memo, Number(in), p, 0); \
+      }                                                 \
+    }                                                   \
+    SENTREL_DISPATCH();                                 \
   } while (0)
 
   if (skipFirst) {
     if (++steps > budget) goto out_of_room;
-    pc = 1;
+    in = program + 1;
     p = start + 1;
   }
   SENTREL_NEXT();
@@ -438,7 +438,7 @@ dispatch:
   op_Byte:
     if (p < n && s[p] == in->byte) {
       ++p;
-      ++pc;
+      ++in;
       SENTREL_NEXT();
     }
     goto fail;
@@ -446,46 +446,46 @@ dispatch:
     if (n - p >= in->b && s[p] == static_cast<unsigned char>(literals[in->a]) &&
         std::memcmp(s + p + 1, literals + in->a + 1, in->b - 1) == 0) {
       p += in->b;
-      ++pc;
+      ++in;
       SENTREL_NEXT();
     }
     goto fail;
   op_Any:
     if (p < n) {
       ++p;
-      ++pc;
+      ++in;
       SENTREL_NEXT();
     }
     goto fail;
   op_Class:
     if (p < n && classes[in->a].Test(s[p])) {
       ++p;
-      ++pc;
+      ++in;
       SENTREL_NEXT();
     }
     goto fail;
   op_End:
     if (p == n) {
-      ++pc;
+      ++in;
       SENTREL_NEXT();
     }
     goto fail;
   op_Jump:
-    pc = in->a;
+    in = program + in->a;
     SENTREL_NEXT();
   op_Split:
     SENTREL_PUSH(EntryKind::Choice, in->b, p, 0);
-    pc = in->a;
+    in = program + in->a;
     SENTREL_NEXT();
   op_SetSlot:
     SENTREL_RESTORE(in->a);
     slots[in->a] = p;
-    ++pc;
+    ++in;
     SENTREL_NEXT();
   op_ClearSlot:
     SENTREL_RESTORE(in->a);
     slots[in->a] = kNoPosition;
-    ++pc;
+    ++in;
     SENTREL_NEXT();
   op_Capture: {
     const std::uint32_t first = 2 * in->a;
@@ -493,7 +493,7 @@ dispatch:
     SENTREL_RESTORE(first + 1);
     slots[first] = slots[in->b];
     slots[first + 1] = p;
-    ++pc;
+    ++in;
     SENTREL_NEXT();
   }
   op_BackReference: {
@@ -508,18 +508,18 @@ dispatch:
       }
       p += length;
     }
-    ++pc;
+    ++in;
     SENTREL_NEXT();
   }
   op_Loop:
     // A repetition that consumed nothing fails.
     if (slots[in->a] == p) goto fail;
     if (in->byte) {
-      SENTREL_PUSH(EntryKind::Choice, pc + 1, p, 0);
-      pc = in->b;
+      SENTREL_PUSH(EntryKind::Choice, Number(in) + 1, p, 0);
+      in = program + in->b;
     } else {
       SENTREL_PUSH(EntryKind::Choice, in->b, p, 0);
-      ++pc;
+      ++in;
     }
     SENTREL_NEXT();
   op_Repeat: {
@@ -535,21 +535,21 @@ dispatch:
       }
       steps += q - p;
       if (q - p < in->b) goto fail;
-      if (q - p > in->b && in->byte == 1) SENTREL_PUSH(EntryKind::RepeatGreedy, pc + 1, q, p + in->b);
+      if (q - p > in->b && in->byte == 1) SENTREL_PUSH(EntryKind::RepeatGreedy, Number(in) + 1, q, p + in->b);
       p = q;
     } else {
       if (in->b != 0) {
         if (p >= n || !set.Test(s[p])) goto fail;
         ++p;
       }
-      SENTREL_PUSH(EntryKind::RepeatLazy, pc + 1, p, in->a);
+      SENTREL_PUSH(EntryKind::RepeatLazy, Number(in) + 1, p, in->a);
     }
-    ++pc;
+    ++in;
     SENTREL_NEXT();
   }
   op_LookBegin:
     SENTREL_PUSH(EntryKind::Barrier, in->a, p, 0);
-    ++pc;
+    ++in;
     SENTREL_NEXT();
   op_LookMatched:
     // The look-ahead's item matched, so the look-ahead fails: drop
@@ -589,11 +589,11 @@ fail:
           context.stepsUsed_ = steps;
           return false;
         }
-        pc = 0;
+        in = program;
         p = start;
         if (skipFirst) {
           if (++steps > budget) goto out_of_room;
-          pc = 1;
+          in = program + 1;
           p = start + 1;
         }
         break;
@@ -616,20 +616,20 @@ fail:
         case EntryKind::Barrier:
           // An alternative; or a look-ahead whose item failed everywhere,
           // which means the look-ahead succeeds.
-          pc = e.pc;
+          in = program + e.pc;
           p = e.a;
           --depth;
           break;
         case EntryKind::RepeatGreedy:
           // Give back one byte.
-          pc = e.pc;
+          in = program + e.pc;
           p = --e.a;
           if (e.a == e.b) --depth;
           break;
         case EntryKind::RepeatLazy:
           // Take one more byte, if it is in the set.
           if (e.a < n && classes[e.b].Test(s[e.a])) {
-            pc = e.pc;
+            in = program + e.pc;
             p = ++e.a;
             break;
           }
