@@ -23,8 +23,10 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <queue>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "filter/pattern/automaton.h"
@@ -79,6 +81,7 @@ class Compiler {
   void AnalyseStart();
   void MarkPossessiveLoops();
   void PrepareRunRanges();
+  void PrepareStartLimits();
   // Prefilters, the memo's layout and the engine of Found.
   void ChooseEngine();
 
@@ -109,6 +112,8 @@ class Compiler {
   std::vector<std::uint32_t> place_;
   std::uint32_t nextLoopSlot_ = 0;
   bool topLevel_ = false;
+  // The literal runs of the top-level sequence: where they stand and their bytes.
+  std::vector<std::pair<std::uint32_t, std::string>> topLiterals_;
 };
 
 std::uint64_t Compiler::SequenceSize(const Node& n) const {
@@ -232,6 +237,11 @@ std::uint32_t Compiler::EmitSequence(const Node& n, std::uint32_t pc) {
       const auto offset = static_cast<std::uint32_t>(out_.literals_.size());
       for (std::uint32_t j = k; j < runEnd; ++j) out_.literals_.push_back(static_cast<char>(NodeAt(Child(n, j)).byte));
       Put(pc, Op::String, offset, runEnd - k);
+    }
+    if (topLevel_) {
+      std::string run;
+      for (std::uint32_t j = k; j < runEnd; ++j) run.push_back(static_cast<char>(NodeAt(Child(n, j)).byte));
+      topLiterals_.emplace_back(pc, std::move(run));
     }
     if (topLevel_ && runEnd - k > out_.requiredLiteral_.size()) {
       // Every match passes through the top-level sequence, so it contains
@@ -479,6 +489,81 @@ void Compiler::PrepareRunRanges() {
   }
 }
 
+// The fewest bytes consumed on the way from the first instruction to each
+// instruction (a back-reference, `$` and a look-ahead count nothing), by
+// Dijkstra's search; the fewest to any Match is the shortest match. Start
+// positions with fewer bytes left are not tried. Every match also passes the
+// literal runs of the top-level sequence in order, so each of their bytes
+// stands at least its distance after the match's start: a start position
+// past the last such byte, less that distance, cannot match either.
+void Compiler::PrepareStartLimits() {
+  RulePattern& p = out_;
+  constexpr std::uint64_t kFar = std::numeric_limits<std::uint64_t>::max();
+  const std::size_t count = p.program_.size();
+  std::vector<std::uint64_t> distance(count, kFar);
+  using Entry = std::pair<std::uint64_t, std::uint32_t>;
+  std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
+  auto reach = [&](std::uint32_t pc, std::uint64_t d) {
+    if (pc < count && d < distance[pc]) {
+      distance[pc] = d;
+      queue.emplace(d, pc);
+    }
+  };
+  reach(0, 0);
+  std::uint64_t shortest = kFar;
+  while (!queue.empty()) {
+    const auto [d, pc] = queue.top();
+    queue.pop();
+    if (d != distance[pc]) continue;
+    const Instruction& in = p.program_[pc];
+    switch (in.op) {
+      case Op::Byte:
+      case Op::Any:
+      case Op::Class: reach(pc + 1, d + 1); break;
+      case Op::String: reach(pc + 1, d + in.b); break;
+      case Op::Repeat: reach(pc + 1, d + in.b); break;
+      case Op::Jump: reach(in.a, d); break;
+      case Op::Split:
+        reach(in.a, d);
+        reach(in.b, d);
+        break;
+      case Op::Loop:
+        reach(pc + 1, d);
+        reach(in.b, d);
+        break;
+      case Op::LookBegin:
+        reach(in.a, d);
+        reach(pc + 1, d);
+        break;
+      case Op::End:
+      case Op::SetSlot:
+      case Op::ClearSlot:
+      case Op::Capture:
+      case Op::BackReference: reach(pc + 1, d); break;
+      case Op::LookMatched: break;
+      case Op::Match: shortest = std::min(shortest, d); break;
+    }
+  }
+  p.minLength_ = shortest == kFar ? 0 : shortest;
+  std::vector<RulePattern::LaterByte> later;
+  for (const auto& [pc, run] : topLiterals_) {
+    if (distance[pc] == kFar) continue;
+    for (std::size_t j = 0; j < run.size(); ++j) {
+      const auto byte = static_cast<unsigned char>(run[j]);
+      const std::uint64_t offset = distance[pc] + j;
+      auto same = std::find_if(later.begin(), later.end(), [&](const auto& l) { return l.byte == byte; });
+      if (same == later.end()) {
+        later.push_back({byte, offset});
+      } else {
+        same->offset = std::max(same->offset, offset);
+      }
+    }
+  }
+  std::stable_sort(later.begin(), later.end(), [](const auto& x, const auto& y) { return x.offset > y.offset; });
+  p.laterByteCount_ = static_cast<std::uint8_t>(std::min(later.size(), p.laterBytes_.size()));
+  std::copy_n(later.begin(), p.laterByteCount_, p.laterBytes_.begin());
+}
+
 // A literal byte, or a group of nothing but literal bytes: its text.
 bool Compiler::AppendLiteral(std::uint32_t i, std::string& out) const {
   const Node& n = NodeAt(i);
@@ -629,6 +714,8 @@ void RulePattern::Reset() {
   startSet_ = detail::ByteSet{};
   startChoice_ = {};
   skipFirst_ = false;
+  minLength_ = 0;
+  laterByteCount_ = 0;
   requiredLiteral_.clear();
   requiredProbe_ = {};
   requiredAnyOf_ = {};
@@ -670,6 +757,7 @@ CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
         compiler.AnalyseStart();
         compiler.MarkPossessiveLoops();
         compiler.PrepareRunRanges();
+        compiler.PrepareStartLimits();
         compiler.ChooseEngine();
         requiredProbe_ = detail::ProbeOf(requiredLiteral_);
       } else {

@@ -147,6 +147,24 @@ inline bool RunEndBlocks(const unsigned char* s, std::size_t& p, std::size_t n, 
   return p;
 }
 
+// The last position whose byte is `byte`, or npos when there is none.
+inline std::size_t FindLast(std::string_view subject, unsigned char byte) {
+  const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
+  std::size_t p = subject.size();
+#if SENTREL_PATTERN_SSE2
+  const __m128i wanted = _mm_set1_epi8(static_cast<char>(byte));
+  for (; p >= 16; p -= 16) {
+    const auto mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p - 16)), wanted)));
+    if (mask != 0) return p - 16 + static_cast<std::size_t>(31 - std::countl_zero(mask));
+  }
+#endif
+  while (p > 0) {
+    if (s[--p] == byte) return p;
+  }
+  return std::string_view::npos;
+}
+
 // Where the run of bytes of `set` that begins at `from` ends: the first
 // position at or after it whose byte is not in the set, or subject.size().
 // `ranges` is ByteRanges::Of(set).

@@ -209,6 +209,19 @@ bool RulePattern::PassesPrefilters(std::string_view subject) const {
   return requiredAnyOf_.empty() || requiredAnyOf_.AnyIn(subject);
 }
 
+std::size_t RulePattern::StartEnd(std::string_view subject) const {
+  const std::size_t n = subject.size();
+  if (n < minLength_) return 0;
+  std::size_t end = n - minLength_ + 1;
+  for (std::uint8_t k = 0; k < laterByteCount_; ++k) {
+    const LaterByte& later = laterBytes_[k];
+    const std::size_t last = detail::FindLast(subject, later.byte);
+    if (last == std::string_view::npos || last < later.offset) return 0;
+    end = std::min<std::size_t>(end, last - later.offset + 1);
+  }
+  return end;
+}
+
 [[gnu::always_inline]] inline std::size_t RulePattern::NextStart(std::string_view subject,
                                                                  std::size_t from) const {
   const std::size_t n = subject.size();
@@ -235,9 +248,11 @@ bool RulePattern::Found(std::string_view subject) const {
     // Every match begins with a byte of the start set: a subject with none
     // anywhere (even past a zero byte) has no match, and the search need
     // not be set up at all. The subject's case is folded only later.
-    if (caseSensitive_ && (startMode_ == StartMode::FirstByte || startMode_ == StartMode::FirstSet) &&
-        NextStart(subject, 0) == subject.size()) {
-      return false;
+    // Nor where no start byte stands early enough for the rest of a match
+    // (the subject's end and bytes past its zero byte only allow more).
+    if (caseSensitive_ && (startMode_ == StartMode::FirstByte || startMode_ == StartMode::FirstSet)) {
+      const std::size_t first = NextStart(subject, 0);
+      if (first == subject.size() || first >= StartEnd(subject)) return false;
     }
     PatternMatch context;
     return Found(subject, context);
@@ -307,12 +322,15 @@ bool RulePattern::Search(std::string_view subject, PatternMatch& context) const 
     start = NextStart(subject, 0);
     if (start == n) return false;
   }
+  const std::size_t end = StartEnd(subject);
+  if (start >= end) return false;
   const bool memo = context.memo_ && memoKeyWords_ != 0 && ThreadMemo().Begin(memoKeyWords_);
-  return memo ? RunAt<true>(subject, start, context) : RunAt<false>(subject, start, context);
+  return memo ? RunAt<true>(subject, start, end, context) : RunAt<false>(subject, start, end, context);
 }
 
 template <bool kMemo>
-bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatch& context) const {
+bool RulePattern::RunAt(std::string_view subject, std::size_t start, std::size_t end,
+                        PatternMatch& context) const {
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   const std::size_t n = subject.size();
   const Instruction* const program = program_.data();
@@ -585,7 +603,7 @@ fail:
         unsaved = 0;
         dirty = 0;
         if (!anchored_) start = NextStart(subject, start + 1);
-        if (anchored_ || start >= n) {
+        if (anchored_ || start >= n || start >= end) {
           context.stepsUsed_ = steps;
           return false;
         }

@@ -154,10 +154,14 @@ class RulePattern {
   // The first start position at or after `from` whose byte can begin a
   // match, or the subject's size.
   std::size_t NextStart(std::string_view subject, std::size_t from) const;
+  // Start positions at or past this one cannot begin a match: too close to
+  // the end for minLength_, or past the last place where one of laterBytes_
+  // could stand.
+  std::size_t StartEnd(std::string_view subject) const;
   // Runs the interpreter from `start`, then from each later start position
-  // (none for an anchored pattern) until a match or the end of the subject.
+  // before `end` (none for an anchored pattern) until a match.
   template <bool kMemo>
-  bool RunAt(std::string_view subject, std::size_t start, PatternMatch& context) const;
+  bool RunAt(std::string_view subject, std::size_t start, std::size_t end, PatternMatch& context) const;
 
   std::vector<detail::Instruction> program_;
   std::vector<detail::ByteSet> classes_;
@@ -181,6 +185,16 @@ class RulePattern {
   // Literal texts of which every match contains one (a top-level choice
   // between literal groups); empty when the pattern has no such choice.
   detail::LiteralSet requiredAnyOf_;
+  // The fewest bytes a match consumes, and bytes that every match holds at
+  // least `offset` bytes after its start (literal bytes of the top-level
+  // sequence, at most four, those farthest from the start first).
+  std::uint64_t minLength_ = 0;
+  struct LaterByte {
+    unsigned char byte;
+    std::uint64_t offset;
+  };
+  std::array<LaterByte, 4> laterBytes_{};
+  std::uint8_t laterByteCount_ = 0;
   // For each class, when a greedy one-byte loop tests it (as `[^&]*` or
   // `\w+`), its ranges of bytes: the loop finds the end of its run sixteen
   // bytes at a time. Empty when no loop can use them.
