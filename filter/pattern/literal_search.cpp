@@ -142,6 +142,14 @@ ByteRanges ByteRanges::Of(const ByteSet& set) {
     ++r.count;
     b = last + 1;
   }
+  if (set.Count() == 255) {
+    r.allButOne = true;
+    for (unsigned b = 0; b < 256; ++b) {
+#if SENTREL_PATTERN_SSE2
+      if (!set.Test(static_cast<unsigned char>(b))) r.low[0] = _mm_set1_epi8(static_cast<char>(b));
+#endif
+    }
+  }
   return r;
 }
 

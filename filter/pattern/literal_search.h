@@ -58,6 +58,9 @@ struct ByteRanges {
   // None when the set needs more ranges (or is empty).
   static ByteRanges Of(const ByteSet& set);
   std::uint8_t count = 0;
+  // The set is every byte but one (as `[^&]`): its run ends at that byte,
+  // which low[0] holds.
+  bool allButOne = false;
 #if SENTREL_PATTERN_SSE2
   // Each range's lowest byte, and its highest minus its lowest, sixteen times.
   __m128i low[kMax] = {};
@@ -174,8 +177,14 @@ inline std::size_t FindLast(std::string_view subject, unsigned char byte) {
   std::size_t p = from;
 #if SENTREL_PATTERN_SSE2
   bool done = false;
-  switch (ranges.count) {
-    case 0: break;
+  switch (ranges.allButOne ? 0 : ranges.count) {
+    case 0:
+      if (ranges.allButOne) {
+        done = ScanBlocks(s, p, n, [&](__m128i block) {
+          return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, ranges.low[0])));
+        });
+      }
+      break;
     case 1: done = RunEndBlocks<1>(s, p, n, ranges); break;
     case 2: done = RunEndBlocks<2>(s, p, n, ranges); break;
     case 3: done = RunEndBlocks<3>(s, p, n, ranges); break;
