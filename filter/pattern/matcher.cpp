@@ -176,10 +176,10 @@ bool RulePattern::Match(const char* subject, PatternMatch* context) const {
 }
 
 bool RulePattern::Match(std::string_view subject, PatternMatch& context) const {
-  return MatchCut(UpToFirstZero(subject), context);
+  return MatchCut(UpToFirstZero(subject), context, StartRange{});
 }
 
-bool RulePattern::MatchCut(std::string_view subject, PatternMatch& context) const {
+bool RulePattern::MatchCut(std::string_view subject, PatternMatch& context, StartRange range) const {
   context.start_ = context.end_ = kNoPosition;
   context.stepsUsed_ = 0;
   context.exhausted_ = false;
@@ -187,7 +187,7 @@ bool RulePattern::MatchCut(std::string_view subject, PatternMatch& context) cons
   if (result_ != CompileCode::Success || subject.data() == nullptr) return false;
   if (!context.PrepareSlots(slotCount_)) return false;
   context.groupCount_ = groupCount_;
-  if (caseSensitive_) return Search(subject, context);
+  if (caseSensitive_) return Search(subject, context, range);
   // Case-insensitive: search a lower-cased copy; offsets stay the same.
   std::string lowered;
   try {
@@ -198,7 +198,7 @@ bool RulePattern::MatchCut(std::string_view subject, PatternMatch& context) cons
   for (char& c : lowered) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  return Search(lowered, context);
+  return Search(lowered, context, StartRange{});
 }
 
 bool RulePattern::PassesPrefilters(std::string_view subject) const {
@@ -250,12 +250,17 @@ bool RulePattern::Found(std::string_view subject) const {
     // not be set up at all. The subject's case is folded only later.
     // Nor where no start byte stands early enough for the rest of a match
     // (the subject's end and bytes past its zero byte only allow more).
+    // Both bounds hold for the subject cut at that byte as well, so the
+    // search starts from them.
+    StartRange range;
     if (caseSensitive_ && (startMode_ == StartMode::FirstByte || startMode_ == StartMode::FirstSet)) {
-      const std::size_t first = NextStart(subject, 0);
-      if (first == subject.size() || first >= StartEnd(subject)) return false;
+      range.from = NextStart(subject, 0);
+      if (range.from == subject.size()) return false;
+      range.end = StartEnd(subject);
+      if (range.from >= range.end) return false;
     }
     PatternMatch context;
-    return Found(subject, context);
+    return FoundIn(subject, context, range);
   }
   switch (engine_) {
     // The subject ends at its first zero byte. A text absent from the whole
@@ -282,6 +287,10 @@ bool RulePattern::Found(std::string_view subject) const {
 
 bool RulePattern::Found(std::string_view subject, PatternMatch& context) const {
   if (engine_ != Engine::MemoBacktracker) return Found(subject);
+  return FoundIn(subject, context, StartRange{});
+}
+
+bool RulePattern::FoundIn(std::string_view subject, PatternMatch& context, StartRange range) const {
   // Most searches end within a few steps per byte without the memo, which
   // costs a hash look-up at every choice. A search that needs more starts
   // again with the memo and the whole budget; both give the same answer.
@@ -291,18 +300,18 @@ bool RulePattern::Found(std::string_view subject, PatternMatch& context) const {
   const std::uint64_t quick = 64 + 16 * std::uint64_t{subject.size()};
   context.memo_ = false;
   context.budget_ = std::min(budget, quick);
-  bool found = MatchCut(subject, context);
+  bool found = MatchCut(subject, context, range);
   if (context.exhausted_ && budget > context.budget_) {
     context.memo_ = true;
     context.budget_ = budget;
-    found = MatchCut(subject, context);
+    found = MatchCut(subject, context, range);
   }
   context.memo_ = memo;
   context.budget_ = budget;
   return found;
 }
 
-bool RulePattern::Search(std::string_view subject, PatternMatch& context) const {
+bool RulePattern::Search(std::string_view subject, PatternMatch& context, StartRange range) const {
   const std::size_t n = subject.size();
   if (requiredLiteral_.size() > 1 && startMode_ != StartMode::Literal &&
       !detail::Contains(subject, requiredLiteral_, requiredProbe_)) {
@@ -319,10 +328,10 @@ bool RulePattern::Search(std::string_view subject, PatternMatch& context) const 
       context.end_ = at + in.b;
       return true;
     }
-    start = NextStart(subject, 0);
+    start = NextStart(subject, range.from);
     if (start == n) return false;
   }
-  const std::size_t end = StartEnd(subject);
+  const std::size_t end = range.end == kNoPosition ? StartEnd(subject) : range.end;
   if (start >= end) return false;
   const bool memo = context.memo_ && memoKeyWords_ != 0 && ThreadMemo().Begin(memoKeyWords_);
   return memo ? RunAt<true>(subject, start, end, context) : RunAt<false>(subject, start, end, context);

@@ -148,9 +148,17 @@ class RulePattern {
 
   void Reset();
   bool PassesPrefilters(std::string_view subject) const;
+  // Where a search may start: no match begins before `from` nor at or past
+  // `end` (kNoPosition: not known yet).
+  struct StartRange {
+    std::size_t from = 0;
+    std::size_t end = kNoPosition;
+  };
   // Match on a subject already cut at its first zero byte.
-  bool MatchCut(std::string_view subject, PatternMatch& context) const;
-  bool Search(std::string_view subject, PatternMatch& context) const;
+  bool MatchCut(std::string_view subject, PatternMatch& context, StartRange range) const;
+  bool Search(std::string_view subject, PatternMatch& context, StartRange range) const;
+  // Found with the memoised backtracker, within `range`.
+  bool FoundIn(std::string_view subject, PatternMatch& context, StartRange range) const;
   // The first start position at or after `from` whose byte can begin a
   // match, or the subject's size.
   std::size_t NextStart(std::string_view subject, std::size_t from) const;
