@@ -121,7 +121,9 @@ bool Contains(std::string_view subject, std::string_view text, LiteralProbe prob
 ByteChoice::ByteChoice(std::string_view choice) : bytes(choice) {
   for (char c : choice) set.Add(static_cast<unsigned char>(c));
 #if SENTREL_PATTERN_SSE2
-  for (std::size_t k = 0; k < 8; ++k) lanes[k] = _mm_set1_epi8(choice.empty() ? 0 : choice[std::min(k, choice.size() - 1)]);
+  for (std::size_t k = 0; k < 8; ++k) {
+    lanes[k] = _mm_set1_epi8(choice.empty() ? 0 : choice[std::min(k, choice.size() - 1)]);
+  }
 #endif
 }
 

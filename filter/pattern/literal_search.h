@@ -1,6 +1,7 @@
 // Searches for literal texts in a subject, used before (or instead of) the
 // automaton: a subject that lacks a text every match needs is rejected
-// without running it.
+// without running it. Also the byte searches of the backtracker: the next
+// start byte, the end of a one-byte loop's run, the last place of a byte.
 //
 // Candidates are found by the text's two least common bytes (by how often
 // bytes occur in request values), sixteen starts at a time with vector
@@ -125,7 +126,8 @@ inline bool RunEndBlocks(const unsigned char* s, std::size_t& p, std::size_t n, 
 // The first position at or after `from` whose byte is one of `choice`, or
 // subject.size() when there is none. Inline: the backtracker calls it for
 // every start position, mostly over a few dozen bytes.
-[[gnu::always_inline]] inline std::size_t FindAnyOf(std::string_view subject, std::size_t from, const ByteChoice& choice) {
+[[gnu::always_inline]] inline std::size_t FindAnyOf(std::string_view subject, std::size_t from,
+                                                    const ByteChoice& choice) {
   const std::size_t n = subject.size();
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   const std::string& bytes = choice.bytes;
@@ -171,7 +173,8 @@ inline std::size_t FindLast(std::string_view subject, unsigned char byte) {
 // Where the run of bytes of `set` that begins at `from` ends: the first
 // position at or after it whose byte is not in the set, or subject.size().
 // `ranges` is ByteRanges::Of(set).
-[[gnu::always_inline]] inline std::size_t RunEnd(std::string_view subject, std::size_t from, const ByteSet& set, const ByteRanges& ranges) {
+[[gnu::always_inline]] inline std::size_t RunEnd(std::string_view subject, std::size_t from, const ByteSet& set,
+                                                 const ByteRanges& ranges) {
   const std::size_t n = subject.size();
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   std::size_t p = from;
