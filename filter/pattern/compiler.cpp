@@ -112,8 +112,8 @@ class Compiler {
   std::vector<std::uint32_t> place_;
   std::uint32_t nextLoopSlot_ = 0;
   bool topLevel_ = false;
-  // The literal runs of the top-level sequence: where they stand and their bytes.
-  std::vector<std::pair<std::uint32_t, std::string>> topLiterals_;
+  // Where the literal runs of the top-level sequence stand.
+  std::vector<std::uint32_t> topLiterals_;
 };
 
 std::uint64_t Compiler::SequenceSize(const Node& n) const {
@@ -238,11 +238,7 @@ std::uint32_t Compiler::EmitSequence(const Node& n, std::uint32_t pc) {
       for (std::uint32_t j = k; j < runEnd; ++j) out_.literals_.push_back(static_cast<char>(NodeAt(Child(n, j)).byte));
       Put(pc, Op::String, offset, runEnd - k);
     }
-    if (topLevel_) {
-      std::string run;
-      for (std::uint32_t j = k; j < runEnd; ++j) run.push_back(static_cast<char>(NodeAt(Child(n, j)).byte));
-      topLiterals_.emplace_back(pc, std::move(run));
-    }
+    if (topLevel_) topLiterals_.push_back(pc);
     if (topLevel_ && runEnd - k > out_.requiredLiteral_.size()) {
       // Every match passes through the top-level sequence, so it contains
       // this run.
@@ -546,8 +542,11 @@ void Compiler::PrepareStartLimits() {
   }
   p.minLength_ = shortest == kFar ? 0 : shortest;
   std::vector<RulePattern::LaterByte> later;
-  for (const auto& [pc, run] : topLiterals_) {
+  for (const std::uint32_t pc : topLiterals_) {
     if (distance[pc] == kFar) continue;
+    const Instruction& in = p.program_[pc];
+    const std::string_view run = in.op == Op::Byte ? std::string_view(reinterpret_cast<const char*>(&in.byte), 1)
+                                                   : std::string_view(p.literals_).substr(in.a, in.b);
     for (std::size_t j = 0; j < run.size(); ++j) {
       const auto byte = static_cast<unsigned char>(run[j]);
       const std::uint64_t offset = distance[pc] + j;
@@ -757,8 +756,9 @@ CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
         compiler.AnalyseStart();
         compiler.MarkPossessiveLoops();
         compiler.PrepareRunRanges();
-        compiler.PrepareStartLimits();
         compiler.ChooseEngine();
+        // Only the backtracker's rule tests are worth the search.
+        if (engine_ == Engine::MemoBacktracker) compiler.PrepareStartLimits();
         requiredProbe_ = detail::ProbeOf(requiredLiteral_);
       } else {
         result_ = CompileCode::OutOfMemory;

@@ -127,30 +127,39 @@ ByteChoice::ByteChoice(std::string_view choice) : bytes(choice) {
 #endif
 }
 
+namespace {
+
+// The first byte value at or after `from` that is in the set (or, with `in`
+// false, is not), or 256 when there is none: a word of the set at a time.
+unsigned NextWhere(const ByteSet& set, unsigned from, bool in) {
+  while (from < 256) {
+    std::uint64_t word = in ? set.bits[from >> 6] : ~set.bits[from >> 6];
+    word &= ~std::uint64_t{0} << (from & 63);
+    if (word != 0) return (from & ~63u) + static_cast<unsigned>(std::countr_zero(word));
+    from = (from & ~63u) + 64;
+  }
+  return 256;
+}
+
+}  // namespace
+
 ByteRanges ByteRanges::Of(const ByteSet& set) {
   ByteRanges r;
-  for (unsigned b = 0; b < 256;) {
-    if (!set.Test(static_cast<unsigned char>(b))) {
-      ++b;
-      continue;
-    }
-    unsigned last = b;
-    while (last < 255 && set.Test(static_cast<unsigned char>(last + 1))) ++last;
+  for (unsigned b = NextWhere(set, 0, true); b < 256;) {
+    const unsigned end = NextWhere(set, b, false);  // one past the range
     if (r.count == kMax) return ByteRanges{};
 #if SENTREL_PATTERN_SSE2
     r.low[r.count] = _mm_set1_epi8(static_cast<char>(b));
-    r.span[r.count] = _mm_set1_epi8(static_cast<char>(last - b));
+    r.span[r.count] = _mm_set1_epi8(static_cast<char>(end - 1 - b));
 #endif
     ++r.count;
-    b = last + 1;
+    b = end < 256 ? NextWhere(set, end, true) : 256;
   }
   if (set.Count() == 255) {
     r.allButOne = true;
-    for (unsigned b = 0; b < 256; ++b) {
 #if SENTREL_PATTERN_SSE2
-      if (!set.Test(static_cast<unsigned char>(b))) r.low[0] = _mm_set1_epi8(static_cast<char>(b));
+    r.low[0] = _mm_set1_epi8(static_cast<char>(NextWhere(set, 0, false)));
 #endif
-    }
   }
   return r;
 }

@@ -3,10 +3,11 @@
 // Start positions are tried from the left (only position 0 for a pattern
 // that began with `^`; the position just past the last byte is never tried
 // on its own, except that an empty subject is tried at 0). Positions whose
-// byte cannot begin a match are passed over, and so are those too close to
-// the end for the shortest match or past the last place where a literal
-// byte of the pattern's top-level sequence could stand: none of these can
-// match, so the answer, the match and its groups stay the same. At each, the
+// byte cannot begin a match are passed over, and (for the patterns whose
+// rule test runs here) so are those too close to the end for the shortest
+// match or past the last place where a literal byte of the pattern's
+// top-level sequence could stand: none of these can match, so the answer,
+// the match and its groups stay the same. At each, the
 // interpreter follows the preferred path and records every untried
 // alternative, every changed position slot and every look-ahead in progress
 // on an explicit stack; failing pops the stack back to the newest

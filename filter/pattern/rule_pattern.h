@@ -195,7 +195,8 @@ class RulePattern {
   detail::LiteralSet requiredAnyOf_;
   // The fewest bytes a match consumes, and bytes that every match holds at
   // least `offset` bytes after its start (literal bytes of the top-level
-  // sequence, at most four, those farthest from the start first).
+  // sequence, at most four, those farthest from the start first). Worked
+  // out only when the rule test runs the backtracker (0 and none else).
   std::uint64_t minLength_ = 0;
   struct LaterByte {
     unsigned char byte;
