@@ -157,6 +157,7 @@ class RulePattern {
   // Match on a subject already cut at its first zero byte.
   bool MatchCut(std::string_view subject, PatternMatch& context, StartRange range) const;
   bool Search(std::string_view subject, PatternMatch& context, StartRange range) const;
+  bool FoundByBacktracker(std::string_view subject) const;
   // Found with the memoised backtracker, within `range`.
   bool FoundIn(std::string_view subject, PatternMatch& context, StartRange range) const;
   // The first start position at or after `from` whose byte can begin a
