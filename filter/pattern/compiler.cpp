@@ -23,8 +23,10 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <queue>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "filter/pattern/automaton.h"
@@ -78,6 +80,8 @@ class Compiler {
   bool Generate();
   void AnalyseStart();
   void MarkPossessiveLoops();
+  void PrepareRunRanges();
+  void PrepareStartLimits();
   // Prefilters, the memo's layout and the engine of Found.
   void ChooseEngine();
 
@@ -108,6 +112,8 @@ class Compiler {
   std::vector<std::uint32_t> place_;
   std::uint32_t nextLoopSlot_ = 0;
   bool topLevel_ = false;
+  // Where the literal runs of the top-level sequence stand.
+  std::vector<std::uint32_t> topLiterals_;
 };
 
 std::uint64_t Compiler::SequenceSize(const Node& n) const {
@@ -232,6 +238,7 @@ std::uint32_t Compiler::EmitSequence(const Node& n, std::uint32_t pc) {
       for (std::uint32_t j = k; j < runEnd; ++j) out_.literals_.push_back(static_cast<char>(NodeAt(Child(n, j)).byte));
       Put(pc, Op::String, offset, runEnd - k);
     }
+    if (topLevel_) topLiterals_.push_back(pc);
     if (topLevel_ && runEnd - k > out_.requiredLiteral_.size()) {
       // Every match passes through the top-level sequence, so it contains
       // this run.
@@ -465,6 +472,97 @@ void Compiler::MarkPossessiveLoops() {
   }
 }
 
+// The ranges of the classes that greedy one-byte loops test, for a vector
+// search of where their runs end (`.` needs none: its run ends at the end).
+void Compiler::PrepareRunRanges() {
+  RulePattern& p = out_;
+  for (const Instruction& in : p.program_) {
+    if (in.op != Op::Repeat || in.byte == 0 || p.classes_[in.a].Full()) continue;
+    const detail::ByteRanges ranges = detail::ByteRanges::Of(p.classes_[in.a]);
+    if (ranges.count == 0) continue;
+    if (p.runRanges_.empty()) p.runRanges_.resize(p.classes_.size());
+    p.runRanges_[in.a] = ranges;
+  }
+}
+
+// The fewest bytes consumed on the way from the first instruction to each
+// instruction (a back-reference, `$` and a look-ahead count nothing), by
+// Dijkstra's search; the fewest to any Match is the shortest match. Start
+// positions with fewer bytes left are not tried. Every match also passes the
+// literal runs of the top-level sequence in order, so each of their bytes
+// stands at least its distance after the match's start: a start position
+// past the last such byte, less that distance, cannot match either.
+void Compiler::PrepareStartLimits() {
+  RulePattern& p = out_;
+  constexpr std::uint64_t kFar = std::numeric_limits<std::uint64_t>::max();
+  const std::size_t count = p.program_.size();
+  std::vector<std::uint64_t> distance(count, kFar);
+  using Entry = std::pair<std::uint64_t, std::uint32_t>;
+  std::priority_queue<Entry, std::vector<Entry>, std::greater<>> queue;
+  auto reach = [&](std::uint32_t pc, std::uint64_t d) {
+    if (pc < count && d < distance[pc]) {
+      distance[pc] = d;
+      queue.emplace(d, pc);
+    }
+  };
+  reach(0, 0);
+  std::uint64_t shortest = kFar;
+  while (!queue.empty()) {
+    const auto [d, pc] = queue.top();
+    queue.pop();
+    if (d != distance[pc]) continue;
+    const Instruction& in = p.program_[pc];
+    switch (in.op) {
+      case Op::Byte:
+      case Op::Any:
+      case Op::Class: reach(pc + 1, d + 1); break;
+      case Op::String: reach(pc + 1, d + in.b); break;
+      case Op::Repeat: reach(pc + 1, d + in.b); break;
+      case Op::Jump: reach(in.a, d); break;
+      case Op::Split:
+        reach(in.a, d);
+        reach(in.b, d);
+        break;
+      case Op::Loop:
+        reach(pc + 1, d);
+        reach(in.b, d);
+        break;
+      case Op::LookBegin:
+        reach(in.a, d);
+        reach(pc + 1, d);
+        break;
+      case Op::End:
+      case Op::SetSlot:
+      case Op::ClearSlot:
+      case Op::Capture:
+      case Op::BackReference: reach(pc + 1, d); break;
+      case Op::LookMatched: break;
+      case Op::Match: shortest = std::min(shortest, d); break;
+    }
+  }
+  p.minLength_ = shortest == kFar ? 0 : shortest;
+  std::vector<RulePattern::LaterByte> later;
+  for (const std::uint32_t pc : topLiterals_) {
+    if (distance[pc] == kFar) continue;
+    const Instruction& in = p.program_[pc];
+    const std::string_view run = in.op == Op::Byte ? std::string_view(reinterpret_cast<const char*>(&in.byte), 1)
+                                                   : std::string_view(p.literals_).substr(in.a, in.b);
+    for (std::size_t j = 0; j < run.size(); ++j) {
+      const auto byte = static_cast<unsigned char>(run[j]);
+      const std::uint64_t offset = distance[pc] + j;
+      auto same = std::find_if(later.begin(), later.end(), [&](const auto& l) { return l.byte == byte; });
+      if (same == later.end()) {
+        later.push_back({byte, offset});
+      } else {
+        same->offset = std::max(same->offset, offset);
+      }
+    }
+  }
+  std::stable_sort(later.begin(), later.end(), [](const auto& x, const auto& y) { return x.offset > y.offset; });
+  p.laterByteCount_ = static_cast<std::uint8_t>(std::min(later.size(), p.laterBytes_.size()));
+  std::copy_n(later.begin(), p.laterByteCount_, p.laterBytes_.begin());
+}
+
 // A literal byte, or a group of nothing but literal bytes: its text.
 bool Compiler::AppendLiteral(std::uint32_t i, std::string& out) const {
   const Node& n = NodeAt(i);
@@ -556,6 +654,10 @@ void Compiler::ChooseEngine() {
   RulePattern& p = out_;
   FindLiteralChoice();
   PrepareMemo();
+  const Op firstOp = p.program_[0].op;
+  p.skipFirst_ = !p.memoPoint_[0] &&
+                 ((p.startMode_ == RulePattern::StartMode::FirstByte && firstOp == Op::Byte) ||
+                  (p.startMode_ == RulePattern::StartMode::FirstSet && firstOp == Op::Class));
   if (!p.caseSensitive_) p.requiredAnyOf_ = {};  // the subject's case is folded later
   const bool plain = p.caseSensitive_ && !p.anchored_;
   if (plain && p.program_.size() == 2 && (p.program_[0].op == Op::String || p.program_[0].op == Op::Byte)) {
@@ -610,9 +712,13 @@ void RulePattern::Reset() {
   startByte_ = 0;
   startSet_ = detail::ByteSet{};
   startChoice_ = {};
+  skipFirst_ = false;
+  minLength_ = 0;
+  laterByteCount_ = 0;
   requiredLiteral_.clear();
   requiredProbe_ = {};
   requiredAnyOf_ = {};
+  runRanges_.clear();
   engine_ = Engine::MemoBacktracker;
   automaton_.reset();
   memoPoint_.clear();
@@ -649,7 +755,10 @@ CompileCode RulePattern::Compile(std::string_view pattern, bool caseSensitive) {
       if (compiler.Generate()) {
         compiler.AnalyseStart();
         compiler.MarkPossessiveLoops();
+        compiler.PrepareRunRanges();
         compiler.ChooseEngine();
+        // Only the backtracker's rule tests are worth the search.
+        if (engine_ == Engine::MemoBacktracker) compiler.PrepareStartLimits();
         requiredProbe_ = detail::ProbeOf(requiredLiteral_);
       } else {
         result_ = CompileCode::OutOfMemory;
@@ -666,7 +775,8 @@ std::size_t RulePattern::memoryUse() const {
   const std::size_t bytes = sizeof(*this) + program_.capacity() * sizeof(detail::Instruction) +
                       classes_.capacity() * sizeof(detail::ByteSet) + literals_.capacity() +
                       requiredLiteral_.capacity() + memoPoint_.capacity() +
-                      memoSlots_.capacity() * sizeof(std::uint32_t);
+                      memoSlots_.capacity() * sizeof(std::uint32_t) +
+                      runRanges_.capacity() * sizeof(detail::ByteRanges);
   return bytes + requiredAnyOf_.memoryUse();
 }
 

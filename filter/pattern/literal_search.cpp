@@ -6,11 +6,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define SENTREL_PATTERN_SSE2 1
-#endif
-
 namespace sentrel::pattern::detail {
 namespace {
 
@@ -125,32 +120,48 @@ bool Contains(std::string_view subject, std::string_view text, LiteralProbe prob
 
 ByteChoice::ByteChoice(std::string_view choice) : bytes(choice) {
   for (char c : choice) set.Add(static_cast<unsigned char>(c));
-}
-
-std::size_t FindAnyOf(std::string_view subject, std::size_t from, const ByteChoice& choice) {
-  const std::size_t n = subject.size();
-  const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
-  const std::string& bytes = choice.bytes;
-  if (bytes.size() == 1) {
-    if (from >= n) return n;
-    const void* hit = std::memchr(s + from, bytes[0], n - from);
-    return hit == nullptr ? n : static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - s);
-  }
-  std::size_t p = from;
 #if SENTREL_PATTERN_SSE2
-  __m128i wanted[8];
-  const std::size_t count = bytes.size() < 8 ? bytes.size() : 8;
-  for (std::size_t k = 0; k < count; ++k) wanted[k] = _mm_set1_epi8(bytes[k]);
-  for (; p + 16 <= n; p += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p));
-    __m128i any = _mm_cmpeq_epi8(block, wanted[0]);
-    for (std::size_t k = 1; k < count; ++k) any = _mm_or_si128(any, _mm_cmpeq_epi8(block, wanted[k]));
-    const int mask = _mm_movemask_epi8(any);
-    if (mask != 0) return p + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+  for (std::size_t k = 0; k < 8; ++k) {
+    lanes[k] = _mm_set1_epi8(choice.empty() ? 0 : choice[std::min(k, choice.size() - 1)]);
   }
 #endif
-  while (p < n && !choice.set.Test(s[p])) ++p;
-  return p;
+}
+
+namespace {
+
+// The first byte value at or after `from` that is in the set (or, with `in`
+// false, is not), or 256 when there is none: a word of the set at a time.
+unsigned NextWhere(const ByteSet& set, unsigned from, bool in) {
+  while (from < 256) {
+    std::uint64_t word = in ? set.bits[from >> 6] : ~set.bits[from >> 6];
+    word &= ~std::uint64_t{0} << (from & 63);
+    if (word != 0) return (from & ~63u) + static_cast<unsigned>(std::countr_zero(word));
+    from = (from & ~63u) + 64;
+  }
+  return 256;
+}
+
+}  // namespace
+
+ByteRanges ByteRanges::Of(const ByteSet& set) {
+  ByteRanges r;
+  for (unsigned b = NextWhere(set, 0, true); b < 256;) {
+    const unsigned end = NextWhere(set, b, false);  // one past the range
+    if (r.count == kMax) return ByteRanges{};
+#if SENTREL_PATTERN_SSE2
+    r.low[r.count] = _mm_set1_epi8(static_cast<char>(b));
+    r.span[r.count] = _mm_set1_epi8(static_cast<char>(end - 1 - b));
+#endif
+    ++r.count;
+    b = end < 256 ? NextWhere(set, end, true) : 256;
+  }
+  if (set.Count() == 255) {
+    r.allButOne = true;
+#if SENTREL_PATTERN_SSE2
+    r.low[0] = _mm_set1_epi8(static_cast<char>(NextWhere(set, 0, false)));
+#endif
+  }
+  return r;
 }
 
 LiteralSet::LiteralSet(const std::vector<std::string>& texts) : texts_(texts) {

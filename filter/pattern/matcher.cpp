@@ -2,12 +2,19 @@
 //
 // Start positions are tried from the left (only position 0 for a pattern
 // that began with `^`; the position just past the last byte is never tried
-// on its own, except that an empty subject is tried at 0). At each, the
+// on its own, except that an empty subject is tried at 0). Positions whose
+// byte cannot begin a match are passed over, and (for the patterns whose
+// rule test runs here) so are those too close to the end for the shortest
+// match or past the last place where a literal byte of the pattern's
+// top-level sequence could stand: none of these can match, so the answer,
+// the match and its groups stay the same. At each, the
 // interpreter follows the preferred path and records every untried
 // alternative, every changed position slot and every look-ahead in progress
 // on an explicit stack; failing pops the stack back to the newest
-// alternative, restoring slots on the way. The first path that reaches the
-// end of the program is the match.
+// alternative, restoring slots on the way (a slot changed while the stack
+// is empty needs no entry: see SENTREL_RESTORE). The first path that
+// reaches the end of the program is the match. A greedy loop over one byte
+// finds the end of its run sixteen bytes at a time.
 //
 // Every instruction run and every stack entry popped costs one step of the
 // context's budget (a one-byte loop costs one per byte it scans); when the
@@ -22,6 +29,7 @@
 // and its groups, are the same as without the memo.
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -175,6 +183,10 @@ bool RulePattern::Match(const char* subject, PatternMatch* context) const {
 }
 
 bool RulePattern::Match(std::string_view subject, PatternMatch& context) const {
+  return MatchCut(UpToFirstZero(subject), context, StartRange{});
+}
+
+bool RulePattern::MatchCut(std::string_view subject, PatternMatch& context, StartRange range) const {
   context.start_ = context.end_ = kNoPosition;
   context.stepsUsed_ = 0;
   context.exhausted_ = false;
@@ -182,8 +194,7 @@ bool RulePattern::Match(std::string_view subject, PatternMatch& context) const {
   if (result_ != CompileCode::Success || subject.data() == nullptr) return false;
   if (!context.PrepareSlots(slotCount_)) return false;
   context.groupCount_ = groupCount_;
-  subject = UpToFirstZero(subject);
-  if (caseSensitive_) return Search(subject, context);
+  if (caseSensitive_) return Search(subject, context, range);
   // Case-insensitive: search a lower-cased copy; offsets stay the same.
   std::string lowered;
   try {
@@ -194,7 +205,7 @@ bool RulePattern::Match(std::string_view subject, PatternMatch& context) const {
   for (char& c : lowered) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  return Search(lowered, context);
+  return Search(lowered, context, StartRange{});
 }
 
 bool RulePattern::PassesPrefilters(std::string_view subject) const {
@@ -205,12 +216,62 @@ bool RulePattern::PassesPrefilters(std::string_view subject) const {
   return requiredAnyOf_.empty() || requiredAnyOf_.AnyIn(subject);
 }
 
+std::size_t RulePattern::StartEnd(std::string_view subject) const {
+  const std::size_t n = subject.size();
+  if (n < minLength_) return 0;
+  std::size_t end = n - minLength_ + 1;
+  for (std::uint8_t k = 0; k < laterByteCount_; ++k) {
+    const LaterByte& later = laterBytes_[k];
+    const std::size_t last = detail::FindLast(subject, later.byte);
+    if (last == std::string_view::npos || last < later.offset) return 0;
+    end = std::min<std::size_t>(end, last - later.offset + 1);
+  }
+  return end;
+}
+
+[[gnu::always_inline]] inline std::size_t RulePattern::NextStart(std::string_view subject,
+                                                                 std::size_t from) const {
+  const std::size_t n = subject.size();
+  if (from >= n) return n;
+  const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
+  switch (startMode_) {
+    case StartMode::FirstByte: {
+      const void* hit = std::memchr(s + from, startByte_, n - from);
+      return hit == nullptr ? n : static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - s);
+    }
+    case StartMode::FirstSet:
+      if (!startChoice_.bytes.empty()) return detail::FindAnyOf(subject, from, startChoice_);
+      while (from < n && !startSet_.Test(s[from])) ++from;
+      return from;
+    case StartMode::Literal:
+    case StartMode::EveryPosition: break;
+  }
+  return from;
+}
+
+// Kept apart from Found so that the other engines' searches do not pay for
+// this one's stack frame (the context holds 256 stack entries).
+[[gnu::noinline]] bool RulePattern::FoundByBacktracker(std::string_view subject) const {
+  // Every match begins with a byte of the start set: a subject with none
+  // anywhere (even past a zero byte) has no match, and the search need not
+  // be set up at all; nor one where no such byte stands early enough for
+  // the rest of a match (the subject's end and bytes past its zero byte only
+  // allow more). Both bounds hold for the subject cut at that byte as well,
+  // so the search starts from them. The subject's case is folded only later.
+  StartRange range;
+  if (caseSensitive_ && (startMode_ == StartMode::FirstByte || startMode_ == StartMode::FirstSet)) {
+    range.from = NextStart(subject, 0);
+    if (range.from == subject.size()) return false;
+    range.end = StartEnd(subject);
+    if (range.from >= range.end) return false;
+  }
+  PatternMatch context;
+  return FoundIn(subject, context, range);
+}
+
 bool RulePattern::Found(std::string_view subject) const {
   if (result_ != CompileCode::Success || subject.data() == nullptr) return false;
-  if (engine_ == Engine::MemoBacktracker) {
-    PatternMatch context;
-    return Found(subject, context);
-  }
+  if (engine_ == Engine::MemoBacktracker) return FoundByBacktracker(subject);
   switch (engine_) {
     // The subject ends at its first zero byte. A text absent from the whole
     // subject is absent from the part before that byte too, so the zero is
@@ -236,39 +297,39 @@ bool RulePattern::Found(std::string_view subject) const {
 
 bool RulePattern::Found(std::string_view subject, PatternMatch& context) const {
   if (engine_ != Engine::MemoBacktracker) return Found(subject);
+  return FoundIn(subject, context, StartRange{});
+}
+
+bool RulePattern::FoundIn(std::string_view subject, PatternMatch& context, StartRange range) const {
   // Most searches end within a few steps per byte without the memo, which
   // costs a hash look-up at every choice. A search that needs more starts
   // again with the memo and the whole budget; both give the same answer.
   const std::uint64_t budget = context.budget_;
   const bool memo = context.memo_;
-  const std::uint64_t quick = 64 + 16 * std::uint64_t{UpToFirstZero(subject).size()};
+  subject = UpToFirstZero(subject);
+  const std::uint64_t quick = 64 + 16 * std::uint64_t{subject.size()};
   context.memo_ = false;
   context.budget_ = std::min(budget, quick);
-  bool found = Match(subject, context);
+  bool found = MatchCut(subject, context, range);
   if (context.exhausted_ && budget > context.budget_) {
     context.memo_ = true;
     context.budget_ = budget;
-    found = Match(subject, context);
+    found = MatchCut(subject, context, range);
   }
   context.memo_ = memo;
   context.budget_ = budget;
   return found;
 }
 
-bool RulePattern::Search(std::string_view subject, PatternMatch& context) const {
+bool RulePattern::Search(std::string_view subject, PatternMatch& context, StartRange range) const {
   const std::size_t n = subject.size();
   if (requiredLiteral_.size() > 1 && startMode_ != StartMode::Literal &&
       !detail::Contains(subject, requiredLiteral_, requiredProbe_)) {
     return false;
   }
-  const bool memo = context.memo_ && memoKeyWords_ != 0 && ThreadMemo().Begin(memoKeyWords_);
-  auto runAt = [&](std::size_t start) {
-    return memo ? RunAt<true>(subject, start, context) : RunAt<false>(subject, start, context);
-  };
-  if (anchored_ || n == 0) return runAt(0);
-  const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
-  switch (startMode_) {
-    case StartMode::Literal: {
+  std::size_t start = 0;
+  if (!anchored_ && n != 0) {
+    if (startMode_ == StartMode::Literal) {
       const Instruction& in = program_[0];
       const std::size_t at = subject.find(std::string_view(literals_).substr(in.a, in.b));
       context.stepsUsed_ = 1;
@@ -277,47 +338,24 @@ bool RulePattern::Search(std::string_view subject, PatternMatch& context) const 
       context.end_ = at + in.b;
       return true;
     }
-    case StartMode::FirstByte:
-      for (std::size_t p = 0; p < n; ++p) {
-        const void* hit = std::memchr(s + p, startByte_, n - p);
-        if (hit == nullptr) return false;
-        p = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - s);
-        if (runAt(p)) return true;
-        if (context.exhausted_) return false;
-      }
-      return false;
-    case StartMode::FirstSet:
-      if (!startChoice_.bytes.empty()) {
-        for (std::size_t p = detail::FindAnyOf(subject, 0, startChoice_); p < n;
-             p = detail::FindAnyOf(subject, p + 1, startChoice_)) {
-          if (runAt(p)) return true;
-          if (context.exhausted_) return false;
-        }
-        return false;
-      }
-      for (std::size_t p = 0; p < n; ++p) {
-        if (!startSet_.Test(s[p])) continue;
-        if (runAt(p)) return true;
-        if (context.exhausted_) return false;
-      }
-      return false;
-    case StartMode::EveryPosition:
-      for (std::size_t p = 0; p < n; ++p) {
-        if (runAt(p)) return true;
-        if (context.exhausted_) return false;
-      }
-      return false;
+    start = NextStart(subject, range.from);
+    if (start == n) return false;
   }
-  return false;
+  const std::size_t end = range.end == kNoPosition ? StartEnd(subject) : range.end;
+  if (start >= end) return false;
+  const bool memo = context.memo_ && memoKeyWords_ != 0 && ThreadMemo().Begin(memoKeyWords_);
+  return memo ? RunAt<true>(subject, start, end, context) : RunAt<false>(subject, start, end, context);
 }
 
 template <bool kMemo>
-bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatch& context) const {
+bool RulePattern::RunAt(std::string_view subject, std::size_t start, std::size_t end,
+                        PatternMatch& context) const {
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   const std::size_t n = subject.size();
   const Instruction* const program = program_.data();
   const ByteSet* const classes = classes_.data();
   const char* const literals = literals_.data();
+  const detail::ByteRanges* const runRanges = runRanges_.empty() ? nullptr : runRanges_.data();
   std::size_t* const slots = context.slots();
   StackEntry* stack = context.stack();
   std::size_t capacity = context.capacity_;
@@ -325,8 +363,11 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
   const std::uint64_t budget = context.budget_;
   std::uint64_t steps = context.stepsUsed_;
 
-  std::uint32_t pc = 0;
+  // The instruction to run next (its number is its distance from the first).
+  const Instruction* in = program;
+  auto Number = [program](const Instruction* at) { return static_cast<std::uint32_t>(at - program); };
   std::size_t p = start;
+  const bool skipFirst = skipFirst_ && n != 0;  // (an empty subject is tried at 0 without a chosen start)
 
   // The memo's key of the state (`at`, `from`) with the slots as they are.
   MemoSet* memo = kMemo ? &ThreadMemo() : nullptr;
@@ -358,151 +399,241 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
     stack[depth++] = StackEntry{(KIND), (PC), (A), (B)};    \
   } while (0)
 
-  for (;;) {
+  // Records a slot's value before it changes. With nothing on the stack no
+  // path can come back to this state, so the entry would only be popped when
+  // the whole start position has failed: it is left out and counted, and
+  // that failure unsets every slot and charges the steps of the pops it
+  // saved, so the budget runs out exactly where it would have. `dirty` has
+  // a bit for each of the first 64 slots so changed (the last bit stands for
+  // all the others).
+  std::size_t unsaved = 0;
+  std::uint64_t dirty = 0;
+#define SENTREL_RESTORE(SLOT)                                         \
+  do {                                                                \
+    if (depth == 0) {                                                 \
+      ++unsaved;                                                      \
+      dirty |= std::uint64_t{1} << std::min<std::uint32_t>((SLOT), 63); \
+    } else {                                                          \
+      SENTREL_PUSH(EntryKind::Restore, (SLOT), slots[(SLOT)], 0);     \
+    }                                                                 \
+  } while (0)
+
+  // Each instruction ends by costing its step, checking the memo and
+  // jumping straight to the code of the next one: with a jump of its own per
+  // instruction kind, the processor learns the order of a pattern's
+  // instructions, where one shared dispatch jump would mostly guess wrong.
+#if defined(__GNUC__)
+  static_assert(static_cast<int>(Op::Match) == 15, "the table below lists every instruction");
+  static const void* const kCode[] = {&&op_Byte,      &&op_String,        &&op_Any,     &&op_Class,
+                                      &&op_End,       &&op_Jump,          &&op_Split,   &&op_SetSlot,
+                                      &&op_ClearSlot, &&op_Capture,       &&op_BackReference, &&op_Loop,
+                                      &&op_Repeat,    &&op_LookBegin,     &&op_LookMatched,   &&op_Match};
+#define SENTREL_DISPATCH() goto* kCode[static_cast<std::size_t>(in->op)]
+#else
+#define SENTREL_DISPATCH() goto dispatch
+#endif
+#define SENTREL_NEXT()                                  \
+  do {                                                  \
+    if (++steps > budget) goto out_of_room;             \
+    if constexpr (kMemo) {                              \
+      if (memoPoint_[Number(in)]) {                     \
+        makeKey(Number(in), p);                         \
+        if (memo->Contains(key)) goto fail;             \
+        SENTREL_PUSH(EntryKind::Memo, Number(in), p, 0); \
+      }                                                 \
+    }                                                   \
+    SENTREL_DISPATCH();                                 \
+  } while (0)
+
+  if (skipFirst) {
     if (++steps > budget) goto out_of_room;
-    if constexpr (kMemo) {
-      if (memoPoint_[pc]) {
-        makeKey(pc, p);
-        if (memo->Contains(key)) goto fail;
-        SENTREL_PUSH(EntryKind::Memo, pc, p, 0);
+    in = program + 1;
+    p = start + 1;
+  }
+  SENTREL_NEXT();
+#if !defined(__GNUC__)
+dispatch:
+  switch (in->op) {
+    case Op::Byte: goto op_Byte;
+    case Op::String: goto op_String;
+    case Op::Any: goto op_Any;
+    case Op::Class: goto op_Class;
+    case Op::End: goto op_End;
+    case Op::Jump: goto op_Jump;
+    case Op::Split: goto op_Split;
+    case Op::SetSlot: goto op_SetSlot;
+    case Op::ClearSlot: goto op_ClearSlot;
+    case Op::Capture: goto op_Capture;
+    case Op::BackReference: goto op_BackReference;
+    case Op::Loop: goto op_Loop;
+    case Op::Repeat: goto op_Repeat;
+    case Op::LookBegin: goto op_LookBegin;
+    case Op::LookMatched: goto op_LookMatched;
+    case Op::Match: goto op_Match;
+  }
+#endif
+  op_Byte:
+    if (p < n && s[p] == in->byte) {
+      ++p;
+      ++in;
+      SENTREL_NEXT();
+    }
+    goto fail;
+  op_String:
+    if (n - p >= in->b && s[p] == static_cast<unsigned char>(literals[in->a]) &&
+        std::memcmp(s + p + 1, literals + in->a + 1, in->b - 1) == 0) {
+      p += in->b;
+      ++in;
+      SENTREL_NEXT();
+    }
+    goto fail;
+  op_Any:
+    if (p < n) {
+      ++p;
+      ++in;
+      SENTREL_NEXT();
+    }
+    goto fail;
+  op_Class:
+    if (p < n && classes[in->a].Test(s[p])) {
+      ++p;
+      ++in;
+      SENTREL_NEXT();
+    }
+    goto fail;
+  op_End:
+    if (p == n) {
+      ++in;
+      SENTREL_NEXT();
+    }
+    goto fail;
+  op_Jump:
+    in = program + in->a;
+    SENTREL_NEXT();
+  op_Split:
+    SENTREL_PUSH(EntryKind::Choice, in->b, p, 0);
+    in = program + in->a;
+    SENTREL_NEXT();
+  op_SetSlot:
+    SENTREL_RESTORE(in->a);
+    slots[in->a] = p;
+    ++in;
+    SENTREL_NEXT();
+  op_ClearSlot:
+    SENTREL_RESTORE(in->a);
+    slots[in->a] = kNoPosition;
+    ++in;
+    SENTREL_NEXT();
+  op_Capture: {
+    const std::uint32_t first = 2 * in->a;
+    SENTREL_RESTORE(first);
+    SENTREL_RESTORE(first + 1);
+    slots[first] = slots[in->b];
+    slots[first + 1] = p;
+    ++in;
+    SENTREL_NEXT();
+  }
+  op_BackReference: {
+    const std::size_t from = slots[2 * in->a];
+    if (from != kNoPosition) {
+      // The text the group captured last; a group that captured
+      // nothing yet matches the empty text.
+      const std::size_t length = slots[2 * in->a + 1] - from;
+      if (n - p < length ||
+          (length != 0 && (s[p] != s[from] || std::memcmp(s + p + 1, s + from + 1, length - 1) != 0))) {
+        goto fail;
+      }
+      p += length;
+    }
+    ++in;
+    SENTREL_NEXT();
+  }
+  op_Loop:
+    // A repetition that consumed nothing fails.
+    if (slots[in->a] == p) goto fail;
+    if (in->byte) {
+      SENTREL_PUSH(EntryKind::Choice, Number(in) + 1, p, 0);
+      in = program + in->b;
+    } else {
+      SENTREL_PUSH(EntryKind::Choice, in->b, p, 0);
+      ++in;
+    }
+    SENTREL_NEXT();
+  op_Repeat: {
+    const ByteSet& set = classes[in->a];
+    if (in->byte) {
+      std::size_t q = p;
+      if (runRanges != nullptr && runRanges[in->a].count != 0) {
+        q = detail::RunEnd(subject, p, set, runRanges[in->a]);
+      } else if (set.Full()) {
+        q = n;
+      } else {
+        while (q < n && set.Test(s[q])) ++q;
+      }
+      steps += q - p;
+      if (q - p < in->b) goto fail;
+      if (q - p > in->b && in->byte == 1) SENTREL_PUSH(EntryKind::RepeatGreedy, Number(in) + 1, q, p + in->b);
+      p = q;
+    } else {
+      if (in->b != 0) {
+        if (p >= n || !set.Test(s[p])) goto fail;
+        ++p;
+      }
+      SENTREL_PUSH(EntryKind::RepeatLazy, Number(in) + 1, p, in->a);
+    }
+    ++in;
+    SENTREL_NEXT();
+  }
+  op_LookBegin:
+    SENTREL_PUSH(EntryKind::Barrier, in->a, p, 0);
+    ++in;
+    SENTREL_NEXT();
+  op_LookMatched:
+    // The look-ahead's item matched, so the look-ahead fails: drop
+    // everything the item left on the stack (its slot changes are
+    // undone), then the barrier, then backtrack as usual.
+    while (depth > 0) {
+      const StackEntry& e = stack[--depth];
+      ++steps;
+      if (e.kind == EntryKind::Restore) {
+        slots[e.pc] = e.a;
+      } else if (e.kind == EntryKind::Barrier) {
+        break;
       }
     }
-    {
-      const Instruction& in = program[pc];
-      switch (in.op) {
-        case Op::Byte:
-          if (p < n && s[p] == in.byte) {
-            ++p;
-            ++pc;
-            continue;
-          }
-          goto fail;
-        case Op::String:
-          if (n - p >= in.b && s[p] == static_cast<unsigned char>(literals[in.a]) &&
-              std::memcmp(s + p + 1, literals + in.a + 1, in.b - 1) == 0) {
-            p += in.b;
-            ++pc;
-            continue;
-          }
-          goto fail;
-        case Op::Any:
-          if (p < n) {
-            ++p;
-            ++pc;
-            continue;
-          }
-          goto fail;
-        case Op::Class:
-          if (p < n && classes[in.a].Test(s[p])) {
-            ++p;
-            ++pc;
-            continue;
-          }
-          goto fail;
-        case Op::End:
-          if (p == n) {
-            ++pc;
-            continue;
-          }
-          goto fail;
-        case Op::Jump:
-          pc = in.a;
-          continue;
-        case Op::Split:
-          SENTREL_PUSH(EntryKind::Choice, in.b, p, 0);
-          pc = in.a;
-          continue;
-        case Op::SetSlot:
-          SENTREL_PUSH(EntryKind::Restore, in.a, slots[in.a], 0);
-          slots[in.a] = p;
-          ++pc;
-          continue;
-        case Op::ClearSlot:
-          SENTREL_PUSH(EntryKind::Restore, in.a, slots[in.a], 0);
-          slots[in.a] = kNoPosition;
-          ++pc;
-          continue;
-        case Op::Capture: {
-          const std::uint32_t first = 2 * in.a;
-          SENTREL_PUSH(EntryKind::Restore, first, slots[first], 0);
-          SENTREL_PUSH(EntryKind::Restore, first + 1, slots[first + 1], 0);
-          slots[first] = slots[in.b];
-          slots[first + 1] = p;
-          ++pc;
-          continue;
-        }
-        case Op::BackReference: {
-          const std::size_t from = slots[2 * in.a];
-          if (from != kNoPosition) {
-            // The text the group captured last; a group that captured
-            // nothing yet matches the empty text.
-            const std::size_t length = slots[2 * in.a + 1] - from;
-            if (n - p < length || std::memcmp(s + p, s + from, length) != 0) goto fail;
-            p += length;
-          }
-          ++pc;
-          continue;
-        }
-        case Op::Loop:
-          // A repetition that consumed nothing fails.
-          if (slots[in.a] == p) goto fail;
-          if (in.byte) {
-            SENTREL_PUSH(EntryKind::Choice, pc + 1, p, 0);
-            pc = in.b;
-          } else {
-            SENTREL_PUSH(EntryKind::Choice, in.b, p, 0);
-            ++pc;
-          }
-          continue;
-        case Op::Repeat: {
-          const ByteSet& set = classes[in.a];
-          if (in.byte) {
-            std::size_t q = p;
-            while (q < n && set.Test(s[q])) ++q;
-            steps += q - p;
-            if (q - p < in.b) goto fail;
-            if (q - p > in.b && in.byte == 1) SENTREL_PUSH(EntryKind::RepeatGreedy, pc + 1, q, p + in.b);
-            p = q;
-          } else {
-            if (in.b != 0) {
-              if (p >= n || !set.Test(s[p])) goto fail;
-              ++p;
-            }
-            SENTREL_PUSH(EntryKind::RepeatLazy, pc + 1, p, in.a);
-          }
-          ++pc;
-          continue;
-        }
-        case Op::LookBegin:
-          SENTREL_PUSH(EntryKind::Barrier, in.a, p, 0);
-          ++pc;
-          continue;
-        case Op::LookMatched:
-          // The look-ahead's item matched, so the look-ahead fails: drop
-          // everything the item left on the stack (its slot changes are
-          // undone), then the barrier, then backtrack as usual.
-          while (depth > 0) {
-            const StackEntry& e = stack[--depth];
-            ++steps;
-            if (e.kind == EntryKind::Restore) {
-              slots[e.pc] = e.a;
-            } else if (e.kind == EntryKind::Barrier) {
-              break;
-            }
-          }
-          goto fail;
-        case Op::Match:
-          context.start_ = start;
-          context.end_ = p;
-          context.stepsUsed_ = steps;
-          return true;
-      }
-    }
-  fail:
+    goto fail;
+  op_Match:
+    context.start_ = start;
+    context.end_ = p;
+    context.stepsUsed_ = steps;
+    return true;
+
+fail:
     for (;;) {
       if (depth == 0) {
-        context.stepsUsed_ = steps;
-        return false;
+        // Everything from this start position failed: on to the next one.
+        steps += unsaved;
+        if (steps > budget) goto out_of_room;
+        if (dirty >> 63) {
+          std::fill(slots, slots + slotCount_, kNoPosition);
+        } else {
+          for (; dirty != 0; dirty &= dirty - 1) slots[std::countr_zero(dirty)] = kNoPosition;
+        }
+        unsaved = 0;
+        dirty = 0;
+        if (!anchored_) start = NextStart(subject, start + 1);
+        if (anchored_ || start >= n || start >= end) {
+          context.stepsUsed_ = steps;
+          return false;
+        }
+        in = program;
+        p = start;
+        if (skipFirst) {
+          if (++steps > budget) goto out_of_room;
+          in = program + 1;
+          p = start + 1;
+        }
+        break;
       }
       if (++steps > budget) goto out_of_room;
       StackEntry& e = stack[depth - 1];
@@ -522,20 +653,20 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
         case EntryKind::Barrier:
           // An alternative; or a look-ahead whose item failed everywhere,
           // which means the look-ahead succeeds.
-          pc = e.pc;
+          in = program + e.pc;
           p = e.a;
           --depth;
           break;
         case EntryKind::RepeatGreedy:
           // Give back one byte.
-          pc = e.pc;
+          in = program + e.pc;
           p = --e.a;
           if (e.a == e.b) --depth;
           break;
         case EntryKind::RepeatLazy:
           // Take one more byte, if it is in the set.
           if (e.a < n && classes[e.b].Test(s[e.a])) {
-            pc = e.pc;
+            in = program + e.pc;
             p = ++e.a;
             break;
           }
@@ -544,7 +675,10 @@ bool RulePattern::RunAt(std::string_view subject, std::size_t start, PatternMatc
       }
       break;
     }
-  }
+    SENTREL_NEXT();
+#undef SENTREL_NEXT
+#undef SENTREL_DISPATCH
+#undef SENTREL_RESTORE
 #undef SENTREL_PUSH
 
 out_of_room:

@@ -148,9 +148,29 @@ class RulePattern {
 
   void Reset();
   bool PassesPrefilters(std::string_view subject) const;
-  bool Search(std::string_view subject, PatternMatch& context) const;
+  // Where a search may start: no match begins before `from` nor at or past
+  // `end` (kNoPosition: not known yet).
+  struct StartRange {
+    std::size_t from = 0;
+    std::size_t end = kNoPosition;
+  };
+  // Match on a subject already cut at its first zero byte.
+  bool MatchCut(std::string_view subject, PatternMatch& context, StartRange range) const;
+  bool Search(std::string_view subject, PatternMatch& context, StartRange range) const;
+  bool FoundByBacktracker(std::string_view subject) const;
+  // Found with the memoised backtracker, within `range`.
+  bool FoundIn(std::string_view subject, PatternMatch& context, StartRange range) const;
+  // The first start position at or after `from` whose byte can begin a
+  // match, or the subject's size.
+  std::size_t NextStart(std::string_view subject, std::size_t from) const;
+  // Start positions at or past this one cannot begin a match: too close to
+  // the end for minLength_, or past the last place where one of laterBytes_
+  // could stand.
+  std::size_t StartEnd(std::string_view subject) const;
+  // Runs the interpreter from `start`, then from each later start position
+  // before `end` (none for an anchored pattern) until a match.
   template <bool kMemo>
-  bool RunAt(std::string_view subject, std::size_t start, PatternMatch& context) const;
+  bool RunAt(std::string_view subject, std::size_t start, std::size_t end, PatternMatch& context) const;
 
   std::vector<detail::Instruction> program_;
   std::vector<detail::ByteSet> classes_;
@@ -163,6 +183,10 @@ class RulePattern {
   unsigned char startByte_ = 0;
   detail::ByteSet startSet_;
   detail::ByteChoice startChoice_;  // startSet_'s bytes when eight at most, for a vector scan
+  // The first instruction tests one byte against exactly the bytes that
+  // choose start positions: at a chosen start it always succeeds, so the
+  // interpreter begins after it (charging its step).
+  bool skipFirst_ = false;
   // Literal text every match contains (the longest run of literal bytes at
   // the top level of the pattern): a subject without it is rejected at once.
   std::string requiredLiteral_;
@@ -170,6 +194,21 @@ class RulePattern {
   // Literal texts of which every match contains one (a top-level choice
   // between literal groups); empty when the pattern has no such choice.
   detail::LiteralSet requiredAnyOf_;
+  // The fewest bytes a match consumes, and bytes that every match holds at
+  // least `offset` bytes after its start (literal bytes of the top-level
+  // sequence, at most four, those farthest from the start first). Worked
+  // out only when the rule test runs the backtracker (0 and none else).
+  std::uint64_t minLength_ = 0;
+  struct LaterByte {
+    unsigned char byte;
+    std::uint64_t offset;
+  };
+  std::array<LaterByte, 4> laterBytes_{};
+  std::uint8_t laterByteCount_ = 0;
+  // For each class, when a greedy one-byte loop tests it (as `[^&]*` or
+  // `\w+`), its ranges of bytes: the loop finds the end of its run sixteen
+  // bytes at a time. Empty when no loop can use them.
+  std::vector<detail::ByteRanges> runRanges_;
   CompileCode result_ = CompileCode::InvalidInput;
 
   Engine engine_ = Engine::MemoBacktracker;

@@ -217,7 +217,8 @@ TEST_F(MetricsPage, CountsBudgetRunOutsByModuleAndEvictions) {
   f = std::make_unique<FilterUnderTest>(folder);
   ASSERT_EQ(f->host.Load(), TRUE);
   f->CompleteStartup();
-  Get("10.0.0.1", std::string(1000, 'a'));
+  // The `x` at the very end lets the search try the run of a's.
+  Get("10.0.0.1", std::string(1000, 'a') + "bx");
   Get("10.0.0.2", "Mozilla");
   Get("10.0.0.3", "Mozilla");
   const std::string page = Scrape();

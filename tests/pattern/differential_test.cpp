@@ -175,20 +175,35 @@ TEST(Differential, RandomLongerPatterns) {
 
 // Hand-picked patterns on longer subjects.
 TEST(Differential, Table) {
-  const std::vector<std::string> patterns = {
-      "ab|cd", "(ab)|(cd)", "{a|(ab)}{c|(bcd)}", "({\\d}-)+\\0", "{a\\0}+", "(!a.)+", "{(!a|b)*}c",
-      "\\q+", "\\n+", "{\\w+} {\\0}", "^{.*?}=\\z&", "[^&=]+=[^&]*", "{[a-c]+}\\0", "(a|b)*?b",
-      "a!b", "!!a", "x[^a]", "\\z?x", "{x?}x", "(ab)*?c", "a.*?b$", "({a}|{b})+\\1",
-      "/\\w+/\\w+/", "{\\w+}+b", "{\\w+}*\\0", "{[a-c]+}*\\0d", "(\\d+)+-", "{(a+)+}b\\0", "{[ab]+}+?c", "(({a+}))+b\\0", "({(a+)})*a",
+  struct Group {
+    std::vector<std::string> patterns;
+    std::vector<std::string> subjects;
   };
-  const std::vector<std::string> subjects = {
-      "", "abd", "acd", "cd", "abcd", "1-2-1-1", "aaaa", "bcad", "bbbc", "'a'\"b\"", "\r\n\n\r",
-      "abc abc", "id=12&x=3", "ccacca", "abab", "axxbb", "xb", "x", "ab=cd&ef=gh", "aabba",
-      "/ab/cd/", "/ab/c-d/e/", "abcabcd", "aabbabaab", "12-", "/a1/bb/cc/",
+  const Group groups[] = {
+      {{"ab|cd", "(ab)|(cd)", "{a|(ab)}{c|(bcd)}", "({\\d}-)+\\0", "{a\\0}+", "(!a.)+", "{(!a|b)*}c", "\\q+", "\\n+",
+        "{\\w+} {\\0}", "^{.*?}=\\z&", "[^&=]+=[^&]*", "{[a-c]+}\\0", "(a|b)*?b", "a!b", "!!a", "x[^a]", "\\z?x",
+        "{x?}x", "(ab)*?c", "a.*?b$", "({a}|{b})+\\1", "/\\w+/\\w+/", "{\\w+}+b", "{\\w+}*\\0", "{[a-c]+}*\\0d",
+        "(\\d+)+-", "{(a+)+}b\\0", "{[ab]+}+?c", "(({a+}))+b\\0", "({(a+)})*a"},
+       {"", "abd", "acd", "cd", "abcd", "1-2-1-1", "aaaa", "bcad", "bbbc", "'a'\"b\"", "\r\n\n\r", "abc abc",
+        "id=12&x=3", "ccacca", "abab", "axxbb", "xb", "x", "ab=cd&ef=gh", "aabba", "/ab/cd/", "/ab/c-d/e/",
+        "abcabcd", "aabbabaab", "12-", "/a1/bb/cc/"}},
+      // Back-references after runs of one to four byte ranges, of more
+      // (tested byte by byte) and of every byte, on subjects longer than the
+      // 16-byte blocks in which runs and start bytes are searched: runs that
+      // end in the first, a later or the last (overlapping) block, or at the
+      // end; start bytes only past a zero byte.
+      {{"[?&]{\\w}=[^&]*&\\0=", "{[^-]*}-\\0", "{\\d+}.*\\0", "{[a-c0-2x-z]+}-\\0", "{[abd-egi-jlx-z]+}-\\0-",
+        "[^a]+b", "x{[xyz]+}x-\\0"},
+       {"", "x", "ab=cd&ef=gh", "?a=1&a=", "/p?id=1234567890abcdefghij&name=report&id=7&id=8",
+        "?aa=xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx&bb=yyyyyyyyyyyyyyyyy&aa", "abcabcabcabcabcabc-abcabcabcabcabcabc-x",
+        "1234567890123456789-1234567890123456789", std::string("abcdefghijklmnopqrstuvwx\0?id=1&id=2", 36),
+        "xyzzyxxyzzyx-xyzzyxxyzzyx-ab-ab"}},
   };
   std::string report;
   int differences = 0;
-  for (const std::string& pattern : patterns) differences += Compare(pattern, subjects, true, report);
+  for (const Group& group : groups) {
+    for (const std::string& pattern : group.patterns) differences += Compare(pattern, group.subjects, true, report);
+  }
   EXPECT_EQ(differences, 0) << report;
 }
 
