@@ -348,18 +348,23 @@ bool Automaton::EndAccepts(const State* state, Scratch& scratch) const {
   return yes;
 }
 
-bool Automaton::Search(std::string_view subject) const {
+bool Automaton::Search(std::string_view subject, std::size_t* read) const {
   static platform::PerThread<Scratch> scratches;
   Scratch& scratch = scratches.Get();
   const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
   const std::size_t n = subject.size();
+  // The answer, decided on the first `upTo` bytes.
+  const auto decided = [read](bool yes, std::size_t upTo) {
+    if (read != nullptr) *read = upTo;
+    return yes;
+  };
   if (n == 0) {
     // Only position 0 is tried, and it is the end.
     const std::int8_t known = emptyAnswer_.load(std::memory_order_relaxed);
-    if (known >= 0) return known != 0;
+    if (known >= 0) return decided(known != 0, 0);
     const bool yes = Step(initial_->pcs, initial_->size, inject_, kEndClass, scratch.next, scratch);
     emptyAnswer_.store(yes ? 1 : 0, std::memory_order_relaxed);
-    return yes;
+    return decided(yes, 0);
   }
   const State* const matched = Matched<State>();
   const State* state = initial_;
@@ -368,22 +373,24 @@ bool Automaton::Search(std::string_view subject) const {
   std::size_t p = 0;
   while (p < n) {
     if (state == nullptr) {
-      if (Step(current.data(), current.size(), inject_, classOf_[s[p]], scratch.next, scratch)) return true;
+      if (Step(current.data(), current.size(), inject_, classOf_[s[p]], scratch.next, scratch)) {
+        return decided(true, p + 1);
+      }
       current.swap(scratch.next);
       ++p;
-      if (!inject_ && current.empty()) return false;
+      if (!inject_ && current.empty()) return decided(false, p);
       state = Intern(current, false);  // back to the built states where one exists
       continue;
     }
     if (state->stop) {
-      if (!inject_) return false;  // anchored, and nothing left under way
+      if (!inject_) return decided(false, p);  // anchored, and nothing left under way
       // Nothing is under way: go to the next byte that can begin a match.
       if (!startBytes_.bytes.empty()) {
         p = FindAnyOf(subject, p, startBytes_);
-        if (p == n) return false;
+        if (p == n) return decided(false, n);
       } else {
         while (p < n && !startSet_.Test(s[p])) ++p;
-        if (p == n) return false;
+        if (p == n) return decided(false, n);
       }
     }
     // The built states, one load per byte, until a transition is missing,
@@ -395,12 +402,12 @@ bool Automaton::Search(std::string_view subject) const {
       state = next;
       if (++p == n || state->stop) break;
     }
-    if (next == matched) return true;
+    if (next == matched) return decided(true, p + 1);
     if (next != nullptr) continue;
     const std::uint32_t klass = classOf_[s[p]];
     if (Step(state->pcs, state->size, inject_, klass, scratch.next, scratch)) {
       state->next[klass].store(matched, std::memory_order_release);
-      return true;
+      return decided(true, p + 1);
     }
     next = Intern(scratch.next, true);
     ++p;
@@ -408,14 +415,14 @@ bool Automaton::Search(std::string_view subject) const {
       // The budget allows no further state: simulate from here on.
       current.swap(scratch.next);
       state = nullptr;
-      if (!inject_ && current.empty()) return false;
+      if (!inject_ && current.empty()) return decided(false, p);
       continue;
     }
     state->next[klass].store(next, std::memory_order_release);
     state = next;
   }
-  if (state != nullptr) return EndAccepts(state, scratch);
-  return Step(current.data(), current.size(), false, kEndClass, scratch.next, scratch);
+  if (state != nullptr) return decided(EndAccepts(state, scratch), n);
+  return decided(Step(current.data(), current.size(), false, kEndClass, scratch.next, scratch), n);
 }
 
 }  // namespace sentrel::pattern::detail

@@ -62,7 +62,10 @@ class Automaton {
   // True when the program matches at some start position of `subject`, with
   // the search rules of the backtracker: start positions 0 to the last byte
   // (only 0 for an anchored program; 0 alone for an empty subject).
-  bool Search(std::string_view subject) const;
+  // With `read`, also how many bytes from the start the answer was decided
+  // on: the bytes past them played no part, not even the subject's end
+  // (`read` is the size when the end was tested).
+  bool Search(std::string_view subject, std::size_t* read = nullptr) const;
 
   // Deterministic states built so far, and the bytes they and the table hold.
   std::size_t stateCount() const { return states_.load(std::memory_order_relaxed); }

@@ -161,6 +161,11 @@ TEST(MatchRulePattern, TextsEndAtFirstZeroByte) {
   EXPECT_TRUE(MatchRulePattern("(ab)|(cd)"sv, "ab\0cd"sv));
   EXPECT_TRUE(MatchRulePattern("b\0zzz"sv, "ab"sv));
   EXPECT_TRUE(MatchRulePattern("b$"sv, "ab\0cd"sv));
+  // Anchored: decided on the whole subject unless a zero byte was read.
+  EXPECT_TRUE(MatchRulePattern("^ab"sv, "ab\0cd"sv));
+  EXPECT_TRUE(MatchRulePattern("^ab$"sv, "ab\0cd"sv));
+  EXPECT_FALSE(MatchRulePattern("^ab.*d"sv, "ab\0cd"sv));
+  EXPECT_FALSE(MatchRulePattern("^a.c"sv, "a\0c"sv));
   RulePattern p;
   PatternMatch m;
   ASSERT_EQ(p.Compile("d", true), CompileCode::Success);
