@@ -1,9 +1,11 @@
 #include "hosts/testhost/test_host.h"
 
+#include <iterator>
+
 namespace sentrel::testhost {
 
 TestRequest::TestRequest(std::map<std::string, std::string> variables)
-    : variables_(std::move(variables)) {}
+    : variables_(std::make_move_iterator(variables.begin()), std::make_move_iterator(variables.end())) {}
 
 int TestRequest::LookupsOf(const std::string& name) const {
   auto it = lookups.find(name);
@@ -11,10 +13,11 @@ int TestRequest::LookupsOf(const std::string& name) const {
 }
 
 bool TestRequest::FindVariable(std::string_view name, std::string&, std::string_view& value) {
-  std::string key(name);
-  lookups[key]++;
-  if (onGetServerVariable) onGetServerVariable(key);
-  auto it = variables_.find(key);
+  auto counted = lookups.find(name);
+  if (counted == lookups.end()) counted = lookups.emplace(std::string(name), 0).first;
+  ++counted->second;
+  if (onGetServerVariable) onGetServerVariable(counted->first);
+  auto it = variables_.find(name);
   if (it == variables_.end()) return false;
   value = it->second;
   return true;

@@ -19,7 +19,9 @@ class TestRequest : public hosts::HostContext {
  public:
   explicit TestRequest(std::map<std::string, std::string> variables = {});
 
-  std::map<std::string, std::string>& Variables() { return variables_; }
+  // Looked up by views, without a key string per call.
+  using VariableMap = std::map<std::string, std::string, std::less<>>;
+  VariableMap& Variables() { return variables_; }
 
   // What the filter sent.
   bool headerSent = false;
@@ -27,7 +29,7 @@ class TestRequest : public hosts::HostContext {
   std::string headers;
   std::string body;
   // Number of GetServerVariable calls per name.
-  std::map<std::string, int> lookups;
+  std::map<std::string, int, std::less<>> lookups;
 
   // Called before every GetServerVariable answer, with the name asked for;
   // lets a test change variables between calls or raise a fault.
@@ -44,7 +46,7 @@ class TestRequest : public hosts::HostContext {
   bool AddHeaders(const char* headers) override;
 
  private:
-  std::map<std::string, std::string> variables_;
+  VariableMap variables_;
 };
 
 // The three entry points of a filter, as callables: the exported functions of
