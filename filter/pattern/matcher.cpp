@@ -259,7 +259,10 @@ std::size_t RulePattern::StartEnd(std::string_view subject) const {
   // allow more). Both bounds hold for the subject cut at that byte as well,
   // so the search starts from them. The subject's case is folded only later.
   StartRange range;
-  if (caseSensitive_ && (startMode_ == StartMode::FirstByte || startMode_ == StartMode::FirstSet)) {
+  // An empty subject (or one whose first byte is zero) is tried at its end,
+  // where a pattern that may match nothing matches without a start byte.
+  if (caseSensitive_ && (startMode_ == StartMode::FirstByte || startMode_ == StartMode::FirstSet) &&
+      !subject.empty() && subject.front() != '\0') {
     range.from = NextStart(subject, 0);
     if (range.from == subject.size()) return false;
     range.end = StartEnd(subject);

@@ -166,6 +166,10 @@ TEST(MatchRulePattern, TextsEndAtFirstZeroByte) {
   EXPECT_TRUE(MatchRulePattern("^ab$"sv, "ab\0cd"sv));
   EXPECT_FALSE(MatchRulePattern("^ab.*d"sv, "ab\0cd"sv));
   EXPECT_FALSE(MatchRulePattern("^a.c"sv, "a\0c"sv));
+  // A pattern that may match nothing matches an empty subject, though it
+  // has no byte to start at.
+  EXPECT_TRUE(MatchRulePattern("!(ab)$"sv, ""sv));
+  EXPECT_TRUE(MatchRulePattern("!(ab)$"sv, "\0x"sv));
   RulePattern p;
   PatternMatch m;
   ASSERT_EQ(p.Compile("d", true), CompileCode::Success);
